@@ -1,0 +1,51 @@
+// Process entry: the application, its delegate and the event loop.
+#include "appdelegate.h"
+#include "buildconfig.h"
+#include "dispatch.h"
+#include "terminationsignals.h"
+#include "urlsession.h"
+
+#include <QApplication>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+// Without a display Qt aborts with a core dump; say what to do instead.
+bool hasDisplay()
+{
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Output to a closed pipe must not kill a client that runs for months.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!hasDisplay()) {
+        std::fputs("vennacott-ddns: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                   "Start it from a desktop session, under a virtual display (xvfb-run vennacott-ddns),\n"
+                   "or without a visible window (QT_QPA_PLATFORM=offscreen vennacott-ddns).\n",
+                   stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("vennacott"));
+    QApplication::setApplicationName(QStringLiteral("vennacott-ddns"));
+    QApplication::setApplicationVersion(QString::fromUtf8(vennacott::buildconfig::kVersion));
+
+    vennacott::AppDelegate delegate;
+    vennacott::TerminationSignals termination;
+    QObject::connect(&termination, &vennacott::TerminationSignals::received, &app, [] { QApplication::quit(); });
+    QMetaObject::invokeMethod(&delegate, &vennacott::AppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
+
+    QApplication::exec();
+    delegate.applicationWillTerminate();
+    vennacott::dispatch::drainBackground();
+    vennacott::UrlSession::shared().shutdown();
+    return 0;
+}

@@ -1,0 +1,154 @@
+// The JSON-over-HTTP transport: the only code that speaks HTTP.
+#include "transport.h"
+
+#include "buildconfig.h"
+#include "console.h"
+#include "settingskeys.h"
+#include "urlsession.h"
+#include "userdefaults.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <mutex>
+
+namespace vennacott {
+namespace {
+
+const QByteArray kJson = QByteArrayLiteral("application/json");
+
+// The shared session, trusting the CAs compiled in on top of whatever it was given.
+UrlSession &session()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const QList<QSslCertificate> compiledIn =
+            QSslCertificate::fromData(QByteArray(buildconfig::kExtraCaPem), QSsl::Pem);
+        if (compiledIn.isEmpty())
+            return;
+        SessionOptions options = UrlSession::shared().options();
+        options.extraCaCertificates += compiledIn;
+        UrlSession::shared().setOptions(options);
+    });
+    return UrlSession::shared();
+}
+
+std::optional<QUrl> requestUrl(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || (scheme != QLatin1String("https") && scheme != QLatin1String("http")) ||
+        url.host().isEmpty()) {
+        console::printLine(QStringLiteral("invalid URL, request not sent: ") + text);
+        return std::nullopt;
+    }
+    return url;
+}
+
+// A header value must not carry line breaks or other control characters: they would let a doctored
+// settings file inject headers into the request.
+bool isSafeHeaderValue(const QByteArray &value)
+{
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+void deliver(const std::optional<QByteArray> &body, bool isPost, const ResponseCallback &callback)
+{
+    if (!body)
+        return;
+    const DecodedBody decoded = decodeBody(*body);
+    switch (decoded.kind) {
+    case DecodedBody::Kind::Object:
+        callback(ResponseValue::object(decoded.object));
+        return;
+    case DecodedBody::Kind::Array:
+        return;
+    case DecodedBody::Kind::Undecodable:
+        if (isPost) {
+            callback(ResponseValue::text(textOfBody(*body)));
+        } else {
+            console::printLine(decoded.error);
+            callback(ResponseValue::falseValue());
+        }
+        return;
+    }
+}
+
+} // namespace
+
+DecodedBody decodeBody(const QByteArray &body)
+{
+    DecodedBody decoded;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (error.error != QJsonParseError::NoError) {
+        decoded.error = QStringLiteral("JSON error: %1 at offset %2").arg(error.errorString()).arg(error.offset);
+    } else if (document.isObject()) {
+        decoded.kind = DecodedBody::Kind::Object;
+        decoded.object = document.object();
+    } else if (document.isArray()) {
+        decoded.kind = DecodedBody::Kind::Array;
+    } else {
+        decoded.error = QStringLiteral("JSON error: the top-level value is not an object or array");
+    }
+    return decoded;
+}
+
+QString textOfBody(const QByteArray &body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return QString();
+    return text;
+}
+
+void sendGet(const QString &url, ResponseCallback callback)
+{
+    const std::optional<QUrl> parsed = requestUrl(url);
+    if (!parsed)
+        return;
+    QNetworkRequest request(*parsed);
+    request.setRawHeader("Accept", kJson);
+    request.setRawHeader("User-Agent", buildconfig::kUserAgent);
+    session().dataTask(
+        std::move(request), QByteArrayLiteral("GET"), std::nullopt,
+        [callback = std::move(callback)](const std::optional<QByteArray> &body) { deliver(body, false, callback); });
+}
+
+void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback)
+{
+    const std::optional<QUrl> parsed = requestUrl(url);
+    if (!parsed)
+        return;
+    QJsonObject object;
+    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
+        object.insert(it.key(), it.value());
+    QByteArray body = QJsonDocument(object).toJson(QJsonDocument::Indented);
+
+    QNetworkRequest request(*parsed);
+    const QByteArray token = UserDefaults::standard().stringForKey(keys::kToken).value_or(QString()).toUtf8();
+    if (!token.isEmpty()) {
+        if (isSafeHeaderValue(token))
+            request.setRawHeader("Authorization", QByteArrayLiteral("Bearer ") + token);
+        else
+            console::logLine(u"vennacott-ddns: the stored token holds control characters; request sent without it");
+    }
+    request.setRawHeader("Content-Type", kJson);
+    request.setRawHeader("Accept", kJson);
+    request.setRawHeader("User-Agent", buildconfig::kUserAgent);
+    session().dataTask(
+        std::move(request), QByteArrayLiteral("POST"), std::move(body),
+        [callback = std::move(callback)](const std::optional<QByteArray> &body) { deliver(body, true, callback); });
+}
+
+} // namespace vennacott

@@ -1,0 +1,40 @@
+// The JSON-over-HTTP transport: the only code that speaks HTTP.
+#pragma once
+
+#include "responsevalue.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace vennacott {
+
+using ResponseCallback = std::function<void(const ResponseValue &value)>;
+
+// GET `url` with "Accept: application/json". The callback runs on the delivery thread with the decoded
+// object, or with false (after printing the reader's error) when the body is not a JSON object or array.
+// It is never called after a transport failure, for a JSON array, or when `url` is not a valid http(s)
+// URL (one line says so instead).
+void sendGet(const QString &url, ResponseCallback callback);
+
+// POST `data` as a pretty-printed JSON object of strings, with the stored bearer token when there is
+// one. Like sendGet, except that an undecodable body is reported as its UTF-8 text, without a line.
+void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback);
+
+// The decoding shared by both, as a pure function.
+struct DecodedBody
+{
+    enum class Kind { Object, Array, Undecodable };
+    Kind kind = Kind::Undecodable;
+    QJsonObject object;
+    QString error; // the reader's error, when undecodable
+};
+DecodedBody decodeBody(const QByteArray &body);
+
+// The body as UTF-8 text, or the empty text when it is not valid UTF-8.
+QString textOfBody(const QByteArray &body);
+
+} // namespace vennacott

@@ -1,0 +1,25 @@
+// Whole-line diagnostics on standard output and standard error.
+#pragma once
+
+#include <QByteArray>
+#include <QStringView>
+
+#include <functional>
+
+namespace vennacott::console {
+
+// Writes one line (the text and a line feed) to standard output in a single write, flushed at once.
+// Control characters in the text are written as escapes, so the call always writes exactly one line.
+// Safe from any thread: lines from different threads never interleave.
+void printLine(QStringView text);
+
+// The same for standard error; the stand-in for the system log.
+void logLine(QStringView text);
+
+enum class Stream { Output, Error };
+
+// Replaces the file descriptors with a sink until reset with an empty function. Tests only.
+using Sink = std::function<void(Stream, const QByteArray &line)>;
+void setSinkForTesting(Sink sink);
+
+} // namespace vennacott::console

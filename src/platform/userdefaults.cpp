@@ -1,0 +1,207 @@
+// The per-user settings store: a few text values kept in one private file.
+#include "userdefaults.h"
+
+#include "console.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vennacott {
+namespace {
+
+constexpr QFileDevice::Permissions kPrivateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+void report(const QString &message)
+{
+    console::logLine(QStringLiteral("vennacott-ddns: ") + message);
+}
+
+// True when the file has content that is not a key, a section header or a comment: Qt's parser skips
+// such lines without always flagging them, and a file of binary garbage would otherwise read as empty
+// and be overwritten without a trace.
+bool hasUnparsedContent(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> lines = file.read(64 * 1024).split('\n');
+    for (const QByteArray &raw : lines) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[') && line.endsWith(']'))
+            continue;
+        return true;
+    }
+    return false;
+}
+
+// Creates the folder and an empty private file so the first write never leaves a readable token behind.
+bool preparePrivateFile(const QString &path, QString *error)
+{
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        *error = QStringLiteral("cannot create folder %1").arg(info.absolutePath());
+        return false;
+    }
+    if (!info.exists()) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    if (QFile::exists(path) && QFile::permissions(path) != kPrivateFile)
+        QFile::setPermissions(path, kPrivateFile);
+    return true;
+}
+
+QString statusText(QSettings::Status status)
+{
+    switch (status) {
+    case QSettings::NoError:
+        return QStringLiteral("no error");
+    case QSettings::AccessError:
+        return QStringLiteral("the file cannot be written");
+    case QSettings::FormatError:
+        return QStringLiteral("the file is corrupt");
+    }
+    return QStringLiteral("unknown error");
+}
+
+} // namespace
+
+UserDefaults &UserDefaults::standard()
+{
+    static UserDefaults defaults(QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vennacott"),
+                                           QStringLiteral("vennacott-ddns"))
+                                     .fileName());
+    return defaults;
+}
+
+UserDefaults::UserDefaults(QString filePath)
+    : m_filePath(std::move(filePath))
+{
+    load();
+}
+
+std::optional<QString> UserDefaults::stringForKey(const QString &key) const
+{
+    const std::lock_guard lock(m_mutex);
+    const auto it = m_values.constFind(key);
+    if (it == m_values.constEnd())
+        return std::nullopt;
+    return *it;
+}
+
+void UserDefaults::setObject(const QString &value, const QString &key)
+{
+    const std::lock_guard lock(m_mutex);
+    m_values.insert(key, value);
+    persist(key, value);
+}
+
+void UserDefaults::removeObjectForKey(const QString &key)
+{
+    const std::lock_guard lock(m_mutex);
+    m_values.remove(key);
+    persist(key, std::nullopt);
+}
+
+void UserDefaults::load()
+{
+    const QFileInfo info(m_filePath);
+    if (!info.exists())
+        return;
+    if (!info.isFile() || !info.isReadable()) {
+        m_fileUnreadable = true;
+        report(QStringLiteral("cannot read settings file %1; starting with empty settings").arg(m_filePath));
+        return;
+    }
+    const QSettings settings(m_filePath, QSettings::NativeFormat);
+    if (settings.status() == QSettings::AccessError) {
+        m_fileUnreadable = true;
+        report(QStringLiteral("cannot read settings file %1; starting with empty settings").arg(m_filePath));
+        return;
+    }
+    if (setAsideIfCorrupt(settings))
+        return;
+    const QStringList keys = settings.allKeys();
+    for (const QString &key : keys) {
+        const QVariant value = settings.value(key);
+        // Only text values are ours; anything else was not written by this program.
+        if (value.typeId() == QMetaType::QString)
+            m_values.insert(key, value.toString());
+    }
+    if (QFile::permissions(m_filePath) != kPrivateFile)
+        QFile::setPermissions(m_filePath, kPrivateFile);
+}
+
+bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
+{
+    const bool corrupt =
+        settings.status() == QSettings::FormatError || (settings.allKeys().isEmpty() && hasUnparsedContent(m_filePath));
+    if (!corrupt)
+        return false;
+    const QString copy = m_filePath + QStringLiteral(".corrupt-") +
+                         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"));
+    if (QFile::rename(m_filePath, copy)) {
+        report(QStringLiteral("settings file %1 is corrupt; moved it to %2 and started with empty settings")
+                   .arg(m_filePath, copy));
+    } else {
+        // Without a copy the file must not be overwritten: treat it like an unreadable one.
+        m_fileUnreadable = true;
+        report(QStringLiteral("settings file %1 is corrupt and could not be moved aside; starting with empty "
+                              "settings and leaving it untouched")
+                   .arg(m_filePath));
+    }
+    return true;
+}
+
+void UserDefaults::persist(const QString &key, const std::optional<QString> &value)
+{
+    if (m_fileUnreadable) {
+        report(QStringLiteral("setting \"%1\" not saved: settings file %2 could not be read and is left untouched")
+                   .arg(key, m_filePath));
+        return;
+    }
+    QString error;
+    if (!preparePrivateFile(m_filePath, &error)) {
+        report(QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, error));
+        return;
+    }
+    // A fresh QSettings per write: it merges what other processes wrote and its status belongs to this
+    // write alone (Qt keeps a format error flagged on an object for good).
+    QSettings settings(m_filePath, QSettings::NativeFormat);
+    if (settings.status() == QSettings::FormatError) {
+        // Damaged since launch: keep it aside, then write the values of this process to a fresh file.
+        if (!setAsideIfCorrupt(settings))
+            return;
+        if (m_fileUnreadable || !preparePrivateFile(m_filePath, &error)) {
+            report(QStringLiteral("setting \"%1\" not saved to %2").arg(key, m_filePath));
+            return;
+        }
+        QSettings fresh(m_filePath, QSettings::NativeFormat);
+        for (auto it = m_values.constBegin(); it != m_values.constEnd(); ++it)
+            fresh.setValue(it.key(), it.value());
+        fresh.sync();
+        if (fresh.status() != QSettings::NoError)
+            report(
+                QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, statusText(fresh.status())));
+        return;
+    }
+    if (value)
+        settings.setValue(key, *value);
+    else
+        settings.remove(key);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        report(
+            QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, statusText(settings.status())));
+}
+
+} // namespace vennacott

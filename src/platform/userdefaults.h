@@ -1,0 +1,45 @@
+// The per-user settings store: a few text values kept in one private file.
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+#include <mutex>
+#include <optional>
+
+class QSettings;
+
+namespace vennacott {
+
+// Text values by key, readable at once from any thread after a write and kept on disk across launches.
+// The file may hold a bearer token, so it is kept private to the user (mode 0600). A corrupt file is set
+// aside under a new name and read as empty; a file that cannot be read is read as empty and never
+// overwritten. A write that does not reach the disk is reported with one line on standard error.
+class UserDefaults final
+{
+public:
+    // $XDG_CONFIG_HOME/vennacott/vennacott-ddns.conf, loaded on first use.
+    static UserDefaults &standard();
+
+    explicit UserDefaults(QString filePath);
+    UserDefaults(const UserDefaults &) = delete;
+    UserDefaults &operator=(const UserDefaults &) = delete;
+
+    std::optional<QString> stringForKey(const QString &key) const;
+    void setObject(const QString &value, const QString &key);
+    void removeObjectForKey(const QString &key);
+
+    QString filePath() const { return m_filePath; }
+
+private:
+    void load();
+    void persist(const QString &key, const std::optional<QString> &value);
+    bool setAsideIfCorrupt(const QSettings &settings);
+
+    const QString m_filePath;
+    mutable std::mutex m_mutex;
+    QHash<QString, QString> m_values;
+    bool m_fileUnreadable = false;
+};
+
+} // namespace vennacott

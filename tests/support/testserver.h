@@ -1,0 +1,95 @@
+// A scriptable HTTPS (or plain HTTP) server on loopback that records the raw bytes of every request.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace vennacott::test {
+
+using HeaderList = QList<QPair<QByteArray, QByteArray>>;
+
+struct RecordedRequest
+{
+    QByteArray raw; // request line, headers and body exactly as received
+    QByteArray method;
+    QByteArray target;
+    HeaderList headers; // in the order received
+    QByteArray body;
+    int connection = 0; // which TCP connection carried it, counting from 1
+
+    // The value of the first header named `name` (case-insensitive), or a null array.
+    QByteArray header(const QByteArray &name) const;
+    int headerCount(const QByteArray &name) const;
+};
+
+struct ScriptedResponse
+{
+    enum class Action {
+        Respond,      // status line, headers, body
+        Stall,        // read the request, never answer
+        Drop,         // close the connection without answering
+        DropMidBody,  // send the headers and half the body, then close
+        StreamForever // chunked body that never ends, until the client gives up
+    };
+    Action action = Action::Respond;
+    int status = 200;
+    HeaderList headers; // sent after the status line; Content-Length is added unless present
+    QByteArray body;
+    std::chrono::milliseconds delay{0};
+    bool closeAfter = false;
+
+    static ScriptedResponse json(const QByteArray &body, int status = 200);
+    static ScriptedResponse with(Action action);
+};
+
+class TestServer final : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Identity { Trusted, Rogue, PlainHttp };
+
+    explicit TestServer(Identity identity = Identity::Trusted, QObject *parent = nullptr);
+    ~TestServer() override;
+
+    quint16 port() const;
+    QString baseUrl() const; // scheme, 127.0.0.1 and the port, no trailing slash
+
+    void setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler);
+    void respondWith(const ScriptedResponse &response);
+
+    QList<RecordedRequest> requests() const { return m_requests; }
+    int requestCount() const { return m_requests.size(); }
+    int connectionCount() const { return m_connections; }
+    int openConnectionCount() const;
+    void closeAllConnections();
+
+    static QString certificateDirectory();
+
+Q_SIGNALS:
+    void requestReceived();
+
+private:
+    struct Connection;
+    void accept(QTcpSocket *socket);
+    void process(Connection &connection);
+    void answer(QPointer<QTcpSocket> socket, const ScriptedResponse &response);
+
+    Identity m_identity;
+    std::unique_ptr<QTcpServer> m_server;
+    std::function<ScriptedResponse(const RecordedRequest &)> m_handler;
+    QList<RecordedRequest> m_requests;
+    QList<std::shared_ptr<Connection>> m_open;
+    int m_connections = 0;
+};
+
+} // namespace vennacott::test

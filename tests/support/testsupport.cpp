@@ -1,0 +1,128 @@
+// Shared set-up for the test suites: private folders, the trusted test CA and captured output.
+#include "testsupport.h"
+
+#include "settingskeys.h"
+#include "testserver.h"
+#include "urlsession.h"
+#include "userdefaults.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace vennacott::test {
+namespace {
+
+QTemporaryDir *g_root = nullptr;
+
+} // namespace
+
+void prepareEnvironment()
+{
+    // A child reuses its parent's folders so both see the same settings file.
+    if (qEnvironmentVariableIsEmpty("VENNACOTT_TEST_CHILD")) {
+        static QTemporaryDir root(QDir::tempPath() + QStringLiteral("/vennacott-test-XXXXXX"));
+        g_root = &root;
+        const QString base = root.path();
+        for (const char *name : {"config", "data", "runtime"})
+            QDir().mkpath(base + QLatin1Char('/') + QLatin1String(name));
+        QFile::setPermissions(base + QStringLiteral("/runtime"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(base + QStringLiteral("/config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/data")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(base + QStringLiteral("/runtime")));
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+QString temporaryRoot()
+{
+    return g_root ? g_root->path() : QString();
+}
+
+void trustTestServer(std::chrono::milliseconds timeout)
+{
+    QFile ca(TestServer::certificateDirectory() + QStringLiteral("/ca.pem"));
+    if (!ca.open(QIODevice::ReadOnly))
+        qFatal("cannot read the test CA");
+    SessionOptions options;
+    options.inactivityTimeout = timeout;
+    options.extraCaCertificates = QSslCertificate::fromData(ca.readAll(), QSsl::Pem);
+    UrlSession::shared().setOptions(options);
+}
+
+void clearSettings()
+{
+    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
+        UserDefaults::standard().removeObjectForKey(key);
+}
+
+ConsoleCapture::ConsoleCapture()
+{
+    console::setSinkForTesting([this](console::Stream stream, const QByteArray &line) {
+        const std::lock_guard lock(m_mutex);
+        m_raw += line;
+        QString text = QString::fromUtf8(line);
+        text.chop(1);
+        (stream == console::Stream::Output ? m_output : m_errors).append(text);
+    });
+}
+
+ConsoleCapture::~ConsoleCapture()
+{
+    console::setSinkForTesting({});
+}
+
+QStringList ConsoleCapture::output() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_output;
+}
+
+QStringList ConsoleCapture::errors() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_errors;
+}
+
+QString ConsoleCapture::all() const
+{
+    const std::lock_guard lock(m_mutex);
+    return QString::fromUtf8(m_raw);
+}
+
+QString childRole()
+{
+    return qEnvironmentVariable("VENNACOTT_TEST_CHILD");
+}
+
+ChildResult runChild(const QString &role, const QStringList &extraEnvironment, std::chrono::milliseconds limit)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("VENNACOTT_TEST_CHILD"), role);
+    for (const QString &entry : extraEnvironment) {
+        const qsizetype equals = entry.indexOf(QLatin1Char('='));
+        environment.insert(entry.left(equals), entry.mid(equals + 1));
+    }
+    process.setProcessEnvironment(environment);
+    process.start(QCoreApplication::applicationFilePath(), {});
+    ChildResult result;
+    // Events keep flowing while the child runs: it may talk to a test server of this process.
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, static_cast<int>(limit.count()))) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.exitStatus = process.exitStatus();
+    result.out = process.readAllStandardOutput();
+    result.err = process.readAllStandardError();
+    return result;
+}
+
+} // namespace vennacott::test

@@ -1,0 +1,79 @@
+// Shared set-up for the test suites: private folders, the trusted test CA and captured output.
+#pragma once
+
+#include "console.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+
+namespace vennacott::test {
+
+// Points XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR at a fresh temporary folder and selects the
+// offscreen platform, before the application object exists.
+void prepareEnvironment();
+QString temporaryRoot();
+
+// Trusts the test CA and shortens the inactivity timeout of the shared session.
+void trustTestServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+
+// Clears the three stored settings.
+void clearSettings();
+
+// Collects every line printed while it lives.
+class ConsoleCapture final
+{
+public:
+    ConsoleCapture();
+    ~ConsoleCapture();
+    ConsoleCapture(const ConsoleCapture &) = delete;
+    ConsoleCapture &operator=(const ConsoleCapture &) = delete;
+
+    QStringList output() const; // standard output, without line feeds
+    QStringList errors() const; // standard error
+    QString all() const;        // both, raw
+
+private:
+    mutable std::mutex m_mutex;
+    QStringList m_output;
+    QStringList m_errors;
+    QByteArray m_raw;
+};
+
+// Runs this test executable again as a child with VENNACOTT_TEST_CHILD=role; see VENNACOTT_TEST_MAIN.
+struct ChildResult
+{
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QByteArray out;
+    QByteArray err;
+};
+ChildResult runChild(const QString &role, const QStringList &extraEnvironment = {},
+                     std::chrono::milliseconds limit = std::chrono::milliseconds(60'000));
+
+// The role this process was started in as a child, or empty.
+QString childRole();
+
+} // namespace vennacott::test
+
+// main() for a suite: environment first, then the application, then the tests, or `childMain` when the
+// executable was started as a child.
+#define VENNACOTT_TEST_MAIN_WITH_CHILD(TestClass, AppClass, childMain)                                                 \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        vennacott::test::prepareEnvironment();                                                                         \
+        AppClass app(argc, argv);                                                                                      \
+        vennacott::test::trustTestServer();                                                                            \
+        if (!vennacott::test::childRole().isEmpty())                                                                   \
+            return std::function<int(const QString &)>(childMain)(vennacott::test::childRole());                       \
+        TestClass tc;                                                                                                  \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
+    }
+
+#define VENNACOTT_TEST_MAIN(TestClass, AppClass)                                                                       \
+    VENNACOTT_TEST_MAIN_WITH_CHILD(TestClass, AppClass, [](const QString &) { return 2; })

@@ -1,0 +1,90 @@
+// The real executable as a process: clean ends on signals and a plain message without a display.
+#include "testsupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+
+#include <csignal>
+
+using namespace vennacott::test;
+
+namespace {
+
+// True once the process has installed a handler for `signalNumber` (the SigCgt mask in /proc).
+bool catches(qint64 pid, int signalNumber)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
+            return (mask >> (signalNumber - 1)) & 1U;
+        }
+    }
+    return false;
+}
+
+QProcessEnvironment environmentWith(std::initializer_list<std::pair<const char *, const char *>> changes)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const auto &[name, value] : changes) {
+        if (value)
+            environment.insert(QLatin1String(name), QLatin1String(value));
+        else
+            environment.remove(QLatin1String(name));
+    }
+    return environment;
+}
+
+} // namespace
+
+class ApplicationTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void signal_endsTheProgramWithStatusZero_data();
+    void signal_endsTheProgramWithStatusZero();
+    void noDisplay_saysSoAndFails();
+};
+
+void ApplicationTest::signal_endsTheProgramWithStatusZero_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void ApplicationTest::signal_endsTheProgramWithStatusZero()
+{
+    QFETCH(int, signalNumber);
+    QProcess program;
+    program.setProcessEnvironment(environmentWith({{"QT_QPA_PLATFORM", "offscreen"}}));
+    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
+    QVERIFY(program.waitForStarted(10'000));
+    QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), signalNumber), 20'000);
+    ::kill(static_cast<pid_t>(program.processId()), signalNumber);
+    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+void ApplicationTest::noDisplay_saysSoAndFails()
+{
+    QProcess program;
+    program.setProcessEnvironment(
+        environmentWith({{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}}));
+    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
+    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    const QByteArray message = program.readAllStandardError();
+    QVERIFY(message.contains("no display"));
+    QVERIFY(message.contains("xvfb-run"));
+}
+
+VENNACOTT_TEST_MAIN(ApplicationTest, QCoreApplication)
+#include "tst_application.moc"

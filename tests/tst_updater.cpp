@@ -1,0 +1,225 @@
+// The periodic address update: timer, stored link, printed lines, against the local test server.
+#include "appdelegate.h"
+#include "settingskeys.h"
+#include "testserver.h"
+#include "testsupport.h"
+#include "urlsession.h"
+#include "userdefaults.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace vennacott;
+using namespace vennacott::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kInterval = 100ms;
+
+const QRegularExpression kReplyLine(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000 (.*)$)"));
+
+QStringList replyValues(const QStringList &lines)
+{
+    QStringList values;
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch match = kReplyLine.match(line);
+        if (match.hasMatch())
+            values.append(match.captured(1));
+    }
+    return values;
+}
+
+} // namespace
+
+class UpdaterTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { clearSettings(); }
+
+    void noLink_isSilent_data();
+    void noLink_isSilent();
+    void link_isRequestedEveryTickAndItsReplyPrinted();
+    void firstTick_comesOneIntervalAfterLaunch();
+    void changedLink_isUsedFromTheNextTick();
+    void removedLink_letsTheRequestInFlightFinish();
+    void slowServer_requestsOverlap();
+    void replyThatIsNotJson_printsErrorThenFalse();
+    void unreachableServer_printsOnlyTheUrl();
+    void terminate_doesNothing();
+
+private:
+    std::unique_ptr<AppDelegate> launch(const QString &base);
+    static QTimer *timerOf(AppDelegate &delegate) { return delegate.findChild<QTimer *>(); }
+};
+
+std::unique_ptr<AppDelegate> UpdaterTest::launch(const QString &base)
+{
+    auto delegate = std::make_unique<AppDelegate>(UpdaterOptions{kInterval, base});
+    delegate->applicationDidFinishLaunching();
+    return delegate;
+}
+
+void UpdaterTest::noLink_isSilent_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("absent") << false;
+    QTest::newRow("empty") << true;
+}
+
+void UpdaterTest::noLink_isSilent()
+{
+    QFETCH(bool, stored);
+    if (stored)
+        UserDefaults::standard().setObject(QString(), keys::kDnsLink);
+    TestServer server;
+    ConsoleCapture console;
+    auto delegate = launch(server.baseUrl());
+    QSignalSpy ticks(timerOf(*delegate), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, 5000);
+    QCOMPARE(console.all(), QString());
+    QCOMPARE(server.requestCount(), 0);
+}
+
+void UpdaterTest::link_isRequestedEveryTickAndItsReplyPrinted()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/update/host/k3y"), keys::kDnsLink);
+    TestServer server;
+    server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
+    ConsoleCapture console;
+    auto delegate = launch(server.baseUrl());
+    QTRY_VERIFY_WITH_TIMEOUT(replyValues(console.output()).size() >= 3, 10'000);
+
+    for (const RecordedRequest &request : server.requests()) {
+        QCOMPARE(request.method, QByteArray("GET"));
+        QCOMPARE(request.target, QByteArray("/update/host/k3y"));
+        QCOMPARE(request.headerCount("Authorization"), 0);
+    }
+    const QStringList lines = console.output();
+    QCOMPARE(lines.constFirst(), server.baseUrl() + QStringLiteral("/update/host/k3y"));
+    for (const QString &value : replyValues(lines))
+        QCOMPARE(value, QStringLiteral(R"({"ip":"192.0.2.7"})"));
+    QCOMPARE(lines.count(lines.constFirst()) + replyValues(lines).size(), lines.size());
+}
+
+void UpdaterTest::firstTick_comesOneIntervalAfterLaunch()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/u"), keys::kDnsLink);
+    TestServer server;
+    ConsoleCapture console;
+    QElapsedTimer clock;
+    clock.start();
+    auto delegate = launch(server.baseUrl());
+    QCOMPARE(console.all(), QString()); // nothing at launch itself
+    QSignalSpy requests(&server, &TestServer::requestReceived);
+    QVERIFY(requests.wait(5000));
+    // Qt's default timers may fire up to 5% early; never a whole interval early.
+    QVERIFY2(clock.elapsed() >= kInterval.count() * 9 / 10, qPrintable(QString::number(clock.elapsed())));
+}
+
+void UpdaterTest::changedLink_isUsedFromTheNextTick()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/first"), keys::kDnsLink);
+    TestServer server;
+    ConsoleCapture console;
+    auto delegate = launch(server.baseUrl());
+    QSignalSpy requests(&server, &TestServer::requestReceived);
+    QVERIFY(requests.wait(5000));
+    UserDefaults::standard().setObject(QStringLiteral("/second"), keys::kDnsLink);
+    QTRY_VERIFY_WITH_TIMEOUT(server.requests().constLast().target == "/second", 5000);
+    const QSignalSpy ticks(timerOf(*delegate), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(server.requests().constLast().target == "/second", 5000);
+    QVERIFY(console.output().contains(server.baseUrl() + QStringLiteral("/second")));
+}
+
+void UpdaterTest::removedLink_letsTheRequestInFlightFinish()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/slow"), keys::kDnsLink);
+    TestServer server;
+    ScriptedResponse slow = ScriptedResponse::json(R"({"done":true})");
+    slow.delay = 3 * kInterval;
+    server.respondWith(slow);
+    ConsoleCapture console;
+    auto delegate = launch(server.baseUrl());
+    QSignalSpy requests(&server, &TestServer::requestReceived);
+    QVERIFY(requests.wait(5000));
+    UserDefaults::standard().removeObjectForKey(keys::kDnsLink);
+    const int urlLines = console.output().count(server.baseUrl() + QStringLiteral("/slow"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(replyValues(console.output()).size() >= urlLines, 5000);
+    const QSignalSpy ticks(timerOf(*delegate), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, 5000);
+    QCOMPARE(console.output().count(server.baseUrl() + QStringLiteral("/slow")), urlLines);
+    QCOMPARE(replyValues(console.output()).constFirst(), QStringLiteral(R"({"done":true})"));
+}
+
+void UpdaterTest::slowServer_requestsOverlap()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/busy"), keys::kDnsLink);
+    TestServer server;
+    ScriptedResponse slow = ScriptedResponse::json(R"({"ok":1})");
+    slow.delay = 4 * kInterval;
+    server.respondWith(slow);
+    ConsoleCapture console;
+    auto delegate = launch(server.baseUrl());
+    // Requests of later ticks arrive while the first is still unanswered: they are not held back.
+    QTRY_VERIFY_WITH_TIMEOUT(server.requestCount() >= 3, 10'000);
+    QVERIFY(server.connectionCount() >= 2);
+    QVERIFY(replyValues(console.output()).size() < server.requestCount());
+    QTRY_VERIFY_WITH_TIMEOUT(replyValues(console.output()).size() >= 3, 10'000);
+}
+
+void UpdaterTest::replyThatIsNotJson_printsErrorThenFalse()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/html"), keys::kDnsLink);
+    TestServer server;
+    server.respondWith(ScriptedResponse::json("<html>maintenance</html>", 503));
+    ConsoleCapture console;
+    auto delegate = launch(server.baseUrl());
+    QTRY_VERIFY_WITH_TIMEOUT(!replyValues(console.output()).isEmpty(), 5000);
+    delegate.reset();
+    const QStringList lines = console.output();
+    QCOMPARE(lines.at(0), server.baseUrl() + QStringLiteral("/html"));
+    QVERIFY(lines.at(1).startsWith(QStringLiteral("JSON error")));
+    QCOMPARE(replyValues({lines.at(2)}), QStringList{QStringLiteral("false")});
+}
+
+void UpdaterTest::unreachableServer_printsOnlyTheUrl()
+{
+    QString base;
+    {
+        TestServer gone;
+        base = gone.baseUrl();
+    }
+    UserDefaults::standard().setObject(QStringLiteral("/x"), keys::kDnsLink);
+    ConsoleCapture console;
+    const quint64 before = UrlSession::shared().finishedTaskCount();
+    auto delegate = launch(base);
+    QTRY_VERIFY_WITH_TIMEOUT(UrlSession::shared().finishedTaskCount() >= before + 2, 5000);
+    delegate.reset();
+    const QStringList lines = console.output();
+    QVERIFY(lines.size() >= 2);
+    for (const QString &line : lines)
+        QCOMPARE(line, base + QStringLiteral("/x"));
+}
+
+void UpdaterTest::terminate_doesNothing()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/x"), keys::kDnsLink);
+    TestServer server;
+    ConsoleCapture console;
+    AppDelegate delegate(UpdaterOptions{kInterval, server.baseUrl()});
+    delegate.applicationWillTerminate();
+    QCOMPARE(console.all(), QString());
+    QCOMPARE(delegate.findChild<QTimer *>(), nullptr);
+}
+
+VENNACOTT_TEST_MAIN(UpdaterTest, QCoreApplication)
+#include "tst_updater.moc"

@@ -1,0 +1,283 @@
+// The settings store: values, persistence across processes, file mode and damaged files.
+#include "settingskeys.h"
+#include "testsupport.h"
+#include "userdefaults.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <sys/stat.h>
+
+using namespace vennacott;
+using namespace vennacott::test;
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return info.st_mode & 0777;
+}
+
+// The child writes what the parent reads, and reads back what the parent wrote.
+int childMain(const QString &role)
+{
+    UserDefaults &defaults = UserDefaults::standard();
+    if (role == QLatin1String("write")) {
+        defaults.setObject(QStringLiteral("child-token"), keys::kToken);
+        defaults.setObject(QStringLiteral("child-host"), keys::kHostname);
+        return 0;
+    }
+    if (role == QLatin1String("read")) {
+        const QString link = defaults.stringForKey(keys::kDnsLink).value_or(QStringLiteral("<absent>"));
+        QFile out;
+        out.open(stdout, QIODevice::WriteOnly);
+        out.write(link.toUtf8());
+        return 0;
+    }
+    return 2;
+}
+
+} // namespace
+
+class UserDefaultsTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void freshStore_readsNothing();
+    void value_roundTripsThroughTheFile_data();
+    void value_roundTripsThroughTheFile();
+    void remove_forgetsOnlyThatKey();
+    void values_crossProcessesBothWays();
+    void file_isPrivateToTheUser();
+    void file_withWiderMode_isTightenedOnWrite();
+    void write_isVisibleAtOnceInAnotherThread();
+    void concurrentWriters_loseNothing();
+    void corruptFile_readsEmptyAndIsKeptAside_data();
+    void corruptFile_readsEmptyAndIsKeptAside();
+    void unreadableFile_readsEmptyAndIsNeverOverwritten();
+    void writeThatCannotReachTheDisk_isReportedOnce();
+    void handEditedFile_isRead();
+
+private:
+    QString m_path;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void UserDefaultsTest::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_path = m_dir->filePath(QStringLiteral("vennacott/vennacott-ddns.conf"));
+    clearSettings();
+}
+
+void UserDefaultsTest::freshStore_readsNothing()
+{
+    UserDefaults defaults(m_path);
+    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
+        QCOMPARE(defaults.stringForKey(key), std::nullopt);
+    QVERIFY2(!QFile::exists(m_path), "reading never creates the file");
+}
+
+void UserDefaultsTest::value_roundTripsThroughTheFile_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("comma and blank") << QStringLiteral("a,b c");
+    QTest::newRow("leading and trailing blanks") << QStringLiteral("  x  ");
+    QTest::newRow("equals and semicolon") << QStringLiteral("k=v;#x");
+    QTest::newRow("line breaks") << QStringLiteral("one\ntwo\r\n");
+    QTest::newRow("looks like a variant") << QStringLiteral("@Variant(abc)");
+    QTest::newRow("non-ASCII") << QStringLiteral("héllo-ü-€-😀");
+    QTest::newRow("ERROR") << QStringLiteral("ERROR");
+    QTest::newRow("quotes and backslash") << QStringLiteral("\"q\"\\");
+}
+
+void UserDefaultsTest::value_roundTripsThroughTheFile()
+{
+    QFETCH(QString, value);
+    {
+        UserDefaults defaults(m_path);
+        defaults.setObject(value, keys::kDnsLink);
+        QCOMPARE(defaults.stringForKey(keys::kDnsLink), value);
+    }
+    UserDefaults reloaded(m_path);
+    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), value);
+}
+
+void UserDefaultsTest::remove_forgetsOnlyThatKey()
+{
+    {
+        UserDefaults defaults(m_path);
+        defaults.setObject(QStringLiteral("t"), keys::kToken);
+        defaults.setObject(QStringLiteral("h"), keys::kHostname);
+        defaults.removeObjectForKey(keys::kHostname);
+        defaults.removeObjectForKey(keys::kDnsLink); // absent: no effect
+        QCOMPARE(defaults.stringForKey(keys::kHostname), std::nullopt);
+    }
+    UserDefaults reloaded(m_path);
+    QCOMPARE(reloaded.stringForKey(keys::kToken), QStringLiteral("t"));
+    QCOMPARE(reloaded.stringForKey(keys::kHostname), std::nullopt);
+}
+
+void UserDefaultsTest::values_crossProcessesBothWays()
+{
+    const ChildResult written = runChild(QStringLiteral("write"));
+    QCOMPARE(written.exitCode, 0);
+    UserDefaults reloaded(UserDefaults::standard().filePath());
+    QCOMPARE(reloaded.stringForKey(keys::kToken), QStringLiteral("child-token"));
+    QCOMPARE(reloaded.stringForKey(keys::kHostname), QStringLiteral("child-host"));
+
+    UserDefaults::standard().setObject(QStringLiteral("/update/from/parent"), keys::kDnsLink);
+    const ChildResult read = runChild(QStringLiteral("read"));
+    QCOMPARE(read.exitCode, 0);
+    QCOMPARE(read.out, QByteArray("/update/from/parent"));
+}
+
+void UserDefaultsTest::file_isPrivateToTheUser()
+{
+    UserDefaults defaults(m_path);
+    defaults.setObject(QStringLiteral("secret"), keys::kToken);
+    QCOMPARE(modeOf(m_path), mode_t(0600));
+    defaults.setObject(QStringLiteral("h"), keys::kHostname);
+    QCOMPARE(modeOf(m_path), mode_t(0600));
+}
+
+void UserDefaultsTest::file_withWiderMode_isTightenedOnWrite()
+{
+    writeAll(m_path, "[General]\nhostname=h\n");
+    QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                      QFileDevice::ReadOther);
+    UserDefaults defaults(m_path);
+    defaults.setObject(QStringLiteral("secret"), keys::kToken);
+    QCOMPARE(modeOf(m_path), mode_t(0600));
+}
+
+void UserDefaultsTest::write_isVisibleAtOnceInAnotherThread()
+{
+    UserDefaults defaults(m_path);
+    std::optional<QString> seen;
+    std::unique_ptr<QThread> writer(
+        QThread::create([&] { defaults.setObject(QStringLiteral("written elsewhere"), keys::kDnsLink); }));
+    writer->start();
+    QVERIFY(writer->wait(10'000));
+    std::unique_ptr<QThread> reader(QThread::create([&] { seen = defaults.stringForKey(keys::kDnsLink); }));
+    reader->start();
+    QVERIFY(reader->wait(10'000));
+    QCOMPARE(seen, QStringLiteral("written elsewhere"));
+}
+
+void UserDefaultsTest::concurrentWriters_loseNothing()
+{
+    UserDefaults defaults(m_path);
+    constexpr int kRounds = 50;
+    auto writeRounds = [&](const QString &key) {
+        return QThread::create([&defaults, key] {
+            for (int i = 0; i < kRounds; ++i) {
+                defaults.setObject(QString::number(i), key);
+                (void)defaults.stringForKey(keys::kToken);
+            }
+        });
+    };
+    std::unique_ptr<QThread> first(writeRounds(keys::kHostname));
+    std::unique_ptr<QThread> second(writeRounds(keys::kDnsLink));
+    first->start();
+    second->start();
+    QVERIFY(first->wait(30'000));
+    QVERIFY(second->wait(30'000));
+    UserDefaults reloaded(m_path);
+    QCOMPARE(reloaded.stringForKey(keys::kHostname), QString::number(kRounds - 1));
+    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), QString::number(kRounds - 1));
+}
+
+void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("unclosed section") << QByteArray("[General\ntoken=abc\n\x01\xff=\n");
+    QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x00\x00garbage\x00\x13", 14);
+}
+
+void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()
+{
+    QFETCH(QByteArray, content);
+    writeAll(m_path, content);
+    ConsoleCapture console;
+    UserDefaults defaults(m_path);
+    QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
+    QCOMPARE(console.errors().size(), 1);
+
+    const QStringList copies = QDir(QFileInfo(m_path).absolutePath())
+                                   .entryList({QStringLiteral("vennacott-ddns.conf.corrupt-*")}, QDir::Files);
+    QCOMPARE(copies.size(), 1);
+    QCOMPARE(readAll(QFileInfo(m_path).absolutePath() + QLatin1Char('/') + copies.constFirst()), content);
+
+    defaults.setObject(QStringLiteral("fresh"), keys::kHostname);
+    QCOMPARE(console.errors().size(), 1);
+    QCOMPARE(UserDefaults(m_path).stringForKey(keys::kHostname), QStringLiteral("fresh"));
+}
+
+void UserDefaultsTest::unreadableFile_readsEmptyAndIsNeverOverwritten()
+{
+    // A folder where the file should be: unreadable as settings whoever runs the test (root included).
+    QVERIFY(QDir().mkpath(m_path));
+    writeAll(m_path + QStringLiteral("/keep"), "precious");
+    ConsoleCapture console;
+    UserDefaults defaults(m_path);
+    QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
+    QCOMPARE(console.errors().size(), 1);
+
+    defaults.setObject(QStringLiteral("kept in memory"), keys::kToken);
+    QCOMPARE(defaults.stringForKey(keys::kToken), QStringLiteral("kept in memory"));
+    QCOMPARE(console.errors().size(), 2);
+    QVERIFY(!console.all().contains(QStringLiteral("kept in memory")));
+    QCOMPARE(readAll(m_path + QStringLiteral("/keep")), QByteArray("precious"));
+}
+
+void UserDefaultsTest::writeThatCannotReachTheDisk_isReportedOnce()
+{
+    // The folder cannot be created because a file stands in its place.
+    writeAll(m_dir->filePath(QStringLiteral("vennacott")), "not a folder");
+    ConsoleCapture console;
+    UserDefaults defaults(m_path);
+    defaults.setObject(QStringLiteral("secret-value"), keys::kToken);
+    QCOMPARE(console.errors().size(), 1);
+    QVERIFY(console.errors().constFirst().contains(keys::kToken));
+    QVERIFY2(!console.all().contains(QStringLiteral("secret-value")), "never print a value");
+    QCOMPARE(defaults.stringForKey(keys::kToken), QStringLiteral("secret-value"));
+}
+
+void UserDefaultsTest::handEditedFile_isRead()
+{
+    writeAll(m_path, "[General]\nhostname=myhost\ndnsLink=/update/myhost/k\n");
+    ConsoleCapture console;
+    UserDefaults defaults(m_path);
+    QCOMPARE(defaults.stringForKey(keys::kHostname), QStringLiteral("myhost"));
+    QCOMPARE(defaults.stringForKey(keys::kDnsLink), QStringLiteral("/update/myhost/k"));
+    QVERIFY(console.errors().isEmpty());
+}
+
+VENNACOTT_TEST_MAIN_WITH_CHILD(UserDefaultsTest, QCoreApplication, childMain)
+#include "tst_userdefaults.moc"
