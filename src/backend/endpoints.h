@@ -1,25 +1,18 @@
 // The service origins and texts the client is built with.
 #pragma once
 
-#include "buildconfig.h"
-
 #include <QString>
 
 namespace vennacott::endpoints {
 
-inline QString apiBaseUrl()
-{
-    return QString::fromUtf8(buildconfig::kApiUrl);
-}
+// The backend API origin (sign-in and the saved host).
+QString apiBaseUrl();
+// The DDNS update server origin (registration and the periodic update).
+QString updateBaseUrl();
+// Shown after a host name, starting with ".".
+QString zoneSuffix();
 
-inline QString updateBaseUrl()
-{
-    return QString::fromUtf8(buildconfig::kUpdateUrl);
-}
-
-inline QString zoneSuffix()
-{
-    return QString::fromUtf8(buildconfig::kZoneSuffix);
-}
+// Points the client at other origins, such as a local test server. Tests only; empty restores the built-in.
+void overrideForTesting(const QString &apiBaseUrl, const QString &updateBaseUrl);
 
 } // namespace vennacott::endpoints

@@ -198,6 +198,13 @@ void UrlSession::dataTask(QNetworkRequest request, QByteArray method, std::optio
         Qt::QueuedConnection);
 }
 
+void UrlSession::deliver(std::function<void()> work)
+{
+    const std::lock_guard lock(d->mutex);
+    if (!d->shutDown)
+        QMetaObject::invokeMethod(d->context, std::move(work), Qt::QueuedConnection);
+}
+
 QThread *UrlSession::deliveryThread() const
 {
     return d->thread.get();

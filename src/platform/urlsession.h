@@ -49,6 +49,9 @@ public:
     void dataTask(QNetworkRequest request, QByteArray method, std::optional<QByteArray> body,
                   DataTaskCompletion completion);
 
+    // Runs `work` on the delivery thread, for answers decided without a request.
+    void deliver(std::function<void()> work);
+
     QThread *deliveryThread() const;
 
     // How many tasks have ended, with or without calling their completion. Lets tests and the benchmark
