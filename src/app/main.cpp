@@ -2,6 +2,8 @@
 #include "appdelegate.h"
 #include "buildconfig.h"
 #include "dispatch.h"
+#include "mainstoryboard.h"
+#include "storyboard.h"
 #include "terminationsignals.h"
 #include "urlsession.h"
 
@@ -38,7 +40,11 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("vennacott-ddns"));
     QApplication::setApplicationVersion(QString::fromUtf8(vennacott::buildconfig::kVersion));
 
+    QApplication::setWindowIcon(vennacott::applicationIcon());
+
     vennacott::AppDelegate delegate;
+    const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow();
+    window->show();
     vennacott::TerminationSignals termination;
     QObject::connect(&termination, &vennacott::TerminationSignals::received, &app, [] { QApplication::quit(); });
     QMetaObject::invokeMethod(&delegate, &vennacott::AppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);

@@ -103,6 +103,8 @@ void UserDefaults::setObject(const QString &value, const QString &key)
     const std::lock_guard lock(m_mutex);
     m_values.insert(key, value);
     persist(key, value);
+    if (m_observer)
+        m_observer(key, value);
 }
 
 void UserDefaults::removeObjectForKey(const QString &key)
@@ -110,6 +112,14 @@ void UserDefaults::removeObjectForKey(const QString &key)
     const std::lock_guard lock(m_mutex);
     m_values.remove(key);
     persist(key, std::nullopt);
+    if (m_observer)
+        m_observer(key, std::nullopt);
+}
+
+void UserDefaults::setChangeObserverForTesting(ChangeObserver observer)
+{
+    const std::lock_guard lock(m_mutex);
+    m_observer = std::move(observer);
 }
 
 void UserDefaults::load()

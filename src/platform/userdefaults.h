@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -31,6 +32,10 @@ public:
 
     QString filePath() const { return m_filePath; }
 
+    // Sees every change, in order, as it is made (an absent value for a removal). Tests only.
+    using ChangeObserver = std::function<void(const QString &key, const std::optional<QString> &value)>;
+    void setChangeObserverForTesting(ChangeObserver observer);
+
 private:
     void load();
     void persist(const QString &key, const std::optional<QString> &value);
@@ -40,6 +45,7 @@ private:
     mutable std::mutex m_mutex;
     QHash<QString, QString> m_values;
     bool m_fileUnreadable = false;
+    ChangeObserver m_observer;
 };
 
 } // namespace vennacott

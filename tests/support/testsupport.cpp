@@ -20,6 +20,25 @@ QTemporaryDir *g_root = nullptr;
 
 } // namespace
 
+namespace {
+
+QtMessageHandler g_defaultHandler = nullptr;
+
+// The offscreen platform warns each time a window is given a fixed size; that says nothing about us.
+void filterPlatformNoise(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("does not support propagateSizeHints")))
+        return;
+    g_defaultHandler(type, context, message);
+}
+
+} // namespace
+
+void quietPlatformWarnings()
+{
+    g_defaultHandler = qInstallMessageHandler(filterPlatformNoise);
+}
+
 void prepareEnvironment()
 {
     // A child reuses its parent's folders so both see the same settings file.

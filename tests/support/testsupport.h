@@ -21,6 +21,10 @@ QString temporaryRoot();
 // Trusts the test CA and shortens the inactivity timeout of the shared session.
 void trustTestServer(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
+// Drops the offscreen platform's warning about fixed window sizes; call from initTestCase(), after the
+// test library has installed its own message handler.
+void quietPlatformWarnings();
+
 // Clears the three stored settings.
 void clearSettings();
 

@@ -1,0 +1,173 @@
+// The controller of the setup window's three screens: sign-in, host and done.
+#include "viewcontroller.h"
+
+#include "api.h"
+#include "dispatch.h"
+#include "endpoints.h"
+#include "mainstoryboard.h"
+#include "settingskeys.h"
+#include "storyboard.h"
+#include "userdefaults.h"
+#include "windows.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTextBoundaryFinder>
+
+namespace vennacott {
+namespace {
+
+// Offsets in the saved-host text count characters as a reader sees them, not UTF-16 units.
+QStringList graphemes(const QString &text)
+{
+    QStringList pieces;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    while (finder.toNextBoundary() >= 0) {
+        pieces.append(text.mid(start, finder.position() - start));
+        start = finder.position();
+    }
+    return pieces;
+}
+
+QString joined(const QStringList &pieces, qsizetype from, qsizetype to)
+{
+    QString text;
+    for (qsizetype i = from; i < to; ++i)
+        text += pieces.at(i);
+    return text;
+}
+
+} // namespace
+
+std::optional<SavedHost> cutSavedHost(const QString &text)
+{
+    const QStringList characters = graphemes(text);
+    const qsizetype lastSlash = characters.lastIndexOf(QStringLiteral("/"));
+    if (lastSlash < 0)
+        return std::nullopt;
+    // The link begins with "/update/", so the name starts at the tenth character of the quoted text.
+    constexpr qsizetype kHostnameStart = 9;
+    SavedHost saved;
+    saved.hostname = lastSlash > kHostnameStart ? joined(characters, kHostnameStart, lastSlash) : QString();
+    saved.link = characters.size() >= 3 ? joined(characters, 1, characters.size() - 1) : QString();
+    return saved;
+}
+
+void storeSavedHost(bool success, const QString &text)
+{
+    if (!success || text.isEmpty())
+        return;
+    const std::optional<SavedHost> saved = cutSavedHost(text);
+    if (!saved)
+        return;
+    UserDefaults::standard().setObject(saved->hostname, keys::kHostname);
+    UserDefaults::standard().setObject(saved->link, keys::kDnsLink);
+}
+
+std::shared_ptr<ViewController> ViewController::self()
+{
+    return std::static_pointer_cast<ViewController>(shared_from_this());
+}
+
+void ViewController::connectOutlets()
+{
+    email = findChild<QLineEdit *>(QStringLiteral("email"));
+    password = findChild<QLineEdit *>(QStringLiteral("password"));
+    loginButton = findChild<QPushButton *>(QStringLiteral("loginButton"));
+    hostView = findChild<QWidget *>(QStringLiteral("hostView"));
+    hostnameEntered = findChild<QLineEdit *>(QStringLiteral("hostnameEntered"));
+    labelHostUnavailable = findChild<QLabel *>(QStringLiteral("labelHostUnavailable"));
+    hostNameDoneLabel = findChild<QLineEdit *>(QStringLiteral("hostNameDoneLabel"));
+}
+
+void ViewController::postSegue(const QString &identifier)
+{
+    dispatch::mainAsync([controller = self(), identifier] { controller->performSegue(identifier); });
+}
+
+void ViewController::viewDidLoad()
+{
+    if (StoryboardWindow *window = storyboardWindow())
+        window->setResizable(false);
+    setPreferredContentSize(size());
+
+    UserDefaults &defaults = UserDefaults::standard();
+    if (email) {
+        const QString token = defaults.stringForKey(keys::kToken).value_or(QString());
+        if (!token.isEmpty()) {
+            getSavedHost(storeSavedHost);
+            postSegue(segues::kLoginToHost);
+        }
+    }
+    if (hostnameEntered) {
+        const QString hostname = defaults.stringForKey(keys::kHostname).value_or(QString());
+        if (!hostname.isEmpty() && hostname != QLatin1String("ERROR"))
+            postSegue(segues::kHostToDone);
+    }
+    if (hostNameDoneLabel) {
+        hostNameDoneLabel->setReadOnly(true);
+        const QString shown =
+            defaults.stringForKey(keys::kHostname).value_or(QStringLiteral("ERROR")) + endpoints::zoneSuffix();
+        hostNameDoneLabel->setText(shown);
+        hostNameDoneLabel->setCursorPosition(0);
+        // Wide enough for the whole name; the window adopts the screen's size after loading.
+        const int textWidth = hostNameDoneLabel->fontMetrics().horizontalAdvance(shown);
+        hostNameDoneLabel->setMinimumWidth(qMin(textWidth + 16, 720));
+    }
+}
+
+void ViewController::ButtonPressedWithSender()
+{
+    const QString typedEmail = email ? email->text() : QString();
+    const QString typedPassword = password ? password->text() : QString();
+    login(typedEmail, typedPassword, [controller = self()](bool success) {
+        if (success)
+            dispatch::mainAsync([controller] { controller->performSegue(segues::kLoginToHost); });
+    });
+}
+
+void ViewController::HostButtonPressed()
+{
+    const QString name = hostnameEntered ? hostnameEntered->text() : QString();
+    registerHost(name, [controller = self(), name](bool success, const QString &text) {
+        if (!success) {
+            dispatch::mainAsync([controller] {
+                if (controller->labelHostUnavailable)
+                    controller->labelHostUnavailable->setHidden(false);
+            });
+            return;
+        }
+        UserDefaults::standard().setObject(name, keys::kHostname);
+        UserDefaults::standard().setObject(text, keys::kDnsLink);
+        setSavedHost(text, [controller](bool saved) {
+            if (saved)
+                dispatch::mainAsync([controller] { controller->performSegue(segues::kHostToDone); });
+        });
+    });
+}
+
+void ViewController::ResetButtonPressed()
+{
+    UserDefaults::standard().removeObjectForKey(keys::kHostname);
+    UserDefaults::standard().removeObjectForKey(keys::kDnsLink);
+    postSegue(segues::kDoneToHost);
+}
+
+void ViewController::CloseButtonPressed()
+{
+    windows::exitNow(0);
+}
+
+void ViewController::CloseButtonDonePressed()
+{
+    CloseButtonPressed();
+}
+
+void ViewController::HideButtonPressed()
+{
+    windows::miniaturizeAll();
+}
+
+} // namespace vennacott

@@ -1,0 +1,569 @@
+// The setup window driven through its real widgets against the local test server.
+#include "appdelegate.h"
+#include "dispatch.h"
+#include "endpoints.h"
+#include "mainstoryboard.h"
+#include "settingskeys.h"
+#include "storyboard.h"
+#include "testserver.h"
+#include "testsupport.h"
+#include "urlsession.h"
+#include "userdefaults.h"
+#include "viewcontroller.h"
+
+#include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using namespace vennacott;
+using namespace vennacott::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Lets everything already posted to the main queue run, including segues that loading screens post.
+void settle()
+{
+    for (int round = 0; round < 4; ++round) {
+        bool reached = false;
+        dispatch::mainAsync([&reached] { reached = true; });
+        QVERIFY(QTest::qWaitFor([&reached] { return reached; }, 10'000));
+    }
+}
+
+void store(const QString &key, const std::optional<QString> &value)
+{
+    if (value)
+        UserDefaults::standard().setObject(*value, key);
+    else
+        UserDefaults::standard().removeObjectForKey(key);
+}
+
+ViewController &controllerOf(const StoryboardWindow &window)
+{
+    return static_cast<ViewController &>(*window.currentController());
+}
+
+template<typename Widget>
+Widget *child(const StoryboardWindow &window, const char *name)
+{
+    return window.currentController()->findChild<Widget *>(QLatin1String(name));
+}
+
+int requestsTo(const TestServer &server, const QByteArray &target)
+{
+    int count = 0;
+    for (const RecordedRequest &request : server.requests())
+        count += request.target == target ? 1 : 0;
+    return count;
+}
+
+// A window on `screen` directly, for screens that are otherwise reached only through others.
+std::unique_ptr<StoryboardWindow> windowOn(const QString &screen)
+{
+    Storyboard storyboard = mainStoryboard();
+    storyboard.initialScreen = screen;
+    auto window = std::make_unique<StoryboardWindow>(storyboard);
+    window->showInitialScreen();
+    window->show();
+    return window;
+}
+
+// Children that click a close button: the process must end there, with status 0.
+int childMain(const QString &role)
+{
+    auto window = windowOn(role == QLatin1String("close-done") ? screens::kDone : screens::kSignIn);
+    const char *button = role == QLatin1String("close-done") ? "CloseButtonDone" : "CloseButton";
+    QTest::mouseClick(child<QPushButton>(*window, button), Qt::LeftButton);
+    console::printLine(u"still running");
+    return 3;
+}
+
+} // namespace
+
+class ViewControllerTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { quietPlatformWarnings(); }
+    void init();
+    void cleanup();
+
+    void routing_followsStoredSettings_data();
+    void routing_followsStoredSettings();
+    void savedHost_isCut_data();
+    void savedHost_isCut();
+    void savedHostCallback_storesHostnameThenLink_data();
+    void savedHostCallback_storesHostnameThenLink();
+    void savedHostAtLaunch_isStoredForTheNextScreen();
+    void doneScreen_showsHostnameWithZoneSuffix_data();
+    void doneScreen_showsHostnameWithZoneSuffix();
+    void window_isNotResizableAndKeepsItsOtherProperties();
+    void screenOutsideAWindow_stillLoads();
+    void everyControl_hasAnAccessibleName();
+    void signIn_success_movesToHost();
+    void signIn_refused_changesNothing();
+    void signIn_enterInPasswordField_signsIn();
+    void registration_granted_storesSavesAndMovesOn();
+    void registration_refused_showsLabelOnly_data();
+    void registration_refused_showsLabelOnly();
+    void registration_savedNeverAnswered_staysWithSettingsStored();
+    void lateAnswer_forScreenAlreadyLeft_doesNothing();
+    void reset_forgetsHostKeepsTokenAndSilencesUpdater();
+    void close_endsTheProcessWithStatusZero_data();
+    void close_endsTheProcessWithStatusZero();
+    void hide_minimisesEveryWindowAndUpdatesGoOn();
+
+private:
+    std::unique_ptr<StoryboardWindow> launch();
+    QStringList m_screens;
+    std::unique_ptr<TestServer> m_server;
+};
+
+void ViewControllerTest::init()
+{
+    clearSettings();
+    m_screens.clear();
+    m_server = std::make_unique<TestServer>();
+    endpoints::overrideForTesting(m_server->baseUrl(), m_server->baseUrl());
+    // The backend's default: nothing saved yet.
+    m_server->setHandler([](const RecordedRequest &request) {
+        if (request.target == "/secure/api/get_dns")
+            return ScriptedResponse::json(R"({"error":"no host saved"})");
+        return ScriptedResponse::json(R"({})");
+    });
+}
+
+void ViewControllerTest::cleanup()
+{
+    UserDefaults::standard().setChangeObserverForTesting({});
+    m_server.reset();
+    endpoints::overrideForTesting(QString(), QString());
+    settle();
+}
+
+std::unique_ptr<StoryboardWindow> ViewControllerTest::launch()
+{
+    auto window = std::make_unique<StoryboardWindow>(mainStoryboard());
+    connect(window.get(), &StoryboardWindow::screenShown, this, [this](const QString &screen) { m_screens << screen; });
+    window->showInitialScreen();
+    window->show();
+    settle();
+    return window;
+}
+
+void ViewControllerTest::routing_followsStoredSettings_data()
+{
+    QTest::addColumn<std::optional<QString>>("token");
+    QTest::addColumn<std::optional<QString>>("hostname");
+    QTest::addColumn<QStringList>("screens");
+
+    const std::optional<QString> absent;
+    const QStringList signIn{screens::kSignIn};
+    const QStringList host{screens::kSignIn, screens::kHost};
+    const QStringList done{screens::kSignIn, screens::kHost, screens::kDone};
+    const std::optional<QString> token = QStringLiteral("tok");
+    QTest::newRow("no token") << absent << absent << signIn;
+    QTest::newRow("empty token") << std::optional<QString>(QString()) << std::optional<QString>(QStringLiteral("h"))
+                                 << signIn;
+    QTest::newRow("no token, host stored") << absent << std::optional<QString>(QStringLiteral("h")) << signIn;
+    QTest::newRow("token, hostname absent") << token << absent << host;
+    QTest::newRow("token, hostname empty") << token << std::optional<QString>(QString()) << host;
+    QTest::newRow("token, hostname ERROR") << token << std::optional<QString>(QStringLiteral("ERROR")) << host;
+    QTest::newRow("token, hostname error") << token << std::optional<QString>(QStringLiteral("error")) << done;
+    QTest::newRow("token, hostname") << token << std::optional<QString>(QStringLiteral("myhost")) << done;
+}
+
+void ViewControllerTest::routing_followsStoredSettings()
+{
+    QFETCH(std::optional<QString>, token);
+    QFETCH(std::optional<QString>, hostname);
+    QFETCH(QStringList, screens);
+    store(keys::kToken, token);
+    store(keys::kHostname, hostname);
+
+    auto window = launch();
+    QTRY_COMPARE_WITH_TIMEOUT(m_screens, screens, 10'000);
+    const bool asksForSavedHost = token && !token->isEmpty();
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo(*m_server, "/secure/api/get_dns"), asksForSavedHost ? 1 : 0, 10'000);
+    settle();
+    QCOMPARE(m_screens, screens);
+    QCOMPARE(m_server->requestCount(), asksForSavedHost ? 1 : 0);
+}
+
+void ViewControllerTest::savedHost_isCut_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("cut");
+    QTest::addColumn<QString>("hostname");
+    QTest::addColumn<QString>("link");
+
+    QTest::newRow("saved link") << R"("/update/myhost/k3y")" << true << "myhost"
+                                << "/update/myhost/k3y";
+    // 20 characters, last "/" at offset 15: the name is offsets 9 to 14, the link offsets 1 to 18.
+    QTest::newRow("twenty characters") << "0123456789abcde/ghij" << true << "9abcde"
+                                       << "123456789abcde/ghi";
+    QTest::newRow("several slashes") << R"("/update/a/b/key")" << true << "a/b"
+                                     << "/update/a/b/key";
+    QTest::newRow("last slash at offset 9") << R"("/update//k")" << true << ""
+                                            << "/update//k";
+    QTest::newRow("last slash before offset 9") << R"("/u/x")" << true << ""
+                                                << "/u/x";
+    QTest::newRow("one character") << "/" << true << ""
+                                   << "";
+    QTest::newRow("two characters") << R"("/)" << true << ""
+                                    << "";
+    QTest::newRow("three characters") << R"("/")" << true << ""
+                                      << "/";
+    QTest::newRow("no slash") << R"("nothing")" << false << ""
+                              << "";
+    QTest::newRow("combining accent is one character")
+        << QStringLiteral("\"/update/e\u0301x/k\"") << true << QStringLiteral("e\u0301x")
+        << QStringLiteral("/update/e\u0301x/k");
+}
+
+void ViewControllerTest::savedHost_isCut()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, cut);
+    QFETCH(QString, hostname);
+    QFETCH(QString, link);
+    const std::optional<SavedHost> saved = cutSavedHost(text);
+    QCOMPARE(saved.has_value(), cut);
+    if (cut) {
+        QCOMPARE(saved->hostname, hostname);
+        QCOMPARE(saved->link, link);
+    }
+}
+
+void ViewControllerTest::savedHostCallback_storesHostnameThenLink_data()
+{
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("changes");
+    QTest::newRow("saved link") << true << R"("/update/me/k")" << QStringList{"hostname=me", "dnsLink=/update/me/k"};
+    QTest::newRow("short text") << true << "/" << QStringList{"hostname=", "dnsLink="};
+    QTest::newRow("false flag") << false << R"("/update/me/k")" << QStringList();
+    QTest::newRow("empty text") << true << "" << QStringList();
+    QTest::newRow("no slash") << true << R"("me")" << QStringList();
+}
+
+void ViewControllerTest::savedHostCallback_storesHostnameThenLink()
+{
+    QFETCH(bool, success);
+    QFETCH(QString, text);
+    QFETCH(QStringList, changes);
+    QStringList seen;
+    UserDefaults::standard().setChangeObserverForTesting(
+        [&seen](const QString &key, const std::optional<QString> &value) {
+            seen << key + QLatin1Char('=') + value.value_or(QString());
+        });
+    storeSavedHost(success, text);
+    QCOMPARE(seen, changes);
+}
+
+void ViewControllerTest::savedHostAtLaunch_isStoredForTheNextScreen()
+{
+    UserDefaults::standard().setObject(QStringLiteral("tok"), keys::kToken);
+    m_server->respondWith(ScriptedResponse::json(R"("/update/saved/k")"));
+    auto window = launch();
+    QTRY_COMPARE_WITH_TIMEOUT(UserDefaults::standard().stringForKey(keys::kDnsLink), QStringLiteral("/update/saved/k"),
+                              10'000);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kHostname), QStringLiteral("saved"));
+}
+
+void ViewControllerTest::doneScreen_showsHostnameWithZoneSuffix_data()
+{
+    QTest::addColumn<std::optional<QString>>("hostname");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("absent") << std::optional<QString>() << QStringLiteral("ERROR") + endpoints::zoneSuffix();
+    QTest::newRow("empty") << std::optional<QString>(QString()) << endpoints::zoneSuffix();
+    QTest::newRow("name") << std::optional<QString>(QStringLiteral("abc"))
+                          << QStringLiteral("abc") + endpoints::zoneSuffix();
+}
+
+void ViewControllerTest::doneScreen_showsHostnameWithZoneSuffix()
+{
+    QFETCH(std::optional<QString>, hostname);
+    QFETCH(QString, shown);
+    store(keys::kHostname, hostname);
+    auto window = windowOn(screens::kDone);
+    QLineEdit *label = controllerOf(*window).hostNameDoneLabel;
+    QVERIFY(label);
+    QCOMPARE(label->text(), shown);
+    QVERIFY(label->isReadOnly());
+    label->selectAll();
+    QCOMPARE(label->selectedText(), shown);
+}
+
+void ViewControllerTest::window_isNotResizableAndKeepsItsOtherProperties()
+{
+    for (const QString &screen : {screens::kSignIn, screens::kHost, screens::kDone}) {
+        Storyboard storyboard = mainStoryboard();
+        storyboard.initialScreen = screen;
+        StoryboardWindow window(storyboard);
+        window.setWindowTitle(kWindowTitle);
+        const Qt::WindowFlags flags = window.windowFlags();
+        window.showInitialScreen();
+        window.show();
+        QVERIFY(!window.isResizable());
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QCOMPARE(window.windowFlags(), flags);
+        QCOMPARE(window.windowTitle(), kWindowTitle);
+        QCOMPARE(window.currentController()->preferredContentSize(), window.currentController()->size());
+    }
+}
+
+void ViewControllerTest::screenOutsideAWindow_stillLoads()
+{
+    UserDefaults::standard().setObject(QStringLiteral("abc"), keys::kHostname);
+    const std::shared_ptr<ViewControllerBase> controller = mainStoryboard().instantiate(screens::kDone);
+    QVERIFY(!controller->storyboardWindow());
+    controller->viewDidLoad();
+    QCOMPARE(static_cast<ViewController &>(*controller).hostNameDoneLabel->text(),
+             QStringLiteral("abc") + endpoints::zoneSuffix());
+    QCOMPARE(controller->preferredContentSize(), controller->size());
+}
+
+void ViewControllerTest::everyControl_hasAnAccessibleName()
+{
+    for (const QString &screen : {screens::kSignIn, screens::kHost, screens::kDone}) {
+        auto window = windowOn(screen);
+        const auto controls = window->currentController()->findChildren<QWidget *>();
+        for (const QWidget *control : controls) {
+            if (qobject_cast<const QLineEdit *>(control) || qobject_cast<const QPushButton *>(control))
+                QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+        }
+    }
+}
+
+void ViewControllerTest::signIn_success_movesToHost()
+{
+    m_server->respondWith(ScriptedResponse::json(R"({"token":"fresh-token"})"));
+    auto window = launch();
+    ViewController &signIn = controllerOf(*window);
+    QTest::keyClicks(signIn.email, QStringLiteral("me@x.example"));
+    QTest::keyClicks(signIn.password, QStringLiteral("hunter22"));
+    QTest::mouseClick(signIn.loginButton, Qt::LeftButton);
+
+    QTRY_COMPARE_WITH_TIMEOUT(window->currentScreen(), screens::kHost, 10'000);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kToken), QStringLiteral("fresh-token"));
+    const QJsonObject body = QJsonDocument::fromJson(m_server->requests().constFirst().body).object();
+    QCOMPARE(body.value(QStringLiteral("Email")).toString(), QStringLiteral("me@x.example"));
+    QCOMPARE(body.value(QStringLiteral("Password")).toString(), QStringLiteral("hunter22"));
+    settle();
+    QCOMPARE(m_screens, (QStringList{screens::kSignIn, screens::kHost}));
+}
+
+void ViewControllerTest::signIn_refused_changesNothing()
+{
+    m_server->respondWith(ScriptedResponse::json(R"({"code":401,"message":"wrong password"})", 401));
+    auto window = launch();
+    ViewController &signIn = controllerOf(*window);
+    QTest::keyClicks(signIn.email, QStringLiteral("me@x.example"));
+    QTest::keyClicks(signIn.password, QStringLiteral("wrong"));
+    const quint64 before = UrlSession::shared().finishedTaskCount();
+    QTest::mouseClick(signIn.loginButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(UrlSession::shared().finishedTaskCount() > before, 10'000);
+    settle();
+    QCOMPARE(m_server->requestCount(), 1);
+    QCOMPARE(window->currentScreen(), screens::kSignIn);
+    QCOMPARE(window->currentController().get(), &signIn);
+    QCOMPARE(signIn.email->text(), QStringLiteral("me@x.example"));
+    QCOMPARE(signIn.password->text(), QStringLiteral("wrong"));
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kToken), std::nullopt);
+}
+
+void ViewControllerTest::signIn_enterInPasswordField_signsIn()
+{
+    auto window = launch();
+    ViewController &signIn = controllerOf(*window);
+    QTest::keyClicks(signIn.password, QStringLiteral("pw"));
+    QSignalSpy requests(m_server.get(), &TestServer::requestReceived);
+    QTest::keyClick(signIn.password, Qt::Key_Return);
+    QVERIFY(requests.wait(10'000));
+    QCOMPARE(m_server->requests().constFirst().target, QByteArray("/login"));
+    const QJsonObject body = QJsonDocument::fromJson(m_server->requests().constFirst().body).object();
+    QCOMPARE(body.value(QStringLiteral("Email")).toString(), QString());
+}
+
+void ViewControllerTest::registration_granted_storesSavesAndMovesOn()
+{
+    UserDefaults::standard().setObject(QStringLiteral("tok"), keys::kToken);
+    m_server->setHandler([](const RecordedRequest &request) {
+        if (request.target == "/new/MyHost")
+            return ScriptedResponse::json(R"({"update_link":"/update/MyHost/k3y"})");
+        return ScriptedResponse::json(R"({"error":"none"})");
+    });
+    auto window = launch();
+    QCOMPARE(window->currentScreen(), screens::kHost);
+    QStringList changes;
+    UserDefaults::standard().setChangeObserverForTesting(
+        [&changes](const QString &key, const std::optional<QString> &value) {
+            changes << key + QLatin1Char('=') + value.value_or(QStringLiteral("<removed>"));
+        });
+
+    ViewController &host = controllerOf(*window);
+    QTest::keyClicks(host.hostnameEntered, QStringLiteral("MyHost"));
+    QTest::mouseClick(child<QPushButton>(*window, "hostButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(window->currentScreen(), screens::kDone, 10'000);
+
+    QCOMPARE(changes, (QStringList{"hostname=MyHost", "dnsLink=/update/MyHost/k3y"}));
+    QCOMPARE(requestsTo(*m_server, "/secure/api/save_dns"), 1);
+    for (const RecordedRequest &request : m_server->requests()) {
+        if (request.target == "/secure/api/save_dns") {
+            QCOMPARE(QJsonDocument::fromJson(request.body).object().toVariantMap(),
+                     (QVariantMap{{QStringLiteral("Key"), QStringLiteral("/update/MyHost/k3y")}}));
+            QCOMPARE(request.header("Authorization"), QByteArray("Bearer tok"));
+        }
+    }
+    QCOMPARE(controllerOf(*window).hostNameDoneLabel->text(), QStringLiteral("MyHost") + endpoints::zoneSuffix());
+}
+
+void ViewControllerTest::registration_refused_showsLabelOnly_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("reachesServer");
+    QTest::newRow("refused by the server") << QStringLiteral("taken") << true;
+    QTest::newRow("refused before sending") << QStringLiteral("my host") << false;
+}
+
+void ViewControllerTest::registration_refused_showsLabelOnly()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, reachesServer);
+    UserDefaults::standard().setObject(QStringLiteral("tok"), keys::kToken);
+    UserDefaults::standard().setObject(QStringLiteral("/update/old/k"), keys::kDnsLink);
+    m_server->setHandler([](const RecordedRequest &request) {
+        if (request.target.startsWith("/new/"))
+            return ScriptedResponse::json(R"({"error":"name taken","update_link":"/update/x/y"})");
+        return ScriptedResponse::json(R"({"error":"none"})");
+    });
+    auto window = launch();
+    ViewController &host = controllerOf(*window);
+    QVERIFY(host.labelHostUnavailable->isHidden());
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo(*m_server, "/secure/api/get_dns"), 1, 10'000);
+    const int requestsBefore = m_server->requestCount();
+
+    QTest::keyClicks(host.hostnameEntered, name);
+    QTest::keyClick(host.hostnameEntered, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!host.labelHostUnavailable->isHidden(), 10'000);
+    settle();
+    QCOMPARE(window->currentScreen(), screens::kHost);
+    QCOMPARE(host.hostnameEntered->text(), name);
+    QCOMPARE(m_server->requestCount() - requestsBefore, reachesServer ? 1 : 0);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kHostname), std::nullopt);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kDnsLink), QStringLiteral("/update/old/k"));
+}
+
+void ViewControllerTest::registration_savedNeverAnswered_staysWithSettingsStored()
+{
+    UserDefaults::standard().setObject(QStringLiteral("tok"), keys::kToken);
+    m_server->setHandler([](const RecordedRequest &request) {
+        if (request.target == "/secure/api/save_dns")
+            return ScriptedResponse::with(ScriptedResponse::Action::Stall);
+        if (request.target.startsWith("/new/"))
+            return ScriptedResponse::json(R"({"update_link":"/update/h/k"})");
+        return ScriptedResponse::json(R"({"error":"none"})");
+    });
+    auto window = launch();
+    ViewController &host = controllerOf(*window);
+    QTest::keyClicks(host.hostnameEntered, QStringLiteral("h"));
+    QTest::mouseClick(child<QPushButton>(*window, "hostButton"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(requestsTo(*m_server, "/secure/api/save_dns"), 1, 10'000);
+    settle();
+    QCOMPARE(window->currentScreen(), screens::kHost);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kHostname), QStringLiteral("h"));
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kDnsLink), QStringLiteral("/update/h/k"));
+}
+
+void ViewControllerTest::lateAnswer_forScreenAlreadyLeft_doesNothing()
+{
+    ScriptedResponse slow = ScriptedResponse::json(R"({"token":"late"})");
+    slow.delay = 300ms;
+    m_server->respondWith(slow);
+    auto window = launch();
+    std::weak_ptr<ViewControllerBase> signIn = window->currentController();
+    QTest::mouseClick(controllerOf(*window).loginButton, Qt::LeftButton);
+    QSignalSpy requests(m_server.get(), &TestServer::requestReceived);
+    QVERIFY(requests.wait(10'000));
+    // The screen is left before the answer comes.
+    window->currentController()->performSegue(segues::kLoginToHost);
+    QCOMPARE(window->currentScreen(), screens::kHost);
+    QVERIFY2(!signIn.expired(), "the pending answer keeps the controller alive");
+
+    QTRY_COMPARE_WITH_TIMEOUT(UserDefaults::standard().stringForKey(keys::kToken), QStringLiteral("late"), 10'000);
+    settle();
+    QCOMPARE(m_screens, (QStringList{screens::kSignIn, screens::kHost}));
+    QTRY_VERIFY_WITH_TIMEOUT(signIn.expired(), 10'000);
+}
+
+void ViewControllerTest::reset_forgetsHostKeepsTokenAndSilencesUpdater()
+{
+    UserDefaults::standard().setObject(QStringLiteral("tok"), keys::kToken);
+    UserDefaults::standard().setObject(QStringLiteral("h"), keys::kHostname);
+    UserDefaults::standard().setObject(QStringLiteral("/update/h/k"), keys::kDnsLink);
+    AppDelegate delegate(UpdaterOptions{50ms, m_server->baseUrl()});
+    delegate.applicationDidFinishLaunching();
+    auto window = launch();
+    QCOMPARE(window->currentScreen(), screens::kDone);
+    QTRY_VERIFY_WITH_TIMEOUT(requestsTo(*m_server, "/update/h/k") >= 1, 10'000);
+
+    QTest::mouseClick(child<QPushButton>(*window, "ResetButton"), Qt::LeftButton);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kHostname), std::nullopt);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kDnsLink), std::nullopt);
+    QCOMPARE(window->currentScreen(), screens::kDone); // the segue runs on a later turn
+    QTRY_COMPARE_WITH_TIMEOUT(window->currentScreen(), screens::kHost, 10'000);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kToken), QStringLiteral("tok"));
+
+    // An update sent just before the reset may still arrive during the first ticks after it.
+    QSignalSpy ticks(delegate.findChild<QTimer *>(), &QTimer::timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, 10'000);
+    const int updates = requestsTo(*m_server, "/update/h/k");
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 7, 10'000);
+    QCOMPARE(requestsTo(*m_server, "/update/h/k"), updates);
+    QVERIFY(controllerOf(*window).labelHostUnavailable->isHidden());
+}
+
+void ViewControllerTest::close_endsTheProcessWithStatusZero_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::newRow("Close on the sign-in screen") << QStringLiteral("close-signin");
+    QTest::newRow("Close on the done screen") << QStringLiteral("close-done");
+}
+
+void ViewControllerTest::close_endsTheProcessWithStatusZero()
+{
+    QFETCH(QString, role);
+    const ChildResult result = runChild(role);
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY(!result.out.contains("still running"));
+}
+
+void ViewControllerTest::hide_minimisesEveryWindowAndUpdatesGoOn()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/update/h/k"), keys::kDnsLink);
+    AppDelegate delegate(UpdaterOptions{50ms, m_server->baseUrl()});
+    delegate.applicationDidFinishLaunching();
+    auto window = windowOn(screens::kDone);
+    QWidget other;
+    other.show();
+
+    QTest::mouseClick(child<QPushButton>(*window, "HideButton"), Qt::LeftButton);
+    QVERIFY(window->windowState() & Qt::WindowMinimized);
+    QVERIFY(other.windowState() & Qt::WindowMinimized);
+    const int updates = requestsTo(*m_server, "/update/h/k");
+    QTRY_VERIFY_WITH_TIMEOUT(requestsTo(*m_server, "/update/h/k") >= updates + 2, 10'000);
+    QCOMPARE(window->currentScreen(), screens::kDone);
+}
+
+VENNACOTT_TEST_MAIN_WITH_CHILD(ViewControllerTest, QApplication, childMain)
+#include "tst_viewcontroller.moc"
