@@ -119,7 +119,7 @@ TerminateReply AppDelegate::applicationShouldTerminate(Application &sender)
     alert.setInformativeText(info);
     alert.addButton(quitButton);
     alert.addButton(cancelButton);
-    // Only an explicit Cancel keeps the application; Escape and closing the alert choose Cancel too.
+    // Cancel, which Escape and closing the alert also choose, keeps the program; any other end quits.
     return alert.runModal() == ModalResponse::SecondButton ? TerminateReply::Cancel : TerminateReply::Now;
 }
 
