@@ -1,4 +1,4 @@
-// The application object's termination route and error presentation, with a scripted delegate.
+// The application object's termination route, with a scripted delegate.
 #include "application.h"
 #include "testsupport.h"
 
@@ -31,29 +31,6 @@ public:
     std::function<void()> whileAsked;
     int asked = 0;
     int told = 0;
-};
-
-class RecordingAlertRunner final : public AlertRunner
-{
-public:
-    ModalResponse runModal(const Alert &alert) override
-    {
-        alerts.append(alert);
-        return ModalResponse::FirstButton;
-    }
-    QList<Alert> alerts;
-};
-
-class ScriptedErrorPresenter final : public ErrorPresenter
-{
-public:
-    explicit ScriptedErrorPresenter(bool resolves)
-        : m_resolves(resolves)
-    {}
-    bool presentError(const Error &) override { return m_resolves; }
-
-private:
-    bool m_resolves;
 };
 
 // Runs `requests` inside the application's event loop and returns how the loop ended: 0 when the
@@ -89,8 +66,6 @@ private Q_SLOTS:
     void terminate_followsTheDelegatesReply();
     void terminate_withoutDelegate_endsTheLoop();
     void terminate_whileDeciding_isIgnored();
-    void presentError_reportsWhatThePresenterSays_data();
-    void presentError_reportsWhatThePresenterSays();
 };
 
 void TerminationTest::cleanup()
@@ -98,8 +73,6 @@ void TerminationTest::cleanup()
     // A question answered Later and left open would hold back the next test's requests.
     Application::shared().replyToApplicationShouldTerminate(false);
     Application::shared().setDelegate(nullptr);
-    Application::shared().setAlertRunner(nullptr);
-    Application::shared().setErrorPresenter(nullptr);
 }
 
 void TerminationTest::terminate_followsTheDelegatesReply_data()
@@ -158,36 +131,6 @@ void TerminationTest::terminate_whileDeciding_isIgnored()
     QCOMPARE(runEventLoop([] { Application::shared().terminate(); }), 0);
     QCOMPARE(delegate.asked, 1);
     QCOMPARE(delegate.told, 1);
-}
-
-void TerminationTest::presentError_reportsWhatThePresenterSays_data()
-{
-    QTest::addColumn<int>("presenter"); // -1: the default one; else whether it resolves the error
-    QTest::addColumn<bool>("resolved");
-    QTest::addColumn<int>("alerts");
-    QTest::newRow("default presentation") << -1 << false << 1;
-    QTest::newRow("presenter resolves it") << 1 << true << 0;
-    QTest::newRow("presenter does not") << 0 << false << 0;
-}
-
-void TerminationTest::presentError_reportsWhatThePresenterSays()
-{
-    QFETCH(int, presenter);
-    QFETCH(bool, resolved);
-    QFETCH(int, alerts);
-    RecordingAlertRunner runner;
-    Application::shared().setAlertRunner(&runner);
-    ScriptedErrorPresenter scripted(presenter == 1);
-    if (presenter >= 0)
-        Application::shared().setErrorPresenter(&scripted);
-
-    const Error error{QStringLiteral("TestDomain"), 3, QStringLiteral("The changes could not be saved.")};
-    QCOMPARE(Application::shared().presentError(error), resolved);
-    QCOMPARE(runner.alerts.size(), alerts);
-    if (alerts > 0) {
-        QCOMPARE(runner.alerts.constFirst().messageText(), error.localizedDescription);
-        QCOMPARE(runner.alerts.constFirst().alertStyle(), Alert::Style::Critical);
-    }
 }
 
 VENNACOTT_TEST_MAIN(TerminationTest, QCoreApplication)
