@@ -1,7 +1,9 @@
-// The real executable as a process: clean ends on signals and a plain message without a display.
+// The real executable as a process: signals end it through the quit decision, and a plain message
+// without a display.
 #include "testsupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTest>
@@ -39,6 +41,20 @@ QProcessEnvironment environmentWith(std::initializer_list<std::pair<const char *
     return environment;
 }
 
+// Starts the program with its own data folder, waits until it handles `signalNumber` and sends it.
+bool startAndSignal(QProcess &program, const QString &dataHome, int signalNumber)
+{
+    QProcessEnvironment environment = environmentWith({{"QT_QPA_PLATFORM", "offscreen"}});
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
+    if (!program.waitForStarted(10'000) ||
+        !QTest::qWaitFor([&] { return catches(program.processId(), signalNumber); }, 20'000))
+        return false;
+    ::kill(static_cast<pid_t>(program.processId()), signalNumber);
+    return QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20'000);
+}
+
 } // namespace
 
 class ApplicationTest final : public QObject
@@ -48,6 +64,7 @@ class ApplicationTest final : public QObject
 private Q_SLOTS:
     void signal_endsTheProgramWithStatusZero_data();
     void signal_endsTheProgramWithStatusZero();
+    void signal_withUnusableStore_endsWithFailure();
     void noDisplay_saysSoAndFails();
 };
 
@@ -61,15 +78,32 @@ void ApplicationTest::signal_endsTheProgramWithStatusZero_data()
 void ApplicationTest::signal_endsTheProgramWithStatusZero()
 {
     QFETCH(int, signalNumber);
+    const QString dataHome = temporaryRoot() + QStringLiteral("/signal-%1").arg(signalNumber);
+    QVERIFY(QDir().mkpath(dataHome));
     QProcess program;
-    program.setProcessEnvironment(environmentWith({{"QT_QPA_PLATFORM", "offscreen"}}));
-    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
-    QVERIFY(program.waitForStarted(10'000));
-    QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), signalNumber), 20'000);
-    ::kill(static_cast<pid_t>(program.processId()), signalNumber);
-    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
+    QVERIFY(startAndSignal(program, dataHome, signalNumber));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
+    // The quit decision ran: it opens the local store, which nothing before it touches.
+    QVERIFY(QFile::exists(dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite")));
+}
+
+void ApplicationTest::signal_withUnusableStore_endsWithFailure()
+{
+    const QString dataHome = temporaryRoot() + QStringLiteral("/signal-unusable");
+    QVERIFY(QDir().mkpath(dataHome));
+    QFile inTheWay(dataHome + QStringLiteral("/vennacott-ddns"));
+    QVERIFY(inTheWay.open(QIODevice::WriteOnly));
+    inTheWay.close();
+    QProcess program;
+    QVERIFY(startAndSignal(program, dataHome, SIGTERM));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    // One whole line, whatever else the platform may have said before it.
+    const QByteArray message = program.readAllStandardError();
+    QVERIFY2(message.startsWith("Fatal error: Unresolved error ") ||
+                 message.contains("\nFatal error: Unresolved error "),
+             message.constData());
 }
 
 void ApplicationTest::noDisplay_saysSoAndFails()

@@ -1,13 +1,18 @@
-// The application delegate: launch and termination, and the periodic address update.
+// The application delegate: launch and termination, the periodic address update, the local store and the
+// quit decision.
 #include "appdelegate.h"
 
+#include "alert.h"
 #include "console.h"
 #include "dispatch.h"
 #include "endpoints.h"
+#include "fatalerror.h"
+#include "persistentcontainer.h"
 #include "settingskeys.h"
 #include "transport.h"
 #include "userdefaults.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QTimer>
 
@@ -18,6 +23,12 @@ void printUpdateReply(const ResponseValue &value)
 {
     const QString now = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     console::printLine(now + QStringLiteral(" +0000 ") + value.description());
+}
+
+// The delegate's class as the log names it: module-qualified.
+void logFromDelegate(const QString &text)
+{
+    console::logLine(kModuleName + QStringLiteral(".AppDelegate ") + text);
 }
 
 } // namespace
@@ -50,6 +61,66 @@ void AppDelegate::UpdateIP(QTimer *)
     QString url = m_options.updateBaseUrl + link;
     console::printLine(url);
     dispatch::backgroundAsync([url = std::move(url)] { sendGet(url, printUpdateReply); });
+}
+
+PersistentContainer &AppDelegate::persistentContainer()
+{
+    if (!m_persistentContainer) {
+        auto container = std::make_unique<PersistentContainer>(kModuleName);
+        container->loadPersistentStores([](const std::optional<Error> &error) {
+            if (error)
+                fatalError(QStringLiteral("Unresolved error ") + error->description());
+        });
+        m_persistentContainer = std::move(container);
+    }
+    return *m_persistentContainer;
+}
+
+void AppDelegate::saveAction()
+{
+    ManagedObjectContext &context = persistentContainer().viewContext();
+    // A refused commit leaves that input out, but whatever was committed is still saved.
+    if (!context.commitEditing())
+        logFromDelegate(QStringLiteral("unable to commit editing before saving"));
+    if (!context.hasChanges())
+        return;
+    if (const std::optional<Error> error = context.save())
+        Application::shared().presentError(*error); // whether it was resolved changes nothing here
+}
+
+TerminateReply AppDelegate::applicationShouldTerminate(Application &sender)
+{
+    ManagedObjectContext &context = persistentContainer().viewContext();
+    if (!context.commitEditing()) {
+        logFromDelegate(QStringLiteral("unable to commit editing to terminate"));
+        return TerminateReply::Cancel;
+    }
+    if (!context.hasChanges())
+        return TerminateReply::Now;
+    const std::optional<Error> error = context.save();
+    if (!error)
+        return TerminateReply::Now;
+    if (sender.presentError(*error))
+        return TerminateReply::Cancel;
+
+    //: Quit without saves error question message
+    const QString question =
+        QCoreApplication::translate("AppDelegate", "Could not save changes while quitting. Quit anyway?");
+    //: Quit without saves error question info
+    const QString info = QCoreApplication::translate(
+        "AppDelegate", "Quitting now will lose any changes you have made since the last successful save");
+    //: Quit anyway button title
+    const QString quitButton = QCoreApplication::translate("AppDelegate", "Quit anyway");
+    //: Cancel button title
+    const QString cancelButton = QCoreApplication::translate("AppDelegate", "Cancel");
+
+    Alert alert;
+    alert.setMessageText(question);
+    alert.setInformativeText(info);
+    alert.addButton(quitButton);
+    alert.addButton(cancelButton);
+    // Cancel, which Escape and closing the alert also choose, keeps the program; any other end quits.
+    return alert.runModal() == ModalResponse::SecondButton ? TerminateReply::Cancel : TerminateReply::Now;
 }
 
 } // namespace vennacott

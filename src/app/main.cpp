@@ -1,5 +1,6 @@
 // Process entry: the application, its delegate and the event loop.
 #include "appdelegate.h"
+#include "application.h"
 #include "buildconfig.h"
 #include "dispatch.h"
 #include "mainstoryboard.h"
@@ -8,6 +9,8 @@
 #include "urlsession.h"
 
 #include <QApplication>
+#include <QLocale>
+#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
@@ -40,17 +43,26 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("vennacott-ddns"));
     QApplication::setApplicationVersion(QString::fromUtf8(vennacott::buildconfig::kVersion));
 
+    QTranslator translator;
+    if (translator.load(QLocale(), QStringLiteral("vennacott-ddns"), QStringLiteral("_"), QStringLiteral(":/i18n")))
+        QApplication::installTranslator(&translator);
+
     QApplication::setWindowIcon(vennacott::applicationIcon());
 
     vennacott::AppDelegate delegate;
+    vennacott::Application::shared().setDelegate(&delegate);
     const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow();
     window->show();
     vennacott::TerminationSignals termination;
-    QObject::connect(&termination, &vennacott::TerminationSignals::received, &app, [] { QApplication::quit(); });
+    // Queued: the quit decision may run a modal alert, which must not start inside the notifier's callback.
+    QObject::connect(
+        &termination, &vennacott::TerminationSignals::received, &app,
+        [] { vennacott::Application::shared().terminate(); }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(&delegate, &vennacott::AppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
 
+    // The termination route has told the delegate by the time the loop ends.
     QApplication::exec();
-    delegate.applicationWillTerminate();
+    vennacott::Application::shared().setDelegate(nullptr);
     vennacott::dispatch::drainBackground();
     vennacott::UrlSession::shared().shutdown();
     return 0;
