@@ -3,6 +3,7 @@
 #include "application.h"
 #include "buildconfig.h"
 #include "dispatch.h"
+#include "mainmenu.h"
 #include "mainstoryboard.h"
 #include "storyboard.h"
 #include "terminationsignals.h"
@@ -52,6 +53,9 @@ int main(int argc, char *argv[])
     vennacott::AppDelegate delegate;
     vennacott::Application::shared().setDelegate(&delegate);
     const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow();
+    vennacott::installMainMenu(*window, delegate);
+    // Closing the window asks the quit decision instead of ending the loop behind its back.
+    QApplication::setQuitOnLastWindowClosed(false);
     window->show();
     vennacott::TerminationSignals termination;
     // Queued: the quit decision may run a modal alert, which must not start inside the notifier's callback.

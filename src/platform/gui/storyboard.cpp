@@ -1,8 +1,10 @@
 // The window and its storyboard: which screens exist, the segues between them, and the swap itself.
 #include "storyboard.h"
 
+#include "application.h"
 #include "viewcontrollerbase.h"
 
+#include <QCloseEvent>
 #include <QLayout>
 
 namespace vennacott {
@@ -51,6 +53,13 @@ void StoryboardWindow::performSegue(const QString &identifier, ViewControllerBas
         return;
     }
     present(m_storyboard.instantiate(to));
+}
+
+void StoryboardWindow::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    // Queued: the decision may show a modal alert, which must not run inside the close event.
+    QMetaObject::invokeMethod(&Application::shared(), &Application::terminate, Qt::QueuedConnection);
 }
 
 void StoryboardWindow::setResizable(bool resizable)

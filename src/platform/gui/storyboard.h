@@ -51,6 +51,10 @@ public:
 Q_SIGNALS:
     void screenShown(const QString &screen);
 
+protected:
+    // The window's own close button asks the application whether it may terminate, like Quit does.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void present(std::shared_ptr<ViewControllerBase> controller);
     void fitContent();
