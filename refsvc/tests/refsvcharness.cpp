@@ -70,6 +70,12 @@ bool ServiceProcess::stop()
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
 
+void ServiceProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(kStepTimeoutMs);
+}
+
 QProcess *ServiceProcess::runToEnd(const QStringList &arguments)
 {
     auto *process = new QProcess;

@@ -30,6 +30,8 @@ public:
     bool start(quint16 apiPort = 0, quint16 updatePort = 0, const QStringList &extraArguments = {});
     // Sends SIGTERM and waits; true when the service ended by itself with status 0.
     bool stop();
+    // Ends the service the hard way, as a crash or a power cut would.
+    void kill();
     // Runs the program with `arguments` to its end: for --init, --help and refused starts.
     static QProcess *runToEnd(const QStringList &arguments);
 

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void firstStart_createsAPrivateDataFolderAndCertificatesForLoopback_data();
     void firstStart_createsAPrivateDataFolderAndCertificatesForLoopback();
     void restart_keepsAccountsTokensLinksHostsAndTheCa();
+    void killedService_startsAgainWithEverythingItHadAnswered();
     void missingServerCertificate_isIssuedAgainByTheSameCa();
     void damagedCa_stopsTheStartWithAMessageAndIsLeftAlone_data();
     void damagedCa_stopsTheStartWithAMessageAndIsLeftAlone();
@@ -134,6 +135,25 @@ void RefsvcLifecycleTest::restart_keepsAccountsTokensLinksHostsAndTheCa()
     QCOMPARE(client.get(service.updateUrl() + link).status, 200);
     QVERIFY(QString::fromUtf8(client.get(service.updateUrl() + QStringLiteral("/")).body)
                 .contains(QLatin1String("<tr><td>Survivor</td><td>127.0.0.1</td>")));
+    QVERIFY(service.stop());
+}
+
+void RefsvcLifecycleTest::killedService_startsAgainWithEverythingItHadAnswered()
+{
+    QString link;
+    {
+        ServiceProcess service(dataDir());
+        QVERIFY(service.start());
+        link = Client(service.caFile()).registerHost(service.updateUrl(), QStringLiteral("sudden"));
+        QVERIFY(!link.isEmpty());
+        service.kill();
+    }
+    // The lock of the killed service is stale, and the name it granted is kept.
+    ServiceProcess service(dataDir());
+    QVERIFY2(service.start(), service.errors().constData());
+    Client client(service.caFile());
+    QCOMPARE(client.get(service.updateUrl() + link).status, 200);
+    QCOMPARE(client.get(service.updateUrl() + QStringLiteral("/new/sudden")).status, 409);
     QVERIFY(service.stop());
 }
 
