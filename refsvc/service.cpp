@@ -140,7 +140,8 @@ Reply ReferenceService::login(const QByteArray &body)
         return issueToken(account->id);
     }
 
-    // First sign-in with this address: it creates the account, as a local demo service may.
+    // First sign-in with this address: it creates the account, as a local demo service may. A password too
+    // short for a new account is a refused sign-in (401), which is how the client reads it.
     if (characterCount(password) < kMinNewPasswordLength)
         return Reply::error(401, QStringLiteral("there is no account for this e-mail address yet; a new account "
                                                 "needs a password of at least %1 characters")
