@@ -76,9 +76,9 @@ void ServiceProcess::kill()
     m_process.waitForFinished(kStepTimeoutMs);
 }
 
-QProcess *ServiceProcess::runToEnd(const QStringList &arguments)
+std::unique_ptr<QProcess> ServiceProcess::runToEnd(const QStringList &arguments)
 {
-    auto *process = new QProcess;
+    auto process = std::make_unique<QProcess>();
     process->start(QStringLiteral(VENNACOTT_REFSVC_BINARY), arguments);
     if (!QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; }, kStepTimeoutMs))
         process->kill();

@@ -11,6 +11,8 @@
 #include <QSslCertificate>
 #include <QStringList>
 
+#include <memory>
+
 namespace vennacott::refsvc::test {
 
 // How long one step (a start, a stop, a request) may take before the test gives up. Sign-ins hash a
@@ -33,7 +35,7 @@ public:
     // Ends the service the hard way, as a crash or a power cut would.
     void kill();
     // Runs the program with `arguments` to its end: for --init, --help and refused starts.
-    static QProcess *runToEnd(const QStringList &arguments);
+    static std::unique_ptr<QProcess> runToEnd(const QStringList &arguments);
 
     QString apiUrl() const { return m_apiUrl; }
     QString updateUrl() const { return m_updateUrl; }

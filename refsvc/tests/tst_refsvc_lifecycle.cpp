@@ -191,8 +191,7 @@ void RefsvcLifecycleTest::damagedCa_stopsTheStartWithAMessageAndIsLeftAlone()
 {
     QFETCH(QString, file);
     QFETCH(QByteArray, content);
-    std::unique_ptr<QProcess> first(
-        ServiceProcess::runToEnd({QStringLiteral("--init"), QStringLiteral("--data-dir"), dataDir()}));
+    const auto first = ServiceProcess::runToEnd({QStringLiteral("--init"), QStringLiteral("--data-dir"), dataDir()});
     QCOMPARE(first->exitCode(), 0);
     const QString path = QDir(dataDir()).filePath(file);
     if (content.isEmpty()) {
@@ -201,8 +200,8 @@ void RefsvcLifecycleTest::damagedCa_stopsTheStartWithAMessageAndIsLeftAlone()
         if (content == "replace") {
             // A key from another data folder: valid, but not this CA's.
             const QString elsewhere = m_dir->filePath(QStringLiteral("elsewhere"));
-            std::unique_ptr<QProcess> other(
-                ServiceProcess::runToEnd({QStringLiteral("--init"), QStringLiteral("--data-dir"), elsewhere}));
+            const auto other =
+                ServiceProcess::runToEnd({QStringLiteral("--init"), QStringLiteral("--data-dir"), elsewhere});
             content = readFile(QDir(elsewhere).filePath(QStringLiteral("ca.key")));
         }
         QFile out(path);
@@ -223,7 +222,7 @@ void RefsvcLifecycleTest::damagedCa_stopsTheStartWithAMessageAndIsLeftAlone()
 void RefsvcLifecycleTest::init_createsOnlyTheCertificatesAndExits()
 {
     const QStringList arguments{QStringLiteral("--init"), QStringLiteral("--data-dir"), dataDir()};
-    std::unique_ptr<QProcess> first(ServiceProcess::runToEnd(arguments));
+    const auto first = ServiceProcess::runToEnd(arguments);
     QCOMPARE(first->exitStatus(), QProcess::NormalExit);
     QCOMPARE(first->exitCode(), 0);
     QVERIFY(first->readAllStandardOutput().contains(dataFile("ca.pem").toUtf8()));
@@ -232,7 +231,7 @@ void RefsvcLifecycleTest::init_createsOnlyTheCertificatesAndExits()
     QVERIFY(!QFile::exists(dataFile("refsvc.sqlite3")));
 
     const QByteArray authority = readFile(dataFile("ca.pem"));
-    std::unique_ptr<QProcess> second(ServiceProcess::runToEnd(arguments));
+    const auto second = ServiceProcess::runToEnd(arguments);
     QCOMPARE(second->exitCode(), 0);
     QVERIFY(!second->readAllStandardOutput().contains("created"));
     QCOMPARE(readFile(dataFile("ca.pem")), authority);
@@ -247,8 +246,7 @@ void RefsvcLifecycleTest::secondServiceOnTheSameFolder_isRefused()
     QCOMPARE(second.exitCode(), 1);
     QVERIFY2(second.errors().contains("another vennacott-refsvc"), second.errors().constData());
     // Preparing the folder of a running service is no error: its certificates exist.
-    std::unique_ptr<QProcess> init(
-        ServiceProcess::runToEnd({QStringLiteral("--init"), QStringLiteral("--data-dir"), dataDir()}));
+    const auto init = ServiceProcess::runToEnd({QStringLiteral("--init"), QStringLiteral("--data-dir"), dataDir()});
     QCOMPARE(init->exitCode(), 0);
     QCOMPARE(Client(first.caFile()).get(first.updateUrl() + QStringLiteral("/")).status, 200);
     QVERIFY(first.stop());
@@ -284,8 +282,7 @@ void RefsvcLifecycleTest::badArguments_areUsageErrors()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, message);
-    std::unique_ptr<QProcess> process(
-        ServiceProcess::runToEnd(arguments + QStringList{QStringLiteral("--data-dir"), dataDir()}));
+    const auto process = ServiceProcess::runToEnd(arguments + QStringList{QStringLiteral("--data-dir"), dataDir()});
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 2);
     QVERIFY(process->readAllStandardError().contains(message));
@@ -294,7 +291,7 @@ void RefsvcLifecycleTest::badArguments_areUsageErrors()
 
 void RefsvcLifecycleTest::help_saysHowAccountsAreCreated()
 {
-    std::unique_ptr<QProcess> process(ServiceProcess::runToEnd({QStringLiteral("--help")}));
+    const auto process = ServiceProcess::runToEnd({QStringLiteral("--help")});
     QCOMPARE(process->exitCode(), 0);
     const QByteArray help = process->readAllStandardOutput().simplified();
     QVERIFY(help.contains("Accounts are created on first sign-in"));
