@@ -1,0 +1,47 @@
+// The two HTTPS origins, backend API and update server, on loopback, wired to the service's rules.
+#pragma once
+
+#include "certificates.h"
+#include "requestlog.h"
+
+#include <QHttpServer>
+#include <QObject>
+#include <QSslConfiguration>
+#include <QStringList>
+
+namespace vennacott::refsvc {
+
+class ReferenceService;
+struct Reply;
+
+class HttpFrontend final : public QObject
+{
+    Q_OBJECT
+public:
+    HttpFrontend(ReferenceService &service, const ServerIdentity &identity, QObject *parent = nullptr);
+    ~HttpFrontend() override;
+
+    // Listens on 127.0.0.1 and, where the system has it, on ::1 with the same port. Port 0 picks a free one.
+    bool listen(quint16 apiPort, quint16 updatePort, QString *error);
+    quint16 apiPort() const { return m_apiPort; }
+    quint16 updatePort() const { return m_updatePort; }
+    // Things worth telling the person who started the service, such as a missing IPv6 loopback.
+    QStringList notes() const { return m_notes; }
+
+private:
+    void addApiRoutes();
+    void addUpdateRoutes();
+    void finishSetup(QHttpServer &server, Origin origin);
+    Reply unrouted(Origin origin, const QHttpServerRequest &request);
+    bool listenOn(QHttpServer &server, Origin origin, quint16 port, quint16 *bound, QString *error);
+
+    ReferenceService &m_service;
+    QSslConfiguration m_tls;
+    QHttpServer m_api;
+    QHttpServer m_update;
+    quint16 m_apiPort = 0;
+    quint16 m_updatePort = 0;
+    QStringList m_notes;
+};
+
+} // namespace vennacott::refsvc

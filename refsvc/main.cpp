@@ -1,0 +1,169 @@
+// vennacott-refsvc: a local stand-in for the backend API and the DDNS update server.
+#include "certificates.h"
+#include "console.h"
+#include "httpfrontend.h"
+#include "service.h"
+#include "store.h"
+#include "terminationsignals.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QStandardPaths>
+
+#include <csignal>
+
+using namespace vennacott;
+using namespace vennacott::refsvc;
+
+namespace {
+
+constexpr quint16 kDefaultApiPort = 8443;
+constexpr quint16 kDefaultUpdatePort = 8444;
+constexpr char kDatabaseFile[] = "refsvc.sqlite3";
+constexpr char kLockFile[] = "refsvc.lock";
+
+void say(const QString &text)
+{
+    console::printLine(QStringLiteral("vennacott-refsvc: ") + text);
+}
+
+int fail(const QString &text, int status = 1)
+{
+    console::logLine(QStringLiteral("vennacott-refsvc: ") + text);
+    return status;
+}
+
+QString description()
+{
+    return QStringLiteral(
+               "Reference service for Vennacott DDNS: the backend API and the DDNS update server on this machine, for\n"
+               "development, demos and tests. It listens on loopback only (127.0.0.1 and ::1) over HTTPS, with a\n"
+               "certificate from its own CA, which it creates in the data folder on first start (ca.pem there is the\n"
+               "file a client must trust). The state lives in SQLite in the same folder.\n"
+               "\n"
+               "Accounts are created on first sign-in: POST /login with an e-mail address that has no account yet and\n"
+               "a password of at least %1 characters creates the account. This is demo behaviour: use no real "
+               "password.\n"
+               "\n"
+               "Backend API:    POST /login, /secure/api/save_dns, /secure/api/get_dns\n"
+               "Update server:  GET /new/<name>, /update/<name>/<key>, and / (a status page listing the hosts)")
+        .arg(kMinNewPasswordLength);
+}
+
+bool parsePort(const QCommandLineParser &parser, const QCommandLineOption &option, quint16 *port)
+{
+    bool ok = false;
+    const uint value = parser.value(option).toUInt(&ok);
+    if (!ok || value > 65535)
+        return false;
+    *port = static_cast<quint16>(value);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // A log reader that goes away must not take the service with it.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("vennacott"));
+    QCoreApplication::setApplicationName(QStringLiteral("vennacott-refsvc"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VENNACOTT_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description());
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption dataOption(
+        QStringLiteral("data-dir"),
+        QStringLiteral("Data folder: certificates and state (default: %1).")
+            .arg(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)),
+        QStringLiteral("folder"));
+    const QCommandLineOption apiOption(
+        QStringLiteral("api-port"),
+        QStringLiteral("Port of the backend API (default %1; 0 picks a free port).").arg(kDefaultApiPort),
+        QStringLiteral("port"), QString::number(kDefaultApiPort));
+    const QCommandLineOption updateOption(
+        QStringLiteral("update-port"),
+        QStringLiteral("Port of the update server (default %1; 0 picks a free port).").arg(kDefaultUpdatePort),
+        QStringLiteral("port"), QString::number(kDefaultUpdatePort));
+    const QCommandLineOption initOption(QStringLiteral("init"),
+                                        QStringLiteral("Only create the data folder and the certificates, then exit."));
+    parser.addOptions({dataOption, apiOption, updateOption, initOption});
+    parser.process(app);
+
+    quint16 apiPort = 0;
+    quint16 updatePort = 0;
+    if (!parsePort(parser, apiOption, &apiPort) || !parsePort(parser, updateOption, &updatePort))
+        return fail(QStringLiteral("a port is a number from 0 to 65535"), 2);
+    if (apiPort != 0 && apiPort == updatePort)
+        return fail(QStringLiteral("the API and the update server need different ports"), 2);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1'; see --help").arg(parser.positionalArguments().first()),
+                    2);
+
+    const QString dataDir =
+        QDir(parser.isSet(dataOption) ? parser.value(dataOption)
+                                      : QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+            .absolutePath();
+    if (!QFileInfo(dataDir).isDir()) {
+        if (!QDir().mkpath(dataDir))
+            return fail(QStringLiteral("cannot create the data folder %1").arg(dataDir));
+        // Keys and password hashes live here.
+        QFile::setPermissions(dataDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    const QString authorityPath = QDir(dataDir).filePath(QLatin1String(kAuthorityFile));
+
+    // One service per data folder: two would hand out the same names twice and race on the CA files.
+    QLockFile lock(QDir(dataDir).filePath(QLatin1String(kLockFile)));
+    if (!lock.tryLock(0)) {
+        if (parser.isSet(initOption) && lock.error() == QLockFile::LockFailedError && QFile::exists(authorityPath)) {
+            say(QStringLiteral("the service running on %1 has its certificates; CA certificate: %2")
+                    .arg(dataDir, authorityPath));
+            return 0;
+        }
+        qint64 pid = 0;
+        QString host, application;
+        if (lock.error() == QLockFile::LockFailedError && lock.getLockInfo(&pid, &host, &application))
+            return fail(QStringLiteral("another vennacott-refsvc (process %1) is using the data folder %2")
+                            .arg(pid)
+                            .arg(dataDir));
+        return fail(QStringLiteral("cannot lock the data folder %1").arg(dataDir));
+    }
+
+    const CertificateResult certificates = ensureCertificates(dataDir);
+    for (const QString &file : certificates.created)
+        say(QStringLiteral("created %1").arg(file));
+    if (!certificates.identity)
+        return fail(certificates.error);
+    if (parser.isSet(initOption)) {
+        say(QStringLiteral("data folder %1 is ready; CA certificate: %2").arg(dataDir, authorityPath));
+        return 0;
+    }
+
+    Store store;
+    if (!store.open(QDir(dataDir).filePath(QLatin1String(kDatabaseFile))))
+        return fail(store.lastError());
+    ReferenceService service(store);
+    HttpFrontend frontend(service, *certificates.identity);
+    QString error;
+    if (!frontend.listen(apiPort, updatePort, &error))
+        return fail(error);
+    for (const QString &note : frontend.notes())
+        say(note);
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &app, [] { QCoreApplication::quit(); });
+
+    const QString api = QStringLiteral("https://127.0.0.1:%1").arg(frontend.apiPort());
+    const QString update = QStringLiteral("https://127.0.0.1:%1").arg(frontend.updatePort());
+    say(QStringLiteral("ready: API %1, update server %2, status page %2/, CA certificate %3")
+            .arg(api, update, authorityPath));
+    const int status = QCoreApplication::exec();
+    say(QStringLiteral("stopped"));
+    return status;
+}

@@ -1,0 +1,215 @@
+// Test helpers: the reference service as a child process, and an HTTPS client that trusts its CA.
+#include "refsvcharness.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QTest>
+
+#include <csignal>
+
+namespace vennacott::refsvc::test {
+
+ServiceProcess::ServiceProcess(QString dataDir)
+    : m_dataDir(std::move(dataDir))
+{
+    m_process.setProgram(QStringLiteral(VENNACOTT_REFSVC_BINARY));
+}
+
+ServiceProcess::~ServiceProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(kStepTimeoutMs);
+    }
+}
+
+bool ServiceProcess::start(quint16 apiPort, quint16 updatePort, const QStringList &extraArguments)
+{
+    m_process.setArguments(QStringList{QStringLiteral("--data-dir"), m_dataDir, QStringLiteral("--api-port"),
+                                       QString::number(apiPort), QStringLiteral("--update-port"),
+                                       QString::number(updatePort)} +
+                           extraArguments);
+    m_apiUrl.clear();
+    m_updateUrl.clear();
+    m_output.clear();
+    m_errors.clear();
+    m_process.start();
+    static const QRegularExpression ready(
+        QStringLiteral("ready: API https://127\\.0\\.0\\.1:(\\d+), update server https://127\\.0\\.0\\.1:(\\d+)"));
+    QRegularExpressionMatch match;
+    // Ready is the service's own word, printed once both origins listen.
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            match = ready.match(QString::fromUtf8(collectOutput()));
+            return match.hasMatch() || m_process.state() == QProcess::NotRunning;
+        },
+        kStepTimeoutMs);
+    if (!ended || !match.hasMatch())
+        return false;
+    m_apiPort = match.captured(1).toUShort();
+    m_updatePort = match.captured(2).toUShort();
+    m_apiUrl = QStringLiteral("https://127.0.0.1:%1").arg(m_apiPort);
+    m_updateUrl = QStringLiteral("https://127.0.0.1:%1").arg(m_updatePort);
+    return true;
+}
+
+bool ServiceProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return false;
+    ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
+    if (!QTest::qWaitFor([&] { return m_process.state() == QProcess::NotRunning; }, kStepTimeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(kStepTimeoutMs);
+        return false;
+    }
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
+void ServiceProcess::kill()
+{
+    m_process.kill();
+    m_process.waitForFinished(kStepTimeoutMs);
+}
+
+std::unique_ptr<QProcess> ServiceProcess::runToEnd(const QStringList &arguments)
+{
+    auto process = std::make_unique<QProcess>();
+    process->start(QStringLiteral(VENNACOTT_REFSVC_BINARY), arguments);
+    if (!QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; }, kStepTimeoutMs))
+        process->kill();
+    process->waitForFinished(kStepTimeoutMs);
+    return process;
+}
+
+QString ServiceProcess::caFile() const
+{
+    return QDir(m_dataDir).filePath(QStringLiteral("ca.pem"));
+}
+
+bool ServiceProcess::listensOnIPv6() const
+{
+    return !collectOutput().contains("not listening on [::1]");
+}
+
+QStringList ServiceProcess::outputLines() const
+{
+    return QString::fromUtf8(collectOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray ServiceProcess::errors() const
+{
+    m_errors += m_process.readAllStandardError();
+    return m_errors;
+}
+
+QByteArray ServiceProcess::collectOutput() const
+{
+    m_output += m_process.readAllStandardOutput();
+    return m_output;
+}
+
+QJsonObject HttpReply::object() const
+{
+    return QJsonDocument::fromJson(body).object();
+}
+
+QByteArray HttpReply::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+Client::Client(const QString &caFile)
+{
+    QFile file(caFile);
+    if (file.open(QIODevice::ReadOnly))
+        m_trusted = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+}
+
+QNetworkRequest Client::request(const QString &url) const
+{
+    QNetworkRequest request{QUrl(url)};
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(m_trusted);
+    request.setSslConfiguration(tls);
+    request.setTransferTimeout(kStepTimeoutMs);
+    return request;
+}
+
+HttpReply Client::get(const QString &url)
+{
+    return send("GET", url);
+}
+
+HttpReply Client::post(const QString &url, const QByteArray &body, const QByteArray &token)
+{
+    Headers headers{{"Content-Type", "application/json"}};
+    if (!token.isEmpty())
+        headers.append({"Authorization", "Bearer " + token});
+    return send("POST", url, body, headers);
+}
+
+HttpReply Client::send(const QByteArray &method, const QString &url, const QByteArray &body, const Headers &headers)
+{
+    QNetworkRequest r = request(url);
+    for (const auto &[name, value] : headers)
+        r.setRawHeader(name, value);
+    return finish(m_manager.sendCustomRequest(r, method, body));
+}
+
+QNetworkReply *Client::startOwnConnection(const QByteArray &method, const QString &url, const QByteArray &body)
+{
+    // Qt shares a connection between the requests of one manager; a manager of its own gets a new one.
+    auto *manager = new QNetworkAccessManager(&m_manager);
+    return manager->sendCustomRequest(request(url), method, body);
+}
+
+HttpReply Client::finish(QNetworkReply *reply)
+{
+    HttpReply result;
+    if (!reply->isFinished()) {
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        finished.wait(kStepTimeoutMs);
+    }
+    if (!reply->isFinished()) {
+        reply->abort();
+        result.error = QNetworkReply::TimeoutError;
+    } else {
+        result.error = reply->error();
+    }
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.body = reply->readAll();
+    result.headers = reply->rawHeaderPairs();
+    reply->deleteLater();
+    return result;
+}
+
+QByteArray Client::signIn(const QString &apiUrl, const QString &email, const QString &password)
+{
+    const HttpReply reply =
+        post(apiUrl + QStringLiteral("/login"), jsonBody({{"Email", email}, {"Password", password}}));
+    return reply.object().value(QStringLiteral("token")).toString().toLatin1();
+}
+
+QString Client::registerHost(const QString &updateUrl, const QString &name)
+{
+    return get(updateUrl + QStringLiteral("/new/") + name).object().value(QStringLiteral("update_link")).toString();
+}
+
+QByteArray jsonBody(std::initializer_list<std::pair<const char *, QString>> members)
+{
+    QJsonObject object;
+    for (const auto &[name, value] : members)
+        object.insert(QLatin1String(name), value);
+    return QJsonDocument(object).toJson();
+}
+
+} // namespace vennacott::refsvc::test
