@@ -78,6 +78,7 @@ private Q_SLOTS:
     void quitRoutes_askTheDelegate();
     void cancelledQuit_keepsTheWindow();
     void saveMenu_sendsTheSaveAction();
+    void menuBar_leavesTheScreenItsRoom();
     void closeButton_neverAsks();
 };
 
@@ -127,6 +128,14 @@ void QuitRoutesTest::saveMenu_sendsTheSaveAction()
     QCOMPARE(main.action("actionSave")->shortcut(), QKeySequence(QKeySequence::Save));
     main.action("actionSave")->trigger();
     QVERIFY(QFile::exists(store));
+}
+
+void QuitRoutesTest::menuBar_leavesTheScreenItsRoom()
+{
+    MainWindow main;
+    const ViewControllerBase &screen = *main.window->currentController();
+    QVERIFY(screen.height() >= screen.sizeHint().height());
+    QVERIFY(screen.width() >= screen.sizeHint().width());
 }
 
 void QuitRoutesTest::closeButton_neverAsks()

@@ -55,6 +55,13 @@ void StoryboardWindow::performSegue(const QString &identifier, ViewControllerBas
     present(m_storyboard.instantiate(to));
 }
 
+void StoryboardWindow::showEvent(QShowEvent *event)
+{
+    if (m_current)
+        fitContent();
+    QMainWindow::showEvent(event);
+}
+
 void StoryboardWindow::closeEvent(QCloseEvent *event)
 {
     event->ignore();

@@ -52,6 +52,8 @@ Q_SIGNALS:
     void screenShown(const QString &screen);
 
 protected:
+    // Fits the window to its content again when shown: a menu bar added after loading takes room too.
+    void showEvent(QShowEvent *event) override;
     // The window's own close button asks the application whether it may terminate, like Quit does.
     void closeEvent(QCloseEvent *event) override;
 
