@@ -67,20 +67,15 @@ class UserDefaultsTest final : public QObject
 private Q_SLOTS:
     void init();
 
-    void freshStore_readsNothing();
     void value_roundTripsThroughTheFile_data();
     void value_roundTripsThroughTheFile();
-    void remove_forgetsOnlyThatKey();
     void values_crossProcessesBothWays();
-    void file_isPrivateToTheUser();
-    void file_withWiderMode_isTightenedOnWrite();
-    void write_isVisibleAtOnceInAnotherThread();
-    void concurrentWriters_loseNothing();
+    void file_isCreatedOnFirstWriteAndPrivateToTheUser();
+    void writesFromOtherThreads_areSeenAtOnceAndLoseNothing();
     void corruptFile_readsEmptyAndIsKeptAside_data();
     void corruptFile_readsEmptyAndIsKeptAside();
     void unreadableFile_readsEmptyAndIsNeverOverwritten();
     void writeThatCannotReachTheDisk_isReportedOnce();
-    void handEditedFile_isRead();
 
 private:
     QString m_path;
@@ -94,26 +89,13 @@ void UserDefaultsTest::init()
     clearSettings();
 }
 
-void UserDefaultsTest::freshStore_readsNothing()
-{
-    UserDefaults defaults(m_path);
-    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
-        QCOMPARE(defaults.stringForKey(key), std::nullopt);
-    QVERIFY2(!QFile::exists(m_path), "reading never creates the file");
-}
-
 void UserDefaultsTest::value_roundTripsThroughTheFile_data()
 {
     QTest::addColumn<QString>("value");
     QTest::newRow("empty") << QString();
-    QTest::newRow("comma and blank") << QStringLiteral("a,b c");
-    QTest::newRow("leading and trailing blanks") << QStringLiteral("  x  ");
-    QTest::newRow("equals and semicolon") << QStringLiteral("k=v;#x");
-    QTest::newRow("line breaks") << QStringLiteral("one\ntwo\r\n");
+    QTest::newRow("comma and blanks") << QStringLiteral(" a,b c ");
     QTest::newRow("looks like a variant") << QStringLiteral("@Variant(abc)");
-    QTest::newRow("non-ASCII") << QStringLiteral("héllo-ü-€-😀");
-    QTest::newRow("ERROR") << QStringLiteral("ERROR");
-    QTest::newRow("quotes and backslash") << QStringLiteral("\"q\"\\");
+    QTest::newRow("line breaks and non-ASCII") << QStringLiteral("one\ntwo\r\n=;#\"\\ héllo-😀");
 }
 
 void UserDefaultsTest::value_roundTripsThroughTheFile()
@@ -121,24 +103,14 @@ void UserDefaultsTest::value_roundTripsThroughTheFile()
     QFETCH(QString, value);
     {
         UserDefaults defaults(m_path);
+        defaults.setObject(QStringLiteral("t"), keys::kToken);
         defaults.setObject(value, keys::kDnsLink);
+        defaults.setObject(QStringLiteral("h"), keys::kHostname);
+        defaults.removeObjectForKey(keys::kHostname);
         QCOMPARE(defaults.stringForKey(keys::kDnsLink), value);
     }
     UserDefaults reloaded(m_path);
     QCOMPARE(reloaded.stringForKey(keys::kDnsLink), value);
-}
-
-void UserDefaultsTest::remove_forgetsOnlyThatKey()
-{
-    {
-        UserDefaults defaults(m_path);
-        defaults.setObject(QStringLiteral("t"), keys::kToken);
-        defaults.setObject(QStringLiteral("h"), keys::kHostname);
-        defaults.removeObjectForKey(keys::kHostname);
-        defaults.removeObjectForKey(keys::kDnsLink); // absent: no effect
-        QCOMPARE(defaults.stringForKey(keys::kHostname), std::nullopt);
-    }
-    UserDefaults reloaded(m_path);
     QCOMPARE(reloaded.stringForKey(keys::kToken), QStringLiteral("t"));
     QCOMPARE(reloaded.stringForKey(keys::kHostname), std::nullopt);
 }
@@ -157,40 +129,22 @@ void UserDefaultsTest::values_crossProcessesBothWays()
     QCOMPARE(read.out, QByteArray("/update/from/parent"));
 }
 
-void UserDefaultsTest::file_isPrivateToTheUser()
+void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
 {
-    UserDefaults defaults(m_path);
-    defaults.setObject(QStringLiteral("secret"), keys::kToken);
-    QCOMPARE(modeOf(m_path), mode_t(0600));
-    defaults.setObject(QStringLiteral("h"), keys::kHostname);
-    QCOMPARE(modeOf(m_path), mode_t(0600));
-}
-
-void UserDefaultsTest::file_withWiderMode_isTightenedOnWrite()
-{
-    writeAll(m_path, "[General]\nhostname=h\n");
-    QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                      QFileDevice::ReadOther);
-    UserDefaults defaults(m_path);
-    defaults.setObject(QStringLiteral("secret"), keys::kToken);
+    {
+        UserDefaults defaults(m_path);
+        QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
+        QVERIFY2(!QFile::exists(m_path), "reading never creates the file");
+        defaults.setObject(QStringLiteral("secret"), keys::kToken);
+        QCOMPARE(modeOf(m_path), mode_t(0600));
+    }
+    // A file made readable to others by hand is tightened on the next write.
+    QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0644) == 0);
+    UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
     QCOMPARE(modeOf(m_path), mode_t(0600));
 }
 
-void UserDefaultsTest::write_isVisibleAtOnceInAnotherThread()
-{
-    UserDefaults defaults(m_path);
-    std::optional<QString> seen;
-    std::unique_ptr<QThread> writer(
-        QThread::create([&] { defaults.setObject(QStringLiteral("written elsewhere"), keys::kDnsLink); }));
-    writer->start();
-    QVERIFY(writer->wait(10'000));
-    std::unique_ptr<QThread> reader(QThread::create([&] { seen = defaults.stringForKey(keys::kDnsLink); }));
-    reader->start();
-    QVERIFY(reader->wait(10'000));
-    QCOMPARE(seen, QStringLiteral("written elsewhere"));
-}
-
-void UserDefaultsTest::concurrentWriters_loseNothing()
+void UserDefaultsTest::writesFromOtherThreads_areSeenAtOnceAndLoseNothing()
 {
     UserDefaults defaults(m_path);
     constexpr int kRounds = 50;
@@ -208,9 +162,12 @@ void UserDefaultsTest::concurrentWriters_loseNothing()
     second->start();
     QVERIFY(first->wait(30'000));
     QVERIFY(second->wait(30'000));
+    const QString last = QString::number(kRounds - 1);
+    QCOMPARE(defaults.stringForKey(keys::kHostname), last);
+    QCOMPARE(defaults.stringForKey(keys::kDnsLink), last);
     UserDefaults reloaded(m_path);
-    QCOMPARE(reloaded.stringForKey(keys::kHostname), QString::number(kRounds - 1));
-    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), QString::number(kRounds - 1));
+    QCOMPARE(reloaded.stringForKey(keys::kHostname), last);
+    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), last);
 }
 
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
@@ -267,16 +224,6 @@ void UserDefaultsTest::writeThatCannotReachTheDisk_isReportedOnce()
     QVERIFY(console.errors().constFirst().contains(keys::kToken));
     QVERIFY2(!console.all().contains(QStringLiteral("secret-value")), "never print a value");
     QCOMPARE(defaults.stringForKey(keys::kToken), QStringLiteral("secret-value"));
-}
-
-void UserDefaultsTest::handEditedFile_isRead()
-{
-    writeAll(m_path, "[General]\nhostname=myhost\ndnsLink=/update/myhost/k\n");
-    ConsoleCapture console;
-    UserDefaults defaults(m_path);
-    QCOMPARE(defaults.stringForKey(keys::kHostname), QStringLiteral("myhost"));
-    QCOMPARE(defaults.stringForKey(keys::kDnsLink), QStringLiteral("/update/myhost/k"));
-    QVERIFY(console.errors().isEmpty());
 }
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(UserDefaultsTest, QCoreApplication, childMain)
