@@ -468,7 +468,7 @@ void ViewControllerTest::registration_savedNeverAnswered_staysWithSettingsStored
     UserDefaults::standard().setObject(QStringLiteral("tok"), keys::kToken);
     m_server->setHandler([](const RecordedRequest &request) {
         if (request.target == "/secure/api/save_dns")
-            return ScriptedResponse::with(ScriptedResponse::Action::Stall);
+            return ScriptedResponse{ScriptedResponse::Action::Stall};
         if (request.target.startsWith("/new/"))
             return ScriptedResponse::json(R"({"update_link":"/update/h/k"})");
         return ScriptedResponse::json(R"({"error":"none"})");

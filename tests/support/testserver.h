@@ -1,11 +1,10 @@
-// A scriptable HTTPS (or plain HTTP) server on loopback that records the raw bytes of every request.
+// A scriptable HTTPS (or plain HTTP) server on loopback that records every request as received.
 #pragma once
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QPair>
-#include <QPointer>
 
 #include <chrono>
 #include <functional>
@@ -20,12 +19,10 @@ using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
 struct RecordedRequest
 {
-    QByteArray raw; // request line, headers and body exactly as received
     QByteArray method;
     QByteArray target;
-    HeaderList headers; // in the order received
+    HeaderList headers; // in the order received, values without surrounding blanks
     QByteArray body;
-    int connection = 0; // which TCP connection carried it, counting from 1
 
     // The value of the first header named `name` (case-insensitive), or a null array.
     QByteArray header(const QByteArray &name) const;
@@ -43,13 +40,11 @@ struct ScriptedResponse
     };
     Action action = Action::Respond;
     int status = 200;
-    HeaderList headers; // sent after the status line; Content-Length is added unless present
+    HeaderList headers; // sent after the status line; Content-Length is added
     QByteArray body;
-    std::chrono::milliseconds delay{0};
-    bool closeAfter = false;
+    std::chrono::milliseconds delay{0}; // before answering; later requests on the connection wait
 
     static ScriptedResponse json(const QByteArray &body, int status = 200);
-    static ScriptedResponse with(Action action);
 };
 
 class TestServer final : public QObject
@@ -58,10 +53,9 @@ class TestServer final : public QObject
 public:
     enum class Identity { Trusted, Rogue, PlainHttp };
 
-    explicit TestServer(Identity identity = Identity::Trusted, QObject *parent = nullptr);
+    explicit TestServer(Identity identity = Identity::Trusted);
     ~TestServer() override;
 
-    quint16 port() const;
     QString baseUrl() const; // scheme, 127.0.0.1 and the port, no trailing slash
 
     void setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler);
@@ -69,9 +63,6 @@ public:
 
     QList<RecordedRequest> requests() const { return m_requests; }
     int requestCount() const { return m_requests.size(); }
-    int connectionCount() const { return m_connections; }
-    int openConnectionCount() const;
-    void closeAllConnections();
 
     static QString certificateDirectory();
 
@@ -80,16 +71,14 @@ Q_SIGNALS:
 
 private:
     struct Connection;
-    void accept(QTcpSocket *socket);
-    void process(Connection &connection);
-    void answer(QPointer<QTcpSocket> socket, const ScriptedResponse &response);
+    void process(const std::shared_ptr<Connection> &connection);
+    static void answer(QTcpSocket *socket, const ScriptedResponse &response);
 
     Identity m_identity;
     std::unique_ptr<QTcpServer> m_server;
     std::function<ScriptedResponse(const RecordedRequest &)> m_handler;
     QList<RecordedRequest> m_requests;
     QList<std::shared_ptr<Connection>> m_open;
-    int m_connections = 0;
 };
 
 } // namespace vennacott::test
