@@ -17,11 +17,6 @@ namespace vennacott::test {
 namespace {
 
 QTemporaryDir *g_root = nullptr;
-
-} // namespace
-
-namespace {
-
 QtMessageHandler g_defaultHandler = nullptr;
 
 // The offscreen platform warns each time a window is given a fixed size; that says nothing about us.
@@ -45,14 +40,14 @@ void prepareEnvironment()
     if (qEnvironmentVariableIsEmpty("VENNACOTT_TEST_CHILD")) {
         static QTemporaryDir root(QDir::tempPath() + QStringLiteral("/vennacott-test-XXXXXX"));
         g_root = &root;
-        const QString base = root.path();
-        for (const char *name : {"config", "data", "runtime"})
-            QDir().mkpath(base + QLatin1Char('/') + QLatin1String(name));
-        QFile::setPermissions(base + QStringLiteral("/runtime"),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(base + QStringLiteral("/config")));
-        qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/data")));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(base + QStringLiteral("/runtime")));
+        for (const auto &[variable, name] :
+             {std::pair{"XDG_CONFIG_HOME", "/config"}, std::pair{"XDG_DATA_HOME", "/data"},
+              std::pair{"XDG_RUNTIME_DIR", "/runtime"}}) {
+            const QString folder = root.path() + QLatin1String(name);
+            QDir().mkpath(folder);
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            qputenv(variable, QFile::encodeName(folder));
+        }
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -85,9 +80,7 @@ ConsoleCapture::ConsoleCapture()
     console::setSinkForTesting([this](console::Stream stream, const QByteArray &line) {
         const std::lock_guard lock(m_mutex);
         m_raw += line;
-        QString text = QString::fromUtf8(line);
-        text.chop(1);
-        (stream == console::Stream::Output ? m_output : m_errors).append(text);
+        (stream == console::Stream::Output ? m_output : m_errors).append(QString::fromUtf8(line.chopped(1)));
     });
 }
 
