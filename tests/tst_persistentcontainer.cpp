@@ -1,5 +1,5 @@
-// The local object store: where it lives, what a save keeps, and the ways opening or saving fails. The
-// delegate's tests cover the entry without a name and the store created once.
+// The local object store: where it lives, what a save keeps, and the ways opening fails. Nothing in the
+// program writes to it; the delegate's tests cover the refused commit, the failing save and the store made once.
 #include "persistentcontainer.h"
 #include "testsupport.h"
 
@@ -17,31 +17,18 @@ namespace {
 
 const QString kName = QStringLiteral("Vennacott_DDNS");
 
-// Another program on the same file, beside the container's own connection.
-class RawStore final
+// Marks a store file as written for another model version, as a newer program would.
+bool markAsNewerModel(const QString &path)
 {
-public:
-    explicit RawStore(const QString &path)
+    bool marked = false;
     {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("newer"));
         database.setDatabaseName(path);
-        database.open();
+        marked = database.open() && QSqlQuery(database).exec(QStringLiteral("PRAGMA user_version = 7"));
     }
-    ~RawStore() { QSqlDatabase::removeDatabase(kConnection); }
-    bool exec(const QString &statement) { return QSqlQuery(QSqlDatabase::database(kConnection)).exec(statement); }
-    QStringList names()
-    {
-        QSqlQuery query(QSqlDatabase::database(kConnection));
-        QStringList found;
-        if (query.exec(QStringLiteral("SELECT name FROM Entry ORDER BY name")))
-            while (query.next())
-                found.append(query.value(0).toString());
-        return found;
-    }
-
-private:
-    static inline const QString kConnection = QStringLiteral("raw-store");
-};
+    QSqlDatabase::removeDatabase(QStringLiteral("newer"));
+    return marked;
+}
 
 std::optional<Error> load(PersistentContainer &container)
 {
@@ -56,27 +43,6 @@ std::optional<Error> load(PersistentContainer &container)
     return result;
 }
 
-class ScriptedEditor final : public Editor
-{
-public:
-    ScriptedEditor(ManagedObjectContext &context, bool commits)
-        : m_context(context)
-        , m_commits(commits)
-    {}
-    bool commitEditing() override
-    {
-        ++asked;
-        if (m_commits)
-            m_context.setValue(QStringLiteral("typed"), QStringLiteral("yes"));
-        return m_commits;
-    }
-    int asked = 0;
-
-private:
-    ManagedObjectContext &m_context;
-    bool m_commits;
-};
-
 } // namespace
 
 class PersistentContainerTest final : public QObject
@@ -89,8 +55,6 @@ private Q_SLOTS:
     void store_isCreatedOnLoadAndKeepsWhatIsSaved();
     void unusableStore_failsToLoad_data();
     void unusableStore_failsToLoad();
-    void lockedDatabase_savesNothingUntilItIsFree();
-    void commitEditing_asksEveryEditor();
 
 private:
     QString m_dataHome;
@@ -152,7 +116,7 @@ void PersistentContainerTest::unusableStore_failsToLoad()
     QVERIFY(inTheWay == u"file" || QDir().mkpath(folder));
     QFile file(inTheWay == u"file" ? folder : store);
     if (inTheWay == u"newer") {
-        QVERIFY(RawStore(store).exec(QStringLiteral("PRAGMA user_version = 7")));
+        QVERIFY(markAsNewerModel(store));
     } else {
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QByteArray(4096, 'x'));
@@ -171,48 +135,6 @@ void PersistentContainerTest::unusableStore_failsToLoad()
     QVERIFY(saved);
     QCOMPARE(saved->code, int(StoreErrorCode::NoStore));
     QVERIFY(container.viewContext().hasChanges());
-}
-
-void PersistentContainerTest::lockedDatabase_savesNothingUntilItIsFree()
-{
-    PersistentContainer container(kName);
-    QCOMPARE(load(container), std::nullopt);
-    ManagedObjectContext &context = container.viewContext();
-    RawStore other(container.storeFilePath());
-    context.setValue(QStringLiteral("a"), QStringLiteral("1"));
-    context.setValue(QStringLiteral("b"), QStringLiteral("2"));
-    QVERIFY(other.exec(QStringLiteral("BEGIN EXCLUSIVE")));
-
-    const std::optional<Error> error = context.save();
-    QVERIFY(error);
-    QCOMPARE(error->code, int(StoreErrorCode::SaveFailed));
-    QVERIFY(!error->localizedDescription.isEmpty());
-    QVERIFY(context.hasChanges());
-    QVERIFY(other.exec(QStringLiteral("ROLLBACK")));
-    QCOMPARE(other.names(), QStringList()); // the transaction was rolled back whole
-    // Once the other program lets go, the same changes save.
-    QCOMPARE(context.save(), std::nullopt);
-    QCOMPARE(other.names(), (QStringList{QStringLiteral("a"), QStringLiteral("b")}));
-}
-
-void PersistentContainerTest::commitEditing_asksEveryEditor()
-{
-    PersistentContainer container(kName);
-    QCOMPARE(load(container), std::nullopt);
-    ManagedObjectContext &context = container.viewContext();
-    QVERIFY(context.commitEditing()); // no editor
-    ScriptedEditor refusing(context, false);
-    ScriptedEditor committing(context, true);
-    context.objectDidBeginEditing(&refusing);
-    context.objectDidBeginEditing(&committing);
-
-    // A refusal does not stop the others; one that committed has ended editing, one that refused is asked again.
-    QVERIFY(!context.commitEditing());
-    QCOMPARE(context.value(QStringLiteral("typed")), QStringLiteral("yes"));
-    QVERIFY(!context.commitEditing());
-    QCOMPARE(refusing.asked, 2);
-    QCOMPARE(committing.asked, 1);
-    context.objectDidEndEditing(&refusing);
 }
 
 VENNACOTT_TEST_MAIN(PersistentContainerTest, QCoreApplication)
