@@ -54,11 +54,6 @@ struct Outcome
     }
 };
 
-bool waitForFinishedTasks(quint64 before, quint64 count = 1)
-{
-    return QTest::qWaitFor([&] { return UrlSession::shared().finishedTaskCount() >= before + count; }, 10'000);
-}
-
 // Sends one GET or POST and waits until the exchange has ended, called back or not.
 bool exchange(bool post, const QString &url, Outcome &outcome, const QMap<QString, QString> &data = {})
 {

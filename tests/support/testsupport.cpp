@@ -75,6 +75,11 @@ void clearSettings()
         UserDefaults::standard().removeObjectForKey(key);
 }
 
+bool waitForFinishedTasks(quint64 before, quint64 count)
+{
+    return QTest::qWaitFor([&] { return UrlSession::shared().finishedTaskCount() >= before + count; }, 10'000);
+}
+
 ConsoleCapture::ConsoleCapture()
 {
     console::setSinkForTesting([this](console::Stream stream, const QByteArray &line) {
