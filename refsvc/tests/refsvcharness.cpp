@@ -1,8 +1,6 @@
 // Test helpers: the reference service as a child process, and an HTTPS client that trusts its CA.
 #include "refsvcharness.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -19,42 +17,26 @@ ServiceProcess::ServiceProcess(QString dataDir)
     m_process.setProgram(QStringLiteral(VENNACOTT_REFSVC_BINARY));
 }
 
-ServiceProcess::~ServiceProcess()
+bool ServiceProcess::start(quint16 apiPort, quint16 updatePort)
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(kStepTimeoutMs);
-    }
-}
-
-bool ServiceProcess::start(quint16 apiPort, quint16 updatePort, const QStringList &extraArguments)
-{
-    m_process.setArguments(QStringList{QStringLiteral("--data-dir"), m_dataDir, QStringLiteral("--api-port"),
-                                       QString::number(apiPort), QStringLiteral("--update-port"),
-                                       QString::number(updatePort)} +
-                           extraArguments);
-    m_apiUrl.clear();
-    m_updateUrl.clear();
+    m_process.setArguments({QStringLiteral("--data-dir"), m_dataDir, QStringLiteral("--api-port"),
+                            QString::number(apiPort), QStringLiteral("--update-port"), QString::number(updatePort)});
     m_output.clear();
     m_errors.clear();
     m_process.start();
+    // Ready is the service's own word, printed once both origins listen.
     static const QRegularExpression ready(
         QStringLiteral("ready: API https://127\\.0\\.0\\.1:(\\d+), update server https://127\\.0\\.0\\.1:(\\d+)"));
     QRegularExpressionMatch match;
-    // Ready is the service's own word, printed once both origins listen.
-    const bool ended = QTest::qWaitFor(
+    const bool settled = QTest::qWaitFor(
         [&] {
             match = ready.match(QString::fromUtf8(collectOutput()));
             return match.hasMatch() || m_process.state() == QProcess::NotRunning;
         },
         kStepTimeoutMs);
-    if (!ended || !match.hasMatch())
-        return false;
     m_apiPort = match.captured(1).toUShort();
     m_updatePort = match.captured(2).toUShort();
-    m_apiUrl = QStringLiteral("https://127.0.0.1:%1").arg(m_apiPort);
-    m_updateUrl = QStringLiteral("https://127.0.0.1:%1").arg(m_updatePort);
-    return true;
+    return settled && match.hasMatch();
 }
 
 bool ServiceProcess::stop()
@@ -63,8 +45,7 @@ bool ServiceProcess::stop()
         return false;
     ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
     if (!QTest::qWaitFor([&] { return m_process.state() == QProcess::NotRunning; }, kStepTimeoutMs)) {
-        m_process.kill();
-        m_process.waitForFinished(kStepTimeoutMs);
+        kill();
         return false;
     }
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
@@ -72,6 +53,8 @@ bool ServiceProcess::stop()
 
 void ServiceProcess::kill()
 {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
     m_process.kill();
     m_process.waitForFinished(kStepTimeoutMs);
 }
@@ -84,16 +67,6 @@ std::unique_ptr<QProcess> ServiceProcess::runToEnd(const QStringList &arguments)
         process->kill();
     process->waitForFinished(kStepTimeoutMs);
     return process;
-}
-
-QString ServiceProcess::caFile() const
-{
-    return QDir(m_dataDir).filePath(QStringLiteral("ca.pem"));
-}
-
-bool ServiceProcess::listensOnIPv6() const
-{
-    return !collectOutput().contains("not listening on [::1]");
 }
 
 QStringList ServiceProcess::outputLines() const
@@ -128,11 +101,8 @@ QByteArray HttpReply::header(const QByteArray &name) const
 }
 
 Client::Client(const QString &caFile)
-{
-    QFile file(caFile);
-    if (file.open(QIODevice::ReadOnly))
-        m_trusted = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
-}
+    : m_trusted(QSslCertificate::fromPath(caFile))
+{}
 
 QNetworkRequest Client::request(const QString &url) const
 {
@@ -142,11 +112,6 @@ QNetworkRequest Client::request(const QString &url) const
     request.setSslConfiguration(tls);
     request.setTransferTimeout(kStepTimeoutMs);
     return request;
-}
-
-HttpReply Client::get(const QString &url)
-{
-    return send("GET", url);
 }
 
 HttpReply Client::post(const QString &url, const QByteArray &body, const QByteArray &token)
@@ -174,20 +139,10 @@ QNetworkReply *Client::startOwnConnection(const QByteArray &method, const QStrin
 
 HttpReply Client::finish(QNetworkReply *reply)
 {
-    HttpReply result;
-    if (!reply->isFinished()) {
-        QSignalSpy finished(reply, &QNetworkReply::finished);
-        finished.wait(kStepTimeoutMs);
-    }
-    if (!reply->isFinished()) {
+    if (!reply->isFinished() && !QSignalSpy(reply, &QNetworkReply::finished).wait(kStepTimeoutMs))
         reply->abort();
-        result.error = QNetworkReply::TimeoutError;
-    } else {
-        result.error = reply->error();
-    }
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.body = reply->readAll();
-    result.headers = reply->rawHeaderPairs();
+    HttpReply result{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+                     reply->rawHeaderPairs()};
     reply->deleteLater();
     return result;
 }

@@ -24,12 +24,12 @@ class ServiceProcess final
 {
 public:
     explicit ServiceProcess(QString dataDir);
-    ~ServiceProcess();
+    ~ServiceProcess() { kill(); }
     ServiceProcess(const ServiceProcess &) = delete;
     ServiceProcess &operator=(const ServiceProcess &) = delete;
 
     // Starts the service and waits for the line that says it is ready. Port 0 lets it pick a free port.
-    bool start(quint16 apiPort = 0, quint16 updatePort = 0, const QStringList &extraArguments = {});
+    bool start(quint16 apiPort = 0, quint16 updatePort = 0);
     // Sends SIGTERM and waits; true when the service ended by itself with status 0.
     bool stop();
     // Ends the service the hard way, as a crash or a power cut would.
@@ -37,26 +37,24 @@ public:
     // Runs the program with `arguments` to its end: for --init, --help and refused starts.
     static std::unique_ptr<QProcess> runToEnd(const QStringList &arguments);
 
-    QString apiUrl() const { return m_apiUrl; }
-    QString updateUrl() const { return m_updateUrl; }
+    QString apiUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_apiPort); }
+    QString updateUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_updatePort); }
     quint16 apiPort() const { return m_apiPort; }
     quint16 updatePort() const { return m_updatePort; }
     QString dataDir() const { return m_dataDir; }
-    QString caFile() const;
-    bool listensOnIPv6() const;
+    QString caFile() const { return m_dataDir + QStringLiteral("/ca.pem"); }
+    bool listensOnIPv6() const { return !collectOutput().contains("not listening on [::1]"); }
     QStringList outputLines() const; // standard output so far
     QByteArray errors() const;       // standard error so far
     int exitCode() const { return m_process.exitCode(); }
 
 private:
-    QString m_dataDir;
     QByteArray collectOutput() const;
 
+    QString m_dataDir;
     mutable QProcess m_process; // mutable: reading the log moves it into m_output
     mutable QByteArray m_output;
     mutable QByteArray m_errors;
-    QString m_apiUrl;
-    QString m_updateUrl;
     quint16 m_apiPort = 0;
     quint16 m_updatePort = 0;
 };
@@ -64,7 +62,6 @@ private:
 struct HttpReply
 {
     int status = 0; // 0 when no HTTP reply came
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
     QByteArray body;
     QList<QNetworkReply::RawHeaderPair> headers;
 
@@ -80,7 +77,7 @@ class Client final
 public:
     explicit Client(const QString &caFile);
 
-    HttpReply get(const QString &url);
+    HttpReply get(const QString &url) { return send("GET", url); }
     HttpReply post(const QString &url, const QByteArray &body, const QByteArray &token = {});
     HttpReply send(const QByteArray &method, const QString &url, const QByteArray &body = {},
                    const Headers &headers = {});
