@@ -61,11 +61,8 @@ class TerminationTest final : public QObject
 
 private Q_SLOTS:
     void cleanup();
-
     void terminate_followsTheDelegatesReply_data();
     void terminate_followsTheDelegatesReply();
-    void terminate_withoutDelegate_endsTheLoop();
-    void terminate_whileDeciding_isIgnored();
 };
 
 void TerminationTest::cleanup()
@@ -77,33 +74,43 @@ void TerminationTest::cleanup()
 
 void TerminationTest::terminate_followsTheDelegatesReply_data()
 {
+    QTest::addColumn<bool>("delegated");
     QTest::addColumn<QList<TerminateReply>>("replies");
     QTest::addColumn<int>("requests");
-    QTest::addColumn<int>("laterAnswer"); // -1: none; else replyToApplicationShouldTerminate(bool)
+    QTest::addColumn<bool>("requestWhileDeciding"); // a signal while the quit alert is up
+    QTest::addColumn<int>("laterAnswer");           // -1: none; else replyToApplicationShouldTerminate(bool)
     QTest::addColumn<int>("loopEnd");
     QTest::addColumn<int>("told");
 
     using R = TerminateReply;
-    QTest::newRow("now") << QList<R>{R::Now} << 1 << -1 << 0 << 1;
-    QTest::newRow("cancel") << QList<R>{R::Cancel} << 1 << -1 << kStillRunning << 0;
-    QTest::newRow("cancel, then asked again") << QList<R>{R::Cancel, R::Now} << 2 << -1 << 0 << 1;
-    QTest::newRow("later, then yes") << QList<R>{R::Later} << 1 << 1 << 0 << 1;
-    QTest::newRow("later, then no") << QList<R>{R::Later} << 1 << 0 << kStillRunning << 0;
-    QTest::newRow("later, no answer yet") << QList<R>{R::Later} << 1 << -1 << kStillRunning << 0;
-    QTest::newRow("later, asked again meanwhile") << QList<R>{R::Later} << 2 << -1 << kStillRunning << 0;
-    QTest::newRow("an answer nobody asked for") << QList<R>{} << 0 << 1 << kStillRunning << 0;
+    // clang-format off
+    QTest::newRow("no delegate")                  << false << QList<R>{} << 1 << false << -1 << 0 << 0;
+    QTest::newRow("now")                          << true << QList<R>{R::Now} << 1 << false << -1 << 0 << 1;
+    QTest::newRow("now, asked again meanwhile")   << true << QList<R>{R::Now} << 1 << true << -1 << 0 << 1;
+    QTest::newRow("cancel")                       << true << QList<R>{R::Cancel} << 1 << false << -1 << kStillRunning << 0;
+    QTest::newRow("cancel, then asked again")     << true << QList<R>{R::Cancel, R::Now} << 2 << false << -1 << 0 << 1;
+    QTest::newRow("later, then yes")              << true << QList<R>{R::Later} << 1 << false << 1 << 0 << 1;
+    QTest::newRow("later, then no")               << true << QList<R>{R::Later} << 1 << false << 0 << kStillRunning << 0;
+    QTest::newRow("later, no answer yet")         << true << QList<R>{R::Later} << 1 << false << -1 << kStillRunning << 0;
+    QTest::newRow("later, asked again meanwhile") << true << QList<R>{R::Later} << 2 << false << -1 << kStillRunning << 0;
+    QTest::newRow("an answer nobody asked for")   << true << QList<R>{} << 0 << false << 1 << kStillRunning << 0;
+    // clang-format on
 }
 
 void TerminationTest::terminate_followsTheDelegatesReply()
 {
+    QFETCH(bool, delegated);
     QFETCH(QList<TerminateReply>, replies);
     QFETCH(int, requests);
+    QFETCH(bool, requestWhileDeciding);
     QFETCH(int, laterAnswer);
     QFETCH(int, loopEnd);
     QFETCH(int, told);
     ScriptedDelegate delegate;
     delegate.replies = replies;
-    Application::shared().setDelegate(&delegate);
+    if (requestWhileDeciding)
+        delegate.whileAsked = [] { Application::shared().terminate(); };
+    Application::shared().setDelegate(delegated ? &delegate : nullptr);
 
     const int end = runEventLoop([&] {
         for (int i = 0; i < requests; ++i)
@@ -113,24 +120,7 @@ void TerminationTest::terminate_followsTheDelegatesReply()
     });
     QCOMPARE(end, loopEnd);
     QCOMPARE(delegate.told, told);
-    QCOMPARE(delegate.asked, std::min<int>(requests, replies.size()));
-}
-
-void TerminationTest::terminate_withoutDelegate_endsTheLoop()
-{
-    QCOMPARE(runEventLoop([] { Application::shared().terminate(); }), 0);
-}
-
-void TerminationTest::terminate_whileDeciding_isIgnored()
-{
-    // A second request arriving while the first is being decided (a signal while the quit alert is up).
-    ScriptedDelegate delegate;
-    delegate.replies = {TerminateReply::Now};
-    delegate.whileAsked = [] { Application::shared().terminate(); };
-    Application::shared().setDelegate(&delegate);
-    QCOMPARE(runEventLoop([] { Application::shared().terminate(); }), 0);
-    QCOMPARE(delegate.asked, 1);
-    QCOMPARE(delegate.told, 1);
+    QCOMPARE(delegate.asked, delegated ? std::min<int>(requests, replies.size()) : 0);
 }
 
 VENNACOTT_TEST_MAIN(TerminationTest, QCoreApplication)
