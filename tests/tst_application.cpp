@@ -64,7 +64,6 @@ class ApplicationTest final : public QObject
 private Q_SLOTS:
     void signal_endsTheProgramWithStatusZero_data();
     void signal_endsTheProgramWithStatusZero();
-    void signal_withUnusableStore_endsWithFailure();
     void noDisplay_saysSoAndFails();
 };
 
@@ -86,24 +85,6 @@ void ApplicationTest::signal_endsTheProgramWithStatusZero()
     QCOMPARE(program.exitCode(), 0);
     // The quit decision ran: it opens the local store, which nothing before it touches.
     QVERIFY(QFile::exists(dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite")));
-}
-
-void ApplicationTest::signal_withUnusableStore_endsWithFailure()
-{
-    const QString dataHome = temporaryRoot() + QStringLiteral("/signal-unusable");
-    QVERIFY(QDir().mkpath(dataHome));
-    QFile inTheWay(dataHome + QStringLiteral("/vennacott-ddns"));
-    QVERIFY(inTheWay.open(QIODevice::WriteOnly));
-    inTheWay.close();
-    QProcess program;
-    QVERIFY(startAndSignal(program, dataHome, SIGTERM));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 1);
-    // One whole line, whatever else the platform may have said before it.
-    const QByteArray message = program.readAllStandardError();
-    QVERIFY2(message.startsWith("Fatal error: Unresolved error ") ||
-                 message.contains("\nFatal error: Unresolved error "),
-             message.constData());
 }
 
 void ApplicationTest::noDisplay_saysSoAndFails()
