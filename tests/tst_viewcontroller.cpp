@@ -74,12 +74,11 @@ std::unique_ptr<StoryboardWindow> windowOn(const QString &screen)
     return window;
 }
 
-// Children that click a close button: the process must end there, with status 0.
-int childMain(const QString &role)
+// A child that clicks Close on the done screen: the process must end there, with status 0.
+int childMain(const QString &)
 {
-    auto window = windowOn(role == QLatin1String("close-done") ? screens::kDone : screens::kSignIn);
-    const char *button = role == QLatin1String("close-done") ? "CloseButtonDone" : "CloseButton";
-    QTest::mouseClick(child<QPushButton>(*window, button), Qt::LeftButton);
+    auto window = windowOn(screens::kDone);
+    QTest::mouseClick(child<QPushButton>(*window, "CloseButtonDone"), Qt::LeftButton);
     console::printLine(u"still running");
     return 3;
 }
@@ -99,7 +98,6 @@ private Q_SLOTS:
     void routing_followsStoredSettings();
     void savedHost_isCutAndStoredHostnameThenLink_data();
     void savedHost_isCutAndStoredHostnameThenLink();
-    void savedHostAtLaunch_isStoredForTheNextScreen();
     void doneScreen_showsHostnameWithZoneSuffix_data();
     void doneScreen_showsHostnameWithZoneSuffix();
     void everyScreen_fixesTheWindowSizeAndNamesItsControls();
@@ -110,8 +108,7 @@ private Q_SLOTS:
     void registration();
     void lateAnswer_forScreenAlreadyLeft_doesNothing();
     void reset_forgetsHostKeepsTokenAndSilencesUpdater();
-    void close_endsTheProcessWithStatusZero_data();
-    void close_endsTheProcessWithStatusZero();
+    void closeOnTheDoneScreen_endsTheProcessWithStatusZero();
     void hide_minimisesEveryWindowAndUpdatesGoOn();
 
 private:
@@ -229,16 +226,6 @@ void ViewControllerTest::savedHost_isCutAndStoredHostnameThenLink()
         });
     storeSavedHost(success, text);
     QCOMPARE(seen, changes);
-}
-
-void ViewControllerTest::savedHostAtLaunch_isStoredForTheNextScreen()
-{
-    UserDefaults::standard().setObject(QStringLiteral("tok"), keys::kToken);
-    m_server->respondWith(ScriptedResponse::json(R"("/update/saved/k")"));
-    auto window = launch();
-    QTRY_COMPARE_WITH_TIMEOUT(UserDefaults::standard().stringForKey(keys::kDnsLink), QStringLiteral("/update/saved/k"),
-                              10'000);
-    QCOMPARE(UserDefaults::standard().stringForKey(keys::kHostname), QStringLiteral("saved"));
 }
 
 void ViewControllerTest::doneScreen_showsHostnameWithZoneSuffix_data()
@@ -460,17 +447,10 @@ void ViewControllerTest::reset_forgetsHostKeepsTokenAndSilencesUpdater()
     QVERIFY(controllerOf(*window).labelHostUnavailable->isHidden());
 }
 
-void ViewControllerTest::close_endsTheProcessWithStatusZero_data()
+void ViewControllerTest::closeOnTheDoneScreen_endsTheProcessWithStatusZero()
 {
-    QTest::addColumn<QString>("role");
-    QTest::newRow("Close on the sign-in screen") << QStringLiteral("close-signin");
-    QTest::newRow("Close on the done screen") << QStringLiteral("close-done");
-}
-
-void ViewControllerTest::close_endsTheProcessWithStatusZero()
-{
-    QFETCH(QString, role);
-    const ChildResult result = runChild(role);
+    // The sign-in screen's Close is clicked in the quit-routes test, which also shows that it never asks.
+    const ChildResult result = runChild(QStringLiteral("close-done"));
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.exitCode, 0);
     QVERIFY(!result.out.contains("still running"));
