@@ -44,7 +44,6 @@ private Q_SLOTS:
     void busyFolderOrPort_stopsTheStartWithAMessage();
     void badArguments_areUsageErrors_data();
     void badArguments_areUsageErrors();
-    void help_saysHowAccountsAreCreated();
 
 private:
     QString dataDir() const { return m_dir->filePath(QStringLiteral("data")); }
@@ -239,17 +238,6 @@ void RefsvcLifecycleTest::badArguments_areUsageErrors()
     QCOMPARE(process->exitCode(), 2);
     QVERIFY(process->readAllStandardError().contains(message));
     QVERIFY(!QFile::exists(dataDir()));
-}
-
-void RefsvcLifecycleTest::help_saysHowAccountsAreCreated()
-{
-    const auto process = ServiceProcess::runToEnd({QStringLiteral("--help")});
-    QCOMPARE(process->exitCode(), 0);
-    const QByteArray help = process->readAllStandardOutput().simplified();
-    QVERIFY(help.contains("Accounts are created on first sign-in"));
-    QVERIFY(help.contains("a password of at least 8 characters creates the account"));
-    for (const char *option : {"--data-dir", "--api-port", "--update-port", "--init"})
-        QVERIFY2(help.contains(option), option);
 }
 
 QTEST_GUILESS_MAIN(RefsvcLifecycleTest)
