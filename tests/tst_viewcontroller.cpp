@@ -114,6 +114,7 @@ private Q_SLOTS:
 private:
     std::unique_ptr<StoryboardWindow> launch();
     QStringList m_screens;
+    QStringList m_changes; // of the settings, as key=value in order
     std::unique_ptr<TestServer> m_server;
 };
 
@@ -121,6 +122,11 @@ void ViewControllerTest::init()
 {
     clearSettings();
     m_screens.clear();
+    m_changes.clear();
+    UserDefaults::standard().setChangeObserverForTesting(
+        [this](const QString &key, const std::optional<QString> &value) {
+            m_changes << key + QLatin1Char('=') + value.value_or(QStringLiteral("<removed>"));
+        });
     m_server = std::make_unique<TestServer>();
     endpoints::overrideForTesting(m_server->baseUrl(), m_server->baseUrl());
     // The backend's default: nothing saved yet.
@@ -219,13 +225,9 @@ void ViewControllerTest::savedHost_isCutAndStoredHostnameThenLink()
     QFETCH(bool, success);
     QFETCH(QString, text);
     QFETCH(QStringList, changes);
-    QStringList seen;
-    UserDefaults::standard().setChangeObserverForTesting(
-        [&seen](const QString &key, const std::optional<QString> &value) {
-            seen << key + QLatin1Char('=') + value.value_or(QString());
-        });
+    m_changes.clear();
     storeSavedHost(success, text);
-    QCOMPARE(seen, changes);
+    QCOMPARE(m_changes, changes);
 }
 
 void ViewControllerTest::doneScreen_showsHostnameWithZoneSuffix_data()
@@ -368,11 +370,7 @@ void ViewControllerTest::registration()
     QCOMPARE(window->currentScreen(), screens::kHost);
     QVERIFY(controllerOf(*window).labelHostUnavailable->isHidden());
     QTRY_COMPARE_WITH_TIMEOUT(requestsTo(*m_server, "/secure/api/get_dns"), 1, 10'000);
-    QStringList seen;
-    UserDefaults::standard().setChangeObserverForTesting(
-        [&seen](const QString &key, const std::optional<QString> &value) {
-            seen << key + QLatin1Char('=') + value.value_or(QStringLiteral("<removed>"));
-        });
+    m_changes.clear();
 
     QTest::keyClicks(controllerOf(*window).hostnameEntered, name);
     QTest::keyClick(controllerOf(*window).hostnameEntered, Qt::Key_Return);
@@ -385,7 +383,7 @@ void ViewControllerTest::registration()
                                  requestsTo(*m_server, "/secure/api/save_dns") == (changes.isEmpty() ? 0 : 1),
                              10'000);
     settle();
-    QCOMPARE(seen, changes);
+    QCOMPARE(m_changes, changes);
     QCOMPARE(window->currentScreen(), screen);
     QCOMPARE(requestsTo(*m_server, "/new/"), name.contains(u' ') ? 0 : 1);
     if (screen == screens::kHost)
