@@ -89,57 +89,25 @@ ConsoleCapture::ConsoleCapture()
     });
 }
 
-ConsoleCapture::~ConsoleCapture()
-{
-    console::setSinkForTesting({});
-}
-
-QStringList ConsoleCapture::output() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_output;
-}
-
-QStringList ConsoleCapture::errors() const
-{
-    const std::lock_guard lock(m_mutex);
-    return m_errors;
-}
-
-QString ConsoleCapture::all() const
-{
-    const std::lock_guard lock(m_mutex);
-    return QString::fromUtf8(m_raw);
-}
-
 QString childRole()
 {
     return qEnvironmentVariable("VENNACOTT_TEST_CHILD");
 }
 
-ChildResult runChild(const QString &role, const QStringList &extraEnvironment, std::chrono::milliseconds limit)
+ChildResult runChild(const QString &role)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("VENNACOTT_TEST_CHILD"), role);
-    for (const QString &entry : extraEnvironment) {
-        const qsizetype equals = entry.indexOf(QLatin1Char('='));
-        environment.insert(entry.left(equals), entry.mid(equals + 1));
-    }
     process.setProcessEnvironment(environment);
     process.start(QCoreApplication::applicationFilePath(), {});
-    ChildResult result;
     // Events keep flowing while the child runs: it may talk to a test server of this process.
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, static_cast<int>(limit.count()))) {
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60'000)) {
         process.kill();
         process.waitForFinished();
-        return result;
+        return {};
     }
-    result.exitCode = process.exitCode();
-    result.exitStatus = process.exitStatus();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    return {process.exitCode(), process.exitStatus(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 } // namespace vennacott::test

@@ -36,15 +36,21 @@ class ConsoleCapture final
 {
 public:
     ConsoleCapture();
-    ~ConsoleCapture();
+    ~ConsoleCapture() { console::setSinkForTesting({}); }
     ConsoleCapture(const ConsoleCapture &) = delete;
     ConsoleCapture &operator=(const ConsoleCapture &) = delete;
 
-    QStringList output() const; // standard output, without line feeds
-    QStringList errors() const; // standard error
-    QString all() const;        // both, raw
+    QStringList output() const { return locked(m_output); }          // standard output, without line feeds
+    QStringList errors() const { return locked(m_errors); }          // standard error
+    QString all() const { return QString::fromUtf8(locked(m_raw)); } // both, raw
 
 private:
+    template<typename T>
+    T locked(const T &value) const
+    {
+        const std::lock_guard lock(m_mutex);
+        return value;
+    }
     mutable std::mutex m_mutex;
     QStringList m_output;
     QStringList m_errors;
@@ -59,8 +65,8 @@ struct ChildResult
     QByteArray out;
     QByteArray err;
 };
-ChildResult runChild(const QString &role, const QStringList &extraEnvironment = {},
-                     std::chrono::milliseconds limit = std::chrono::milliseconds(60'000));
+// The child sees this process's environment as it is now.
+ChildResult runChild(const QString &role);
 
 // The role this process was started in as a child, or empty.
 QString childRole();
