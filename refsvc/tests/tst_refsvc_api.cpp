@@ -6,7 +6,6 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
@@ -55,8 +54,6 @@ private Q_SLOTS:
     void refusals_getAJsonErrorWithAFittingStatus_data();
     void refusals_getAJsonErrorWithAFittingStatus();
     void concurrentRequests_grantANameOnceAndCreateAnAccountOnce();
-    void brokenHttp_leavesTheServiceServing_data();
-    void brokenHttp_leavesTheServiceServing();
     void log_writesOneLinePerRequestAndNoSecret();
 
 private:
@@ -362,37 +359,6 @@ void RefsvcApiTest::concurrentRequests_grantANameOnceAndCreateAnAccountOnce()
         remember(result.object().value(QStringLiteral("token")).toString());
     }
     QCOMPARE(created, 1);
-}
-
-void RefsvcApiTest::brokenHttp_leavesTheServiceServing_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("closeEarly");
-    QTest::newRow("not HTTP") << QByteArray("\x00\xff\x01\xfe HELLO\r\n\r\n", 14) << false;
-    QTest::newRow("body cut short") << QByteArray("POST /login HTTP/1.1\r\nHost: x\r\nContent-Length: 99\r\n\r\n{")
-                                    << true;
-}
-
-void RefsvcApiTest::brokenHttp_leavesTheServiceServing()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, closeEarly);
-    QSslSocket socket;
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(QSslCertificate::fromPath(m_service->caFile()));
-    socket.setSslConfiguration(tls);
-    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_service->apiPort());
-    QVERIFY(socket.waitForEncrypted(kStepTimeoutMs));
-    socket.write(bytes);
-    // The service may hang up before it has read everything; that is one of the right answers.
-    socket.waitForBytesWritten(kStepTimeoutMs);
-    if (closeEarly)
-        socket.disconnectFromHost();
-    else
-        QTRY_VERIFY_WITH_TIMEOUT(socket.state() == QAbstractSocket::UnconnectedState || socket.bytesAvailable() > 0,
-                                 kStepTimeoutMs);
-    socket.abort();
-    QCOMPARE(m_client->get(update("/")).status, 200);
 }
 
 void RefsvcApiTest::log_writesOneLinePerRequestAndNoSecret()
