@@ -1,5 +1,5 @@
-// The local object store: where it lives, what a save keeps, and the ways opening fails. Nothing in the
-// program writes to it; the delegate's tests cover the refused commit, the failing save and the store made once.
+// The local object store: the ways opening fails. Nothing in the program writes to the store; the delegate's
+// tests cover where it lives, what a save keeps, the refused commit, the failing save and the store made once.
 #include "persistentcontainer.h"
 #include "testsupport.h"
 
@@ -52,7 +52,6 @@ class PersistentContainerTest final : public QObject
 private Q_SLOTS:
     void init();
 
-    void store_isCreatedOnLoadAndKeepsWhatIsSaved();
     void unusableStore_failsToLoad_data();
     void unusableStore_failsToLoad();
 
@@ -67,35 +66,6 @@ void PersistentContainerTest::init()
     m_dataHome = temporaryRoot() + QStringLiteral("/store-%1").arg(++m_run);
     QVERIFY(QDir().mkpath(m_dataHome));
     qputenv("XDG_DATA_HOME", QFile::encodeName(m_dataHome));
-}
-
-void PersistentContainerTest::store_isCreatedOnLoadAndKeepsWhatIsSaved()
-{
-    {
-        PersistentContainer container(kName);
-        const QString expected = m_dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
-        QCOMPARE(container.storeFilePath(), expected);
-        QVERIFY(!QFile::exists(expected)); // nothing happens on disk before the load
-        QCOMPARE(load(container), std::nullopt);
-        QVERIFY(QFile::exists(expected));
-        ManagedObjectContext &context = container.viewContext();
-        QCOMPARE(context.save(), std::nullopt); // nothing to save is no failure
-        context.setValue(QStringLiteral("a"), QStringLiteral("1"));
-        context.setValue(QStringLiteral("b"), QStringLiteral("2"));
-        QCOMPARE(context.save(), std::nullopt);
-        QVERIFY(!context.hasChanges());
-        // A second load is refused and leaves the open store usable.
-        const std::optional<Error> again = load(container);
-        QVERIFY(again);
-        QCOMPARE(again->code, int(StoreErrorCode::AlreadyLoaded));
-        context.setValue(QStringLiteral("a"), QStringLiteral("one"));
-        QCOMPARE(context.save(), std::nullopt);
-    }
-    PersistentContainer later(kName);
-    QCOMPARE(load(later), std::nullopt);
-    QCOMPARE(later.viewContext().value(QStringLiteral("a")), QStringLiteral("one"));
-    QCOMPARE(later.viewContext().value(QStringLiteral("b")), QStringLiteral("2"));
-    QCOMPARE(later.viewContext().value(QStringLiteral("c")), std::nullopt);
 }
 
 void PersistentContainerTest::unusableStore_failsToLoad_data()
