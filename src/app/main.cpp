@@ -3,6 +3,7 @@
 #include "application.h"
 #include "buildconfig.h"
 #include "dispatch.h"
+#include "firstscreenreport.h"
 #include "mainmenu.h"
 #include "mainstoryboard.h"
 #include "storyboard.h"
@@ -57,6 +58,7 @@ int main(int argc, char *argv[])
     // Closing the window asks the quit decision instead of ending the loop behind its back.
     QApplication::setQuitOnLastWindowClosed(false);
     window->show();
+    vennacott::reportFirstScreenWhenAsked(*window);
     vennacott::TerminationSignals termination;
     // Queued: the quit decision may run a modal alert, which must not start inside the notifier's callback.
     QObject::connect(
