@@ -2,6 +2,7 @@
 #include "appdelegate.h"
 #include "application.h"
 #include "buildconfig.h"
+#include "cursorblink.h"
 #include "dispatch.h"
 #include "firstscreenreport.h"
 #include "mainmenu.h"
@@ -50,6 +51,7 @@ int main(int argc, char *argv[])
         QApplication::installTranslator(&translator);
 
     QApplication::setWindowIcon(vennacott::applicationIcon());
+    const vennacott::CursorBlinkLimiter cursorBlink(vennacott::kCursorBlinkTimeout);
 
     vennacott::AppDelegate delegate;
     vennacott::Application::shared().setDelegate(&delegate);
