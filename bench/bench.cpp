@@ -5,6 +5,7 @@
 #include "console.h"
 #include "process.h"
 #include "settingskeys.h"
+#include "transport.h"
 #include "urlsession.h"
 #include "userdefaults.h"
 
@@ -32,6 +33,14 @@
 #include <thread>
 #include <unistd.h>
 
+// Under valgrind --tool=callgrind the profile covers exactly the measured updates; elsewhere these do nothing.
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(name)
+#endif
+
 using namespace vennacott;
 using namespace vennacott::bench;
 using namespace std::chrono_literals;
@@ -55,7 +64,13 @@ struct Settings
     std::chrono::milliseconds idleClose{20};
     int idleSeconds = 60;
     int startupRuns = 10;
+    QStringList phases; // updates, curl, idle, startup
 };
+
+QString number(double value, int decimals)
+{
+    return std::isnan(value) ? QStringLiteral("-") : QString::number(value, 'f', decimals);
+}
 
 double ms(Clock::duration d)
 {
@@ -164,6 +179,34 @@ QJsonObject toJson(const ServerStats &stats)
             {"idle_closes", int(stats.idleCloses)}};
 }
 
+// ---- threads of a process ---------------------------------------------------------------------------
+
+struct ThreadSample
+{
+    std::string name;
+    double cpuNs = 0;
+    long switches = 0;
+};
+
+std::map<int, ThreadSample> sampleThreads(pid_t pid)
+{
+    std::map<int, ThreadSample> threads;
+    const QString base = QStringLiteral("/proc/%1/task").arg(pid);
+    const QStringList tids = QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &tid : tids) {
+        ThreadSample sample;
+        sample.name = readText(base + "/" + tid + "/comm");
+        if (!sample.name.empty() && sample.name.back() == '\n')
+            sample.name.pop_back();
+        sample.cpuNs = std::atof(readText(base + "/" + tid + "/schedstat").c_str());
+        const std::string status = readText(base + "/" + tid + "/status");
+        sample.switches =
+            statusField(status, "voluntary_ctxt_switches") + statusField(status, "nonvoluntary_ctxt_switches");
+        threads.emplace(tid.toInt(), sample);
+    }
+    return threads;
+}
+
 // ---- update cost: the client's own updater --------------------------------------------------------------
 
 struct UpdateCost
@@ -176,6 +219,7 @@ struct UpdateCost
     double medianMs = NAN;
     double p99Ms = NAN;
     ServerStats stats;
+    QString threadCpu; // CPU per update of each thread, by name
 };
 
 // Sees every line the client prints: the URL at each tick, the reply when it arrives. Writes each one to a
@@ -209,10 +253,15 @@ public:
         }
         m_replies.push_back(now);
         const int count = static_cast<int>(m_replies.size());
-        if (count == m_warmup)
+        if (count == m_warmup) {
+            m_threadsAtStart = sampleThreads(getpid());
+            CALLGRIND_ZERO_STATS;
             getrusage(RUSAGE_SELF, &m_start);
+        }
         if (count == m_warmup + m_updates) {
             getrusage(RUSAGE_SELF, &m_end);
+            CALLGRIND_DUMP_STATS_AT("measured updates");
+            m_threadsAtEnd = sampleThreads(getpid());
             m_done();
         }
     }
@@ -223,6 +272,17 @@ public:
         for (std::size_t i = static_cast<std::size_t>(m_warmup);
              i < static_cast<std::size_t>(m_warmup + m_updates) && i < m_replies.size() && i < m_ticks.size(); ++i)
             result.push_back(ms(m_replies[i] - m_ticks[i]));
+        return result;
+    }
+    // Milliseconds of CPU per update for each thread that ran, by name.
+    std::map<std::string, double> threadCpuMs() const
+    {
+        std::map<std::string, double> result;
+        for (const auto &[tid, sample] : m_threadsAtEnd) {
+            const auto old = m_threadsAtStart.find(tid);
+            const double ns = old == m_threadsAtStart.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs;
+            result[sample.name] += ns / 1e6 / m_updates;
+        }
         return result;
     }
     const rusage &start() const { return m_start; }
@@ -239,6 +299,8 @@ private:
     int m_otherLines = 0;
     rusage m_start{};
     rusage m_end{};
+    std::map<int, ThreadSample> m_threadsAtStart;
+    std::map<int, ThreadSample> m_threadsAtEnd;
 };
 
 UpdateCost measureUpdater(const QString &label, const Settings &settings, UpdateServer &server, int outputFd)
@@ -247,6 +309,21 @@ UpdateCost measureUpdater(const QString &label, const Settings &settings, Update
     cost.label = label;
     cost.updates = settings.updates;
     server.takeStats();
+
+    // One request before the first tick, as ten seconds of a real start-up would allow: the first request
+    // loads the trusted roots, and ticks that short would otherwise pile up behind it.
+    const quint64 before = UrlSession::shared().finishedTaskCount();
+    sendGet(server.baseUrl() + kLink, [](const ResponseValue &) {});
+    QEventLoop priming;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &priming, [&] {
+        if (UrlSession::shared().finishedTaskCount() > before)
+            priming.quit();
+    });
+    poll.start(5);
+    QTimer::singleShot(30s, &priming, &QEventLoop::quit);
+    priming.exec();
+    poll.stop();
 
     QEventLoop loop;
     bool finished = false;
@@ -268,11 +345,9 @@ UpdateCost measureUpdater(const QString &label, const Settings &settings, Update
     if (QTimer *timer = delegate.findChild<QTimer *>())
         timer->stop();
     // Lets a request of a tick that came after the last measured one end before the counters are read.
-    const quint64 finishedBefore = UrlSession::shared().finishedTaskCount();
     QEventLoop settle;
     QTimer::singleShot(std::max<std::chrono::milliseconds>(settings.interval, 200ms), &settle, &QEventLoop::quit);
     settle.exec();
-    (void)finishedBefore;
     console::setSinkForTesting({});
 
     cost.complete = finished && clock.otherLines() == 0;
@@ -283,6 +358,11 @@ UpdateCost measureUpdater(const QString &label, const Settings &settings, Update
         const std::vector<double> latencies = clock.latencies();
         cost.medianMs = percentile(latencies, 50);
         cost.p99Ms = percentile(latencies, 99);
+        for (const auto &[name, cpu] : clock.threadCpuMs()) {
+            if (cpu >= 0.0005)
+                cost.threadCpu += QStringLiteral("%1%2 %3").arg(cost.threadCpu.isEmpty() ? "" : ", ",
+                                                                QString::fromStdString(name), number(cpu, 3));
+        }
     }
     return cost;
 }
@@ -349,32 +429,6 @@ CurlCost measureCurl(const QString &label, const QString &caBundle, const Settin
 }
 
 // ---- the idle footprint of the real program ---------------------------------------------------------
-
-struct ThreadSample
-{
-    std::string name;
-    double cpuNs = 0;
-    long switches = 0;
-};
-
-std::map<int, ThreadSample> sampleThreads(pid_t pid)
-{
-    std::map<int, ThreadSample> threads;
-    const QString base = QStringLiteral("/proc/%1/task").arg(pid);
-    const QStringList tids = QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &tid : tids) {
-        ThreadSample sample;
-        sample.name = readText(base + "/" + tid + "/comm");
-        if (!sample.name.empty() && sample.name.back() == '\n')
-            sample.name.pop_back();
-        sample.cpuNs = std::atof(readText(base + "/" + tid + "/schedstat").c_str());
-        const std::string status = readText(base + "/" + tid + "/status");
-        sample.switches =
-            statusField(status, "voluntary_ctxt_switches") + statusField(status, "nonvoluntary_ctxt_switches");
-        threads.emplace(tid.toInt(), sample);
-    }
-    return threads;
-}
 
 struct IdleFootprint
 {
@@ -600,11 +654,6 @@ private:
 
 // ---- output -------------------------------------------------------------------------------------------
 
-QString number(double value, int decimals)
-{
-    return std::isnan(value) ? QStringLiteral("-") : QString::number(value, 'f', decimals);
-}
-
 QString per100(long count, long requests)
 {
     return requests > 0 ? QString::number(100.0 * count / requests, 'f', 1) : QStringLiteral("-");
@@ -659,8 +708,11 @@ int main(int argc, char **argv)
     const QCommandLineOption updatesOption("updates", "Updates per measurement.", "count", "200");
     const QCommandLineOption idleOption("idle-seconds", "How long the idle client runs.", "seconds", "60");
     const QCommandLineOption runsOption("startup-runs", "Start-up runs.", "count", "10");
+    const QCommandLineOption intervalOption("interval-ms", "The updater's interval while measured.", "ms", "50");
+    const QCommandLineOption phasesOption("phases", "What to measure, comma-separated: updates, curl, idle, startup.",
+                                          "list", "updates,curl,idle,startup");
     parser.addOptions({serverOption, certsOption, clientOption, startupOption, portOption, jsonOption, updatesOption,
-                       idleOption, runsOption});
+                       idleOption, runsOption, phasesOption, intervalOption});
     parser.process(app);
 
     Settings settings;
@@ -673,6 +725,9 @@ int main(int argc, char **argv)
     settings.updates = std::clamp(parser.value(updatesOption).toInt(), 10, 10'000);
     settings.idleSeconds = std::clamp(parser.value(idleOption).toInt(), 25, 3600);
     settings.startupRuns = std::clamp(parser.value(runsOption).toInt(), 1, 100);
+    settings.phases = parser.value(phasesOption).split(QLatin1Char(','));
+    settings.interval = std::chrono::milliseconds(std::clamp(parser.value(intervalOption).toInt(), 30, 10'000));
+    settings.idleClose = settings.interval * 2 / 5;
     if (settings.certDir.isEmpty()) {
         std::fputs("bench: --certs is required\n", stderr);
         return 2;
@@ -702,16 +757,19 @@ int main(int argc, char **argv)
     const int linesFd =
         ::open(QFile::encodeName(linesPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
 
-    std::fputs("bench: update cost, connection kept open\n", stderr);
-    server.keepIdleConnections();
-    const UpdateCost kept =
-        measureUpdater(QStringLiteral("vennacott-ddns, connection kept open"), settings, server, linesFd);
-    std::fputs("bench: update cost, server closes idle connections\n", stderr);
-    server.closeIdleConnectionsAfter(settings.idleClose);
-    const UpdateCost closed =
-        measureUpdater(QStringLiteral("vennacott-ddns, server closes idle after %1 ms").arg(settings.idleClose.count()),
-                       settings, server, linesFd);
-    server.keepIdleConnections();
+    std::vector<UpdateCost> updaters;
+    if (settings.phases.contains(QStringLiteral("updates"))) {
+        std::fputs("bench: update cost, connection kept open\n", stderr);
+        server.keepIdleConnections();
+        updaters.push_back(
+            measureUpdater(QStringLiteral("vennacott-ddns, connection kept open"), settings, server, linesFd));
+        std::fputs("bench: update cost, server closes idle connections\n", stderr);
+        server.closeIdleConnectionsAfter(settings.idleClose);
+        updaters.push_back(measureUpdater(
+            QStringLiteral("vennacott-ddns, server closes idle after %1 ms").arg(settings.idleClose.count()), settings,
+            server, linesFd));
+        server.keepIdleConnections();
+    }
     ::close(linesFd);
 
     // curl with the same trust as the client (the system roots and the test CA), and with the test CA alone.
@@ -724,7 +782,7 @@ int main(int argc, char **argv)
             both.write(system.readAll() + "\n" + caPem);
     }
     std::vector<CurlCost> curls;
-    if (access("/usr/bin/curl", X_OK) == 0) {
+    if (settings.phases.contains(QStringLiteral("curl")) && access("/usr/bin/curl", X_OK) == 0) {
         std::fputs("bench: curl once per update\n", stderr);
         curls.push_back(
             measureCurl(QStringLiteral("curl per update, system roots + test CA"), bothBundle, settings, server));
@@ -736,8 +794,10 @@ int main(int argc, char **argv)
     std::vector<IdleFootprint> idles;
     std::vector<Startup> startups;
     VirtualDisplay xvfb;
-    const bool haveXvfb = xvfb.start();
-    if (!settings.clientPath.isEmpty()) {
+    const bool wantIdle = settings.phases.contains(QStringLiteral("idle")) && !settings.clientPath.isEmpty();
+    const bool wantStartup = settings.phases.contains(QStringLiteral("startup")) && !settings.startupPath.isEmpty();
+    const bool haveXvfb = (wantIdle || wantStartup) && xvfb.start();
+    if (wantIdle) {
         const QString idleRoot = root.path() + "/idle";
         QDir().mkpath(idleRoot + "/config/vennacott");
         QDir().mkpath(idleRoot + "/data");
@@ -761,7 +821,7 @@ int main(int argc, char **argv)
                                         environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})));
         }
     }
-    if (!settings.startupPath.isEmpty()) {
+    if (wantStartup) {
         const QString startRoot = root.path() + "/startup";
         QDir().mkpath(startRoot + "/config");
         QDir().mkpath(startRoot + "/data");
@@ -812,7 +872,7 @@ int main(int argc, char **argv)
                           per100(stats.resumed, stats.requests)},
                          updateWidths));
     };
-    for (const UpdateCost &cost : {kept, closed})
+    for (const UpdateCost &cost : updaters)
         updateRow(cost.label + (cost.complete ? "" : " (INCOMPLETE)"), cost.cpuMsPerUpdate, cost.userMsPerUpdate,
                   cost.medianMs, cost.p99Ms, cost.stats);
     for (const CurlCost &cost : curls)
@@ -820,11 +880,13 @@ int main(int argc, char **argv)
                   cost.cpuMsPerUpdate, cost.userMsPerUpdate, cost.medianMs, cost.p99Ms, cost.stats);
     QJsonArray ratios;
     for (const CurlCost &cost : curls) {
-        const double ratio = cost.cpuMsPerUpdate / kept.cpuMsPerUpdate;
+        const double ratio = updaters.empty() ? NAN : cost.cpuMsPerUpdate / updaters.front().cpuMsPerUpdate;
         print(table,
               QStringLiteral("CPU ratio, %1 : vennacott-ddns kept open = %2x").arg(cost.label, number(ratio, 0)));
         ratios.append(QJsonObject{{"against", cost.label}, {"ratio", ratio}});
     }
+    for (const UpdateCost &cost : updaters)
+        print(table, QStringLiteral("  %1, CPU ms/update by thread: %2").arg(cost.label, cost.threadCpu));
     print(table, QStringLiteral("(conn, full, resumed: TCP connections and full and resumed TLS handshakes the server "
                                 "saw per 100 requests, warm-up included)"));
     print(table, QString());
@@ -877,13 +939,14 @@ int main(int argc, char **argv)
                      {"warmup", settings.warmup},
                      {"interval_ms", int(settings.interval.count())}};
     QJsonArray updateJson;
-    for (const UpdateCost &cost : {kept, closed})
+    for (const UpdateCost &cost : updaters)
         updateJson.append(QJsonObject{{"label", cost.label},
                                       {"complete", cost.complete},
                                       {"cpu_ms_per_update", cost.cpuMsPerUpdate},
                                       {"user_ms_per_update", cost.userMsPerUpdate},
                                       {"latency_median_ms", cost.medianMs},
                                       {"latency_p99_ms", cost.p99Ms},
+                                      {"cpu_ms_per_update_by_thread", cost.threadCpu},
                                       {"server", toJson(cost.stats)}});
     for (const CurlCost &cost : curls)
         updateJson.append(QJsonObject{{"label", cost.label},
@@ -929,6 +992,6 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(settings.jsonPath));
     }
     UrlSession::shared().shutdown();
-    const bool ok = kept.complete && closed.complete;
+    const bool ok = std::all_of(updaters.begin(), updaters.end(), [](const UpdateCost &cost) { return cost.complete; });
     return ok ? 0 : 1;
 }

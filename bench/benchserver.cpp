@@ -8,7 +8,8 @@
 //   keep          keep idle connections open (the default)
 //   close MS      close a connection once it has been idle for MS milliseconds, with a TLS close_notify
 //   stats         print "stats connections C full F resumed R requests Q idle-closes I" and reset them
-// It ends at the end of its input, so it never outlives the benchmark that started it.
+// It ends at the end of its input, so it never outlives the benchmark that started it. With
+// VENNACOTT_BENCH_SERVER_TRACE set it writes one line per connection event on standard error.
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
@@ -58,6 +59,17 @@ struct Connection
     bool closeAfterWrite = false;
 };
 
+bool g_trace = false;
+
+void trace(const char *event, int fd)
+{
+    if (!g_trace)
+        return;
+    const auto now = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count();
+    std::fprintf(stderr, "%lld.%06lld fd %d %s\n", static_cast<long long>(now / 1000000),
+                 static_cast<long long>(now % 1000000), fd, event);
+}
+
 [[noreturn]] void fail(const char *what)
 {
     std::fprintf(stderr, "vennacott-bench-server: %s: %s\n", what, std::strerror(errno));
@@ -105,6 +117,8 @@ Server::Server(const char *cert, const char *key, int port)
         SSL_CTX_use_PrivateKey_file(m_ctx, key, SSL_FILETYPE_PEM) != 1)
         fail("certificate");
     SSL_CTX_set_min_proto_version(m_ctx, TLS1_2_VERSION);
+    if (std::getenv("VENNACOTT_BENCH_SERVER_TLS12"))
+        SSL_CTX_set_max_proto_version(m_ctx, TLS1_2_VERSION);
     // Resumption as a typical server offers it: TLS 1.3 tickets, and a session cache for TLS 1.2.
     static const unsigned char context[] = "vennacott-bench";
     SSL_CTX_set_session_id_context(m_ctx, context, sizeof context - 1);
@@ -238,6 +252,7 @@ void Server::acceptAll()
         SSL_set_accept_state(connection->ssl);
         connection->lastActivity = Clock::now();
         ++m_counters.connections;
+        trace("accepted", fd);
         Connection &added = *connection;
         m_connections.emplace(fd, std::move(connection));
         handshake(added);
@@ -263,10 +278,9 @@ void Server::handshake(Connection &connection)
     if (result == 1) {
         connection.handshakeDone = true;
         connection.lastActivity = Clock::now();
-        if (SSL_session_reused(connection.ssl))
-            ++m_counters.resumedHandshakes;
-        else
-            ++m_counters.fullHandshakes;
+        const bool resumed = SSL_session_reused(connection.ssl);
+        ++(resumed ? m_counters.resumedHandshakes : m_counters.fullHandshakes);
+        trace(resumed ? "resumed handshake" : "full handshake", connection.fd);
         readRequests(connection);
         return;
     }
@@ -304,6 +318,7 @@ void Server::readRequests(Connection &connection)
         const std::string head = connection.in.substr(0, end);
         connection.in.erase(0, end + 4);
         ++m_counters.requests;
+        trace("request", connection.fd);
         std::string lower = head;
         for (char &c : lower)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -342,6 +357,7 @@ void Server::close(Connection &connection, bool notifyPeer)
         SSL_shutdown(connection.ssl); // one close_notify; the peer's answer is not waited for
     SSL_free(connection.ssl);
     const int fd = connection.fd;
+    trace(notifyPeer ? "closed with close_notify" : "closed", fd);
     ::close(fd);
     m_connections.erase(fd);
 }
@@ -355,6 +371,7 @@ int main(int argc, char **argv)
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
+    g_trace = std::getenv("VENNACOTT_BENCH_SERVER_TRACE") != nullptr;
     Server server(argv[1], argv[2], argc > 3 ? std::atoi(argv[3]) : 0);
     server.run();
     return 0;
