@@ -18,6 +18,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -362,6 +364,99 @@ UpdateCost measureUpdater(const QString &label, const Settings &settings, Update
             if (cpu >= 0.0005)
                 cost.threadCpu += QStringLiteral("%1%2 %3").arg(cost.threadCpu.isEmpty() ? "" : ", ",
                                                                 QString::fromStdString(name), number(cpu, 3));
+        }
+    }
+    return cost;
+}
+
+// ---- the floor: Qt's own request, without the client around it -----------------------------------------
+
+enum class BareQt {
+    KeptOpen,   // the server keeps the connection open
+    ClosedIdle, // the server closes it between requests
+    Resuming    // the same, and each request carries the last session ticket on a fresh connection object
+};
+
+// The same GET with the same trust, sent by a bare QNetworkAccessManager on this thread at the same
+// interval: what Qt itself costs per request, whatever the client does around it. Resuming shows what
+// it would take Qt to resume TLS sessions: a cached connection reconnects with the TLS settings it was
+// created with, so only a new connection object can offer the ticket.
+UpdateCost measureBareQt(const Settings &settings, UpdateServer &server, BareQt mode)
+{
+    UpdateCost cost;
+    cost.label = mode == BareQt::KeptOpen     ? QStringLiteral("bare Qt GET, connection kept open")
+                 : mode == BareQt::ClosedIdle ? QStringLiteral("bare Qt GET, server closes idle")
+                                              : QStringLiteral("bare Qt GET, closed idle, ticket to new connection");
+    cost.updates = settings.updates;
+    if (mode == BareQt::KeptOpen)
+        server.keepIdleConnections();
+    else
+        server.closeIdleConnectionsAfter(settings.idleClose);
+    server.takeStats();
+    QNetworkAccessManager manager;
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslConfiguration::systemCaCertificates() +
+                          UrlSession::shared().options().extraCaCertificates);
+    if (mode == BareQt::Resuming)
+        tls.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+    QNetworkRequest request(QUrl(server.baseUrl() + kLink));
+    request.setSslConfiguration(tls);
+    request.setRawHeader("Accept", "application/json");
+    if (mode == BareQt::Resuming)
+        request.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute, 0);
+
+    std::vector<double> latencies;
+    rusage start{};
+    rusage end{};
+    std::map<int, ThreadSample> threadsAtStart;
+    std::map<int, ThreadSample> threadsAtEnd;
+    int replies = 0;
+    int failures = 0;
+    QEventLoop loop;
+    QTimer ticks;
+    ticks.setInterval(settings.interval);
+    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] {
+        const Clock::time_point sent = Clock::now();
+        QNetworkReply *reply = manager.get(request);
+        QObject::connect(reply, &QNetworkReply::finished, &loop, [&, reply, sent] {
+            reply->deleteLater();
+            if (mode == BareQt::Resuming && !reply->sslConfiguration().sessionTicket().isEmpty()) {
+                tls.setSessionTicket(reply->sslConfiguration().sessionTicket());
+                request.setSslConfiguration(tls);
+            }
+            failures += reply->readAll().isEmpty() ? 1 : 0;
+            ++replies;
+            if (replies > settings.warmup)
+                latencies.push_back(ms(Clock::now() - sent));
+            if (replies == settings.warmup) {
+                threadsAtStart = sampleThreads(getpid());
+                getrusage(RUSAGE_SELF, &start);
+            } else if (replies == settings.warmup + settings.updates) {
+                getrusage(RUSAGE_SELF, &end);
+                threadsAtEnd = sampleThreads(getpid());
+                ticks.stop();
+                loop.quit();
+            }
+        });
+    });
+    ticks.start();
+    QTimer::singleShot(settings.interval * (settings.warmup + settings.updates) * 3 + 30s, &loop, &QEventLoop::quit);
+    loop.exec();
+    cost.complete = replies >= settings.warmup + settings.updates && failures == 0;
+    cost.stats = server.takeStats();
+    server.keepIdleConnections();
+    if (cost.complete) {
+        cost.cpuMsPerUpdate = (cpuMs(end) - cpuMs(start)) / settings.updates;
+        cost.userMsPerUpdate = (userMs(end) - userMs(start)) / settings.updates;
+        cost.medianMs = percentile(latencies, 50);
+        cost.p99Ms = percentile(latencies, 99);
+        for (const auto &[tid, sample] : threadsAtEnd) {
+            const auto old = threadsAtStart.find(tid);
+            const double cpu = (old == threadsAtStart.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs) / 1e6 /
+                               settings.updates;
+            if (cpu >= 0.0005)
+                cost.threadCpu += QStringLiteral("%1%2 %3").arg(cost.threadCpu.isEmpty() ? "" : ", ",
+                                                                QString::fromStdString(sample.name), number(cpu, 3));
         }
     }
     return cost;
@@ -769,6 +864,9 @@ int main(int argc, char **argv)
             QStringLiteral("vennacott-ddns, server closes idle after %1 ms").arg(settings.idleClose.count()), settings,
             server, linesFd));
         server.keepIdleConnections();
+        std::fputs("bench: a bare Qt GET at the same interval\n", stderr);
+        for (const BareQt mode : {BareQt::KeptOpen, BareQt::ClosedIdle, BareQt::Resuming})
+            updaters.push_back(measureBareQt(settings, server, mode));
     }
     ::close(linesFd);
 
@@ -858,39 +956,41 @@ int main(int argc, char **argv)
     print(table, QStringLiteral("curl:    %1").arg(curlVersion));
     print(table, QStringLiteral("load average (1, 5, 15 min): %1 before, %2 after").arg(loadBefore, loadAfter));
     print(table, QString());
-    print(table, QStringLiteral("Update cost: %1 updates after %2 warm-up ones, interval %3 ms, HTTPS on loopback")
-                     .arg(settings.updates)
-                     .arg(settings.warmup)
-                     .arg(settings.interval.count()));
-    const QList<int> updateWidths = {48, 11, 9, 9, 8, 8, 8, 8};
-    print(table, row({"", "CPU/update", "(user)", "median", "p99", "conn", "full", "resumed"}, updateWidths));
-    print(table, row({"", "ms", "ms", "ms", "ms", "/100", "/100", "/100"}, updateWidths));
-    auto updateRow = [&](const QString &label, double cpu, double user, double median, double p99,
-                         const ServerStats &stats) {
-        print(table, row({label, number(cpu, 3), number(user, 3), number(median, 2), number(p99, 2),
-                          per100(stats.connections, stats.requests), per100(stats.full, stats.requests),
-                          per100(stats.resumed, stats.requests)},
-                         updateWidths));
-    };
-    for (const UpdateCost &cost : updaters)
-        updateRow(cost.label + (cost.complete ? "" : " (INCOMPLETE)"), cost.cpuMsPerUpdate, cost.userMsPerUpdate,
-                  cost.medianMs, cost.p99Ms, cost.stats);
-    for (const CurlCost &cost : curls)
-        updateRow(cost.label + (cost.failures ? QStringLiteral(" (%1 FAILED)").arg(cost.failures) : QString()),
-                  cost.cpuMsPerUpdate, cost.userMsPerUpdate, cost.medianMs, cost.p99Ms, cost.stats);
     QJsonArray ratios;
-    for (const CurlCost &cost : curls) {
-        const double ratio = updaters.empty() ? NAN : cost.cpuMsPerUpdate / updaters.front().cpuMsPerUpdate;
+    if (!updaters.empty() || !curls.empty()) {
+        print(table, QStringLiteral("Update cost: %1 updates after %2 warm-up ones, interval %3 ms, HTTPS on loopback")
+                         .arg(settings.updates)
+                         .arg(settings.warmup)
+                         .arg(settings.interval.count()));
+        const QList<int> updateWidths = {48, 11, 9, 9, 8, 8, 8, 8};
+        print(table, row({"", "CPU/update", "(user)", "median", "p99", "conn", "full", "resumed"}, updateWidths));
+        print(table, row({"", "ms", "ms", "ms", "ms", "/100", "/100", "/100"}, updateWidths));
+        auto updateRow = [&](const QString &label, double cpu, double user, double median, double p99,
+                             const ServerStats &stats) {
+            print(table, row({label, number(cpu, 3), number(user, 3), number(median, 2), number(p99, 2),
+                              per100(stats.connections, stats.requests), per100(stats.full, stats.requests),
+                              per100(stats.resumed, stats.requests)},
+                             updateWidths));
+        };
+        for (const UpdateCost &cost : updaters)
+            updateRow(cost.label + (cost.complete ? "" : " (INCOMPLETE)"), cost.cpuMsPerUpdate, cost.userMsPerUpdate,
+                      cost.medianMs, cost.p99Ms, cost.stats);
+        for (const CurlCost &cost : curls)
+            updateRow(cost.label + (cost.failures ? QStringLiteral(" (%1 FAILED)").arg(cost.failures) : QString()),
+                      cost.cpuMsPerUpdate, cost.userMsPerUpdate, cost.medianMs, cost.p99Ms, cost.stats);
+        for (const CurlCost &cost : curls) {
+            const double ratio = updaters.empty() ? NAN : cost.cpuMsPerUpdate / updaters.front().cpuMsPerUpdate;
+            print(table, QStringLiteral("CPU per update, %1 / vennacott-ddns kept open = %2x")
+                             .arg(cost.label, number(ratio, 0)));
+            ratios.append(QJsonObject{{"against", cost.label}, {"ratio", ratio}});
+        }
+        for (const UpdateCost &cost : updaters)
+            print(table, QStringLiteral("  CPU ms/update by thread, %1: %2").arg(cost.label, cost.threadCpu));
         print(table,
-              QStringLiteral("CPU ratio, %1 : vennacott-ddns kept open = %2x").arg(cost.label, number(ratio, 0)));
-        ratios.append(QJsonObject{{"against", cost.label}, {"ratio", ratio}});
+              QStringLiteral("(conn, full, resumed: TCP connections and full and resumed TLS handshakes the server "
+                             "saw per 100 requests, warm-up included)"));
+        print(table, QString());
     }
-    for (const UpdateCost &cost : updaters)
-        print(table, QStringLiteral("  %1, CPU ms/update by thread: %2").arg(cost.label, cost.threadCpu));
-    print(table, QStringLiteral("(conn, full, resumed: TCP connections and full and resumed TLS handshakes the server "
-                                "saw per 100 requests, warm-up included)"));
-    print(table, QString());
-
     if (!idles.empty()) {
         print(table,
               QStringLiteral("Idle footprint: the real client with a stored link after %1 s, one update every 10 s")
