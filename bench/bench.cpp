@@ -962,7 +962,7 @@ int main(int argc, char **argv)
                          .arg(settings.updates)
                          .arg(settings.warmup)
                          .arg(settings.interval.count()));
-        const QList<int> updateWidths = {48, 11, 9, 9, 8, 8, 8, 8};
+        const QList<int> updateWidths = {52, 11, 9, 9, 8, 8, 8, 8};
         print(table, row({"", "CPU/update", "(user)", "median", "p99", "conn", "full", "resumed"}, updateWidths));
         print(table, row({"", "ms", "ms", "ms", "ms", "/100", "/100", "/100"}, updateWidths));
         auto updateRow = [&](const QString &label, double cpu, double user, double median, double p99,
@@ -980,7 +980,7 @@ int main(int argc, char **argv)
                       cost.cpuMsPerUpdate, cost.userMsPerUpdate, cost.medianMs, cost.p99Ms, cost.stats);
         for (const CurlCost &cost : curls) {
             const double ratio = updaters.empty() ? NAN : cost.cpuMsPerUpdate / updaters.front().cpuMsPerUpdate;
-            print(table, QStringLiteral("CPU per update, %1 / vennacott-ddns kept open = %2x")
+            print(table, QStringLiteral("%1: %2x the CPU per update of vennacott-ddns, connection kept open")
                              .arg(cost.label, number(ratio, 0)));
             ratios.append(QJsonObject{{"against", cost.label}, {"ratio", ratio}});
         }
@@ -1012,9 +1012,11 @@ int main(int argc, char **argv)
                 print(table, QStringLiteral("  %1, threads that woke between ticks (all gaps): %2")
                                  .arg(idle.label, idle.wakingThreads));
         }
-        print(table, QStringLiteral("(gap: %1 s between ticks, from 1 s after a reply to 1.5 s before the next tick; "
+        print(table, QStringLiteral("(CPU/tick: all threads from the second reply to the end, per tick; gap: %1 s "
+                                    "between ticks, from 1 s after a reply to 1.5 s before the next tick, %2 of them; "
                                     "wakes: context switches of all threads)")
-                         .arg(idles.front().gapSeconds));
+                         .arg(idles.front().gapSeconds)
+                         .arg(idles.front().gaps));
         print(table, QString());
     }
     if (!startups.empty()) {
