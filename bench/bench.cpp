@@ -3,6 +3,7 @@
 // writes the same figures as JSON. scripts/bench builds everything and runs it; see docs/performance.md.
 #include "appdelegate.h"
 #include "console.h"
+#include "firstscreenreport.h"
 #include "process.h"
 #include "settingskeys.h"
 #include "transport.h"
@@ -50,7 +51,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kLink = QStringLiteral("/update/bench/k3y");
-constexpr char kFirstScreenVariable[] = "VENNACOTT_REPORT_FIRST_SCREEN";
 
 struct Settings
 {
@@ -798,7 +798,8 @@ int main(int argc, char **argv)
     const QCommandLineOption clientOption("idle-client", "vennacott-ddns built for the update server at --port.",
                                           "path");
     const QCommandLineOption startupOption("startup-client", "vennacott-ddns of the normal build.", "path");
-    const QCommandLineOption portOption("port", "Loopback port of the update server.", "port", "0");
+    const QCommandLineOption portOption(
+        "port", "Loopback port of the update server: the one --idle-client was built for.", "port", "0");
     const QCommandLineOption jsonOption("json", "Where to write the figures as JSON.", "path");
     const QCommandLineOption updatesOption("updates", "Updates per measurement.", "count", "200");
     const QCommandLineOption idleOption("idle-seconds", "How long the idle client runs.", "seconds", "60");
@@ -926,7 +927,7 @@ int main(int argc, char **argv)
         const std::vector<std::string> common = {"XDG_CONFIG_HOME=" + (startRoot + "/config").toStdString(),
                                                  "XDG_DATA_HOME=" + (startRoot + "/data").toStdString(),
                                                  "XDG_RUNTIME_DIR=" + (root.path() + "/runtime").toStdString(),
-                                                 std::string(kFirstScreenVariable) + "=1"};
+                                                 std::string(kFirstScreenReportVariable) + "=1"};
         std::vector<std::string> offscreen = common;
         offscreen.push_back("QT_QPA_PLATFORM=offscreen");
         std::fputs("bench: start-up\n", stderr);
