@@ -462,6 +462,79 @@ UpdateCost measureBareQt(const Settings &settings, UpdateServer &server, BareQt 
     return cost;
 }
 
+// One HTTP/1.1 exchange after another, written by hand on one QSslSocket on this thread: what the same
+// request costs below Qt's network access layer.
+UpdateCost measureBareSocket(const Settings &settings, UpdateServer &server)
+{
+    UpdateCost cost;
+    cost.label = QStringLiteral("bare QSslSocket, HTTP/1.1 by hand, kept open");
+    cost.updates = settings.updates;
+    server.keepIdleConnections();
+    server.takeStats();
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslConfiguration::systemCaCertificates() +
+                          UrlSession::shared().options().extraCaCertificates);
+    QSslSocket socket;
+    socket.setSslConfiguration(tls);
+    const QByteArray request = "GET " + kLink.toUtf8() +
+                               " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server.port()) +
+                               "\r\nAccept: application/json\r\n\r\n";
+
+    std::vector<double> latencies;
+    rusage start{};
+    rusage end{};
+    int replies = 0;
+    bool broken = false;
+    Clock::time_point sent;
+    QByteArray received;
+    QEventLoop loop;
+    QTimer ticks;
+    ticks.setInterval(settings.interval);
+    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] {
+        sent = Clock::now();
+        socket.write(request);
+    });
+    QObject::connect(&socket, &QSslSocket::disconnected, &loop, [&] {
+        broken = true;
+        loop.quit();
+    });
+    QObject::connect(&socket, &QSslSocket::readyRead, &loop, [&] {
+        received += socket.readAll();
+        const qsizetype headEnd = received.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        const qsizetype lengthAt = received.indexOf("Content-Length: ");
+        const qsizetype length = lengthAt < 0 ? 0 : received.mid(lengthAt + 16, 8).split('\r').front().toLongLong();
+        if (received.size() < headEnd + 4 + length)
+            return;
+        received.remove(0, headEnd + 4 + length);
+        ++replies;
+        if (replies > settings.warmup)
+            latencies.push_back(ms(Clock::now() - sent));
+        if (replies == settings.warmup) {
+            getrusage(RUSAGE_SELF, &start);
+        } else if (replies == settings.warmup + settings.updates) {
+            getrusage(RUSAGE_SELF, &end);
+            ticks.stop();
+            loop.quit();
+        }
+    });
+    QObject::connect(&socket, &QSslSocket::encrypted, &ticks, qOverload<>(&QTimer::start));
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(server.port()));
+    QTimer::singleShot(settings.interval * (settings.warmup + settings.updates) * 3 + 30s, &loop, &QEventLoop::quit);
+    loop.exec();
+    socket.disconnectFromHost();
+    cost.complete = !broken && replies >= settings.warmup + settings.updates;
+    cost.stats = server.takeStats();
+    if (cost.complete) {
+        cost.cpuMsPerUpdate = (cpuMs(end) - cpuMs(start)) / settings.updates;
+        cost.userMsPerUpdate = (userMs(end) - userMs(start)) / settings.updates;
+        cost.medianMs = percentile(latencies, 50);
+        cost.p99Ms = percentile(latencies, 99);
+    }
+    return cost;
+}
+
 // ---- update cost: curl started once per update ----------------------------------------------------------
 
 struct CurlCost
@@ -868,6 +941,7 @@ int main(int argc, char **argv)
         std::fputs("bench: a bare Qt GET at the same interval\n", stderr);
         for (const BareQt mode : {BareQt::KeptOpen, BareQt::ClosedIdle, BareQt::Resuming})
             updaters.push_back(measureBareQt(settings, server, mode));
+        updaters.push_back(measureBareSocket(settings, server));
     }
     ::close(linesFd);
 
