@@ -1059,8 +1059,10 @@ int main(int argc, char **argv)
                              .arg(cost.label, number(ratio, 0)));
             ratios.append(QJsonObject{{"against", cost.label}, {"ratio", ratio}});
         }
-        for (const UpdateCost &cost : updaters)
-            print(table, QStringLiteral("  CPU ms/update by thread, %1: %2").arg(cost.label, cost.threadCpu));
+        for (const UpdateCost &cost : updaters) {
+            if (!cost.threadCpu.isEmpty())
+                print(table, QStringLiteral("  CPU ms/update by thread, %1: %2").arg(cost.label, cost.threadCpu));
+        }
         print(table,
               QStringLiteral("(conn, full, resumed: TCP connections and full and resumed TLS handshakes the server "
                              "saw per 100 requests, warm-up included)"));
