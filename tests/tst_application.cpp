@@ -65,6 +65,8 @@ private Q_SLOTS:
     void signal_endsTheProgramWithStatusZero_data();
     void signal_endsTheProgramWithStatusZero();
     void noDisplay_saysSoAndFails();
+    void firstScreenLine_onlyWhenAsked_data();
+    void firstScreenLine_onlyWhenAsked();
 };
 
 void ApplicationTest::signal_endsTheProgramWithStatusZero_data()
@@ -99,6 +101,38 @@ void ApplicationTest::noDisplay_saysSoAndFails()
     const QByteArray message = program.readAllStandardError();
     QVERIFY(message.contains("no display"));
     QVERIFY(message.contains("xvfb-run"));
+}
+
+void ApplicationTest::firstScreenLine_onlyWhenAsked_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("asked") << QByteArray("1") << 1;
+    QTest::newRow("unset") << QByteArray() << 0;
+}
+
+void ApplicationTest::firstScreenLine_onlyWhenAsked()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(int, lines);
+    const QString dataHome = temporaryRoot() + QStringLiteral("/first-screen-") + QTest::currentDataTag();
+    QVERIFY(QDir().mkpath(dataHome));
+    QProcessEnvironment environment = environmentWith(
+        {{"QT_QPA_PLATFORM", "offscreen"}, {"VENNACOTT_REPORT_FIRST_SCREEN", value.isEmpty() ? nullptr : "1"}});
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
+    QVERIFY(program.waitForStarted(10'000));
+    const QByteArray line("vennacott-ddns: first screen shown\n");
+    QByteArray errors;
+    if (lines > 0)
+        QTRY_VERIFY_WITH_TIMEOUT((errors += program.readAllStandardError()).contains(line), 20'000);
+    QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), SIGTERM), 20'000);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
+    errors += program.readAllStandardError();
+    QCOMPARE(errors.count(line), lines);
 }
 
 VENNACOTT_TEST_MAIN(ApplicationTest, QCoreApplication)

@@ -2,7 +2,9 @@
 #include "appdelegate.h"
 #include "application.h"
 #include "buildconfig.h"
+#include "cursorblink.h"
 #include "dispatch.h"
+#include "firstscreenreport.h"
 #include "mainmenu.h"
 #include "mainstoryboard.h"
 #include "storyboard.h"
@@ -49,6 +51,7 @@ int main(int argc, char *argv[])
         QApplication::installTranslator(&translator);
 
     QApplication::setWindowIcon(vennacott::applicationIcon());
+    const vennacott::CursorBlinkLimiter cursorBlink(vennacott::kCursorBlinkTimeout);
 
     vennacott::AppDelegate delegate;
     vennacott::Application::shared().setDelegate(&delegate);
@@ -57,6 +60,7 @@ int main(int argc, char *argv[])
     // Closing the window asks the quit decision instead of ending the loop behind its back.
     QApplication::setQuitOnLastWindowClosed(false);
     window->show();
+    vennacott::reportFirstScreenWhenAsked(*window);
     vennacott::TerminationSignals termination;
     // Queued: the quit decision may run a modal alert, which must not start inside the notifier's callback.
     QObject::connect(
