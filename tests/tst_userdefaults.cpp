@@ -175,6 +175,8 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("unclosed section") << QByteArray("[General\ntoken=abc\n\x01\xff=\n");
     QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x00\x00garbage\x00\x13", 14);
+    QTest::newRow("a good token, then garbage") << QByteArray("[General]\ntoken=abc\n\x01\x02\xfe\x80garbage\n");
+    QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n");
 }
 
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStringDecoder>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -22,22 +23,39 @@ void report(const QString &message)
     console::logLine(QStringLiteral("vennacott-ddns: ") + message);
 }
 
-// True when the file has content that is not a key, a section header or a comment: Qt's parser skips
-// such lines without always flagging them, and a file of binary garbage would otherwise read as empty
-// and be overwritten without a trace.
-bool hasUnparsedContent(const QString &path)
+// A settings file larger than this was not written by this program.
+constexpr qint64 kMaxFileBytes = 1024 * 1024;
+
+// True when the file holds anything but key lines, section headers, comments and blank lines, in UTF-8
+// without control characters. Qt's parser skips what it cannot read and keeps the rest, so a file whose
+// first line is a good token followed by binary garbage would otherwise be trusted; everything this
+// program writes passes (Qt escapes control characters in values and percent-encodes keys).
+bool isDamaged(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QList<QByteArray> lines = file.read(64 * 1024).split('\n');
-    for (const QByteArray &raw : lines) {
-        const QByteArray line = raw.trimmed();
-        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
-            continue;
-        if (line.startsWith('[') && line.endsWith(']'))
-            continue;
+    if (file.size() > kMaxFileBytes)
         return true;
+    const QByteArray content = file.read(kMaxFileBytes + 1);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(content);
+    if (decoder.hasError())
+        return true;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString &raw : lines) {
+        for (const QChar c : raw) {
+            if ((c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\r')) || c.unicode() == 0x7f)
+                return true;
+        }
+        const QString line = raw.trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']')))
+            continue;
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals <= 0 || line.left(equals).trimmed().isEmpty())
+            return true;
     }
     return false;
 }
@@ -153,8 +171,7 @@ void UserDefaults::load()
 
 bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
 {
-    const bool corrupt =
-        settings.status() == QSettings::FormatError || (settings.allKeys().isEmpty() && hasUnparsedContent(m_filePath));
+    const bool corrupt = settings.status() == QSettings::FormatError || isDamaged(m_filePath);
     if (!corrupt)
         return false;
     const QString copy = m_filePath + QStringLiteral(".corrupt-") +
@@ -187,7 +204,7 @@ void UserDefaults::persist(const QString &key, const std::optional<QString> &val
     // A fresh QSettings per write: it merges what other processes wrote and its status belongs to this
     // write alone (Qt keeps a format error flagged on an object for good).
     QSettings settings(m_filePath, QSettings::NativeFormat);
-    if (settings.status() == QSettings::FormatError) {
+    if (settings.status() == QSettings::FormatError || isDamaged(m_filePath)) {
         // Damaged since launch: keep it aside, then write the values of this process to a fresh file.
         if (!setAsideIfCorrupt(settings))
             return;
