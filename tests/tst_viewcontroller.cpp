@@ -3,6 +3,7 @@
 #include "dispatch.h"
 #include "endpoints.h"
 #include "mainstoryboard.h"
+#include "savedhost.h"
 #include "settingskeys.h"
 #include "storyboard.h"
 #include "testserver.h"
@@ -214,6 +215,8 @@ void ViewControllerTest::savedHost_isCutAndStoredHostnameThenLink_data()
     QTest::newRow("three characters")  << true << R"("/")" << stored("", "/");
     QTest::newRow("combining accent is one character")
         << true << QStringLiteral("\"/update/e\u0301x/k\"") << stored(QStringLiteral("e\u0301x"), QStringLiteral("/update/e\u0301x/k"));
+    QTest::newRow("JSON string, line feed after") << true << " \"/update/me/k\"\r\n" << stored("me", "/update/me/k");
+    QTest::newRow("JSON string, escaped slashes") << true << R"("\/update\/me\/k")" << stored("me", "/update/me/k");
     QTest::newRow("no slash")          << true << R"("nothing")" << QStringList();
     QTest::newRow("false flag")        << false << R"("/update/me/k")" << QStringList();
     QTest::newRow("empty text")        << true << "" << QStringList();
@@ -348,6 +351,7 @@ void ViewControllerTest::registration_data()
     QTest::newRow("granted, save unanswered") << "MyHost"  << link    << false << granted       << screens::kHost;
     QTest::newRow("refused by the server")    << "taken"   << refused << true  << QStringList() << screens::kHost;
     QTest::newRow("refused before sending")   << "my host" << refused << true  << QStringList() << screens::kHost;
+    QTest::newRow("a proxy's page, no link")  << "MyHost"  << QByteArray("<html>Bad Gateway</html>") << true << QStringList() << screens::kHost;
     // clang-format on
 }
 

@@ -5,6 +5,7 @@
 #include "dispatch.h"
 #include "endpoints.h"
 #include "mainstoryboard.h"
+#include "savedhost.h"
 #include "settingskeys.h"
 #include "storyboard.h"
 #include "userdefaults.h"
@@ -13,58 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTextBoundaryFinder>
 
 namespace vennacott {
-namespace {
-
-// Offsets in the saved-host text count characters as a reader sees them, not UTF-16 units.
-QStringList graphemes(const QString &text)
-{
-    QStringList pieces;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype start = 0;
-    while (finder.toNextBoundary() >= 0) {
-        pieces.append(text.mid(start, finder.position() - start));
-        start = finder.position();
-    }
-    return pieces;
-}
-
-QString joined(const QStringList &pieces, qsizetype from, qsizetype to)
-{
-    QString text;
-    for (qsizetype i = from; i < to; ++i)
-        text += pieces.at(i);
-    return text;
-}
-
-} // namespace
-
-std::optional<SavedHost> cutSavedHost(const QString &text)
-{
-    const QStringList characters = graphemes(text);
-    const qsizetype lastSlash = characters.lastIndexOf(QStringLiteral("/"));
-    if (lastSlash < 0)
-        return std::nullopt;
-    // The link begins with "/update/", so the name starts at the tenth character of the quoted text.
-    constexpr qsizetype kHostnameStart = 9;
-    SavedHost saved;
-    saved.hostname = lastSlash > kHostnameStart ? joined(characters, kHostnameStart, lastSlash) : QString();
-    saved.link = characters.size() >= 3 ? joined(characters, 1, characters.size() - 1) : QString();
-    return saved;
-}
-
-void storeSavedHost(bool success, const QString &text)
-{
-    if (!success || text.isEmpty())
-        return;
-    const std::optional<SavedHost> saved = cutSavedHost(text);
-    if (!saved)
-        return;
-    UserDefaults::standard().setObject(saved->hostname, keys::kHostname);
-    UserDefaults::standard().setObject(saved->link, keys::kDnsLink);
-}
 
 std::shared_ptr<ViewController> ViewController::self()
 {

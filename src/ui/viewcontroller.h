@@ -6,8 +6,6 @@
 #include <QPointer>
 #include <QString>
 
-#include <optional>
-
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -46,19 +44,5 @@ private:
     // Segues always go through the main queue, so they run after the current action or load has returned.
     void postSegue(const QString &identifier);
 };
-
-// A saved host as the backend returns it: the update link between two quote characters.
-struct SavedHost
-{
-    QString hostname;
-    QString link;
-};
-
-// Cuts the saved-host text into the host name (from its tenth character to the last "/") and the link
-// (without the first and last character). Nothing when the text holds no "/".
-std::optional<SavedHost> cutSavedHost(const QString &text);
-
-// The saved-host callback: stores the cut host name, then the link. Any thread.
-void storeSavedHost(bool success, const QString &text);
 
 } // namespace vennacott

@@ -1,0 +1,19 @@
+// What stands in printed lines for the secrets: the password, the bearer token and the update key.
+#pragma once
+
+#include <QString>
+
+namespace vennacott {
+
+// Printed in place of a secret.
+inline const QString kRedacted = QStringLiteral("[redacted]");
+
+// `secret` as printed: the empty text stays empty, anything else is kRedacted.
+QString redactedSecret(const QString &secret);
+
+// An update link, or a URL that ends in one, as printed: its last path segment (the update key, with any
+// trailing "/") is replaced by kRedacted, so the line still names the host; a text without "/" is
+// redacted whole. Whoever holds the key can move the user's DNS record.
+QString redactedLink(const QString &link);
+
+} // namespace vennacott
