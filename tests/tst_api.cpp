@@ -1,6 +1,7 @@
 // The account and host API against the local test server: wire bytes, decisions, storage, redaction.
 #include "api.h"
 #include "endpoints.h"
+#include "redaction.h"
 #include "settingskeys.h"
 #include "testserver.h"
 #include "testsupport.h"
@@ -223,35 +224,44 @@ void ApiTest::login_neverPrintsPasswordOrToken()
 
 void ApiTest::registration_decisions_data()
 {
+    QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("success");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("text"); // "ours" for a refusal the client words itself
+    QTest::addColumn<QString>("printed");
 
+    const QString ours = QStringLiteral("ours");
     // clang-format off
-    QTest::newRow("granted")              << QByteArray(R"({"update_link":"/update/me/k"})") << true << "/update/me/k";
-    QTest::newRow("empty error")          << QByteArray(R"({"error":"","update_link":"/update/me/k"})") << true << "/update/me/k";
-    QTest::newRow("error wins over link") << QByteArray(R"({"error":"taken","update_link":"/u"})") << false << "taken";
-    QTest::newRow("error is a boolean")   << QByteArray(R"({"error":true,"update_link":"/u"})") << true << "/u";
-    QTest::newRow("error is a number")    << QByteArray(R"({"error":1})") << true << "";
-    QTest::newRow("link missing")         << QByteArray(R"({})") << true << "";
-    QTest::newRow("link not a string")    << QByteArray(R"({"update_link":["/u"]})") << true << "";
-    QTest::newRow("undecodable body")     << QByteArray("Service Unavailable") << true << "";
+    QTest::newRow("granted")              << 200 << QByteArray(R"({"update_link":"/update/me/k3y"})") << true << "/update/me/k3y" << R"({"update_link":"/update/me/[redacted]"})";
+    QTest::newRow("empty error")          << 200 << QByteArray(R"({"error":"","update_link":"/update/me/k"})") << true << "/update/me/k" << R"({"error":"","update_link":"/update/me/[redacted]"})";
+    QTest::newRow("error wins over link") << 409 << QByteArray(R"({"error":"taken","update_link":"/u/k"})") << false << "taken" << R"({"error":"taken","update_link":"/u/[redacted]"})";
+    QTest::newRow("error is a boolean")   << 200 << QByteArray(R"({"error":true,"update_link":"/u"})") << true << "/u" << R"({"error":true,"update_link":"/[redacted]"})";
+    QTest::newRow("error is a number")    << 200 << QByteArray(R"({"error":1})") << false << ours << R"({"error":1})";
+    QTest::newRow("link missing")         << 200 << QByteArray(R"({})") << false << ours << "{}";
+    QTest::newRow("link empty")           << 200 << QByteArray(R"({"update_link":""})") << false << ours << R"({"update_link":""})";
+    QTest::newRow("link not a string")    << 200 << QByteArray(R"({"update_link":["/u"]})") << false << ours << R"({"update_link":["/u"]})";
+    QTest::newRow("proxy's page")         << 502 << QByteArray("<html>Bad Gateway</html>") << false << ours << "false";
     // clang-format on
 }
 
 void ApiTest::registration_decisions()
 {
+    QFETCH(int, status);
     QFETCH(QByteArray, reply);
     QFETCH(bool, success);
     QFETCH(QString, text);
-    m_server->respondWith(ScriptedResponse::json(reply));
+    QFETCH(QString, printed);
+    m_server->respondWith(ScriptedResponse::json(reply, status));
     Answer answer;
     ConsoleCapture console;
     registerHost(QStringLiteral("me"), answer.flagAndText());
     QTRY_COMPARE_WITH_TIMEOUT(answer.callCount(), 1, 10'000);
     QCOMPARE(answer.success, success);
-    QCOMPARE(answer.text, text);
-    QVERIFY(!console.output().isEmpty()); // the reply is printed
+    if (text == QLatin1String("ours"))
+        QVERIFY(!answer.text.isEmpty());
+    else
+        QCOMPARE(answer.text, text);
+    QCOMPARE(console.output().constLast(), printed);
     QCOMPARE(UserDefaults::standard().stringForKey(keys::kHostname), std::nullopt);
 }
 

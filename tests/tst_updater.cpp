@@ -101,7 +101,7 @@ void UpdaterTest::link_isRequestedOnEveryTickAndItsReplyPrinted()
         QCOMPARE(request.headerCount("Authorization"), 0);
     }
     const QStringList lines = console.output();
-    QCOMPARE(lines.constFirst(), server.baseUrl() + QStringLiteral("/update/host/k3y"));
+    QCOMPARE(lines.constFirst(), server.baseUrl() + QStringLiteral("/update/host/[redacted]")); // the key is a secret
     for (const QString &value : replyValues(lines))
         QCOMPARE(value, QStringLiteral(R"({"ip":"192.0.2.7"})"));
     QCOMPARE(lines.count(lines.constFirst()) + replyValues(lines).size(), lines.size());
@@ -109,20 +109,20 @@ void UpdaterTest::link_isRequestedOnEveryTickAndItsReplyPrinted()
 
 void UpdaterTest::linkChangedThenRemoved_betweenTicks()
 {
-    UserDefaults::standard().setObject(QStringLiteral("/first"), keys::kDnsLink);
+    UserDefaults::standard().setObject(QStringLiteral("/update/first/k"), keys::kDnsLink);
     TestServer server;
     server.setHandler([](const RecordedRequest &request) {
         ScriptedResponse response = ScriptedResponse::json(R"({"done":true})");
-        response.delay = request.target == "/second" ? 3 * kInterval : 0ms;
+        response.delay = request.target == "/update/second/k" ? 3 * kInterval : 0ms;
         return response;
     });
     ConsoleCapture console;
     auto delegate = launch(server.baseUrl());
-    const QString second = server.baseUrl() + QStringLiteral("/second");
+    const QString second = server.baseUrl() + QStringLiteral("/update/second/[redacted]");
     QTRY_VERIFY_WITH_TIMEOUT(server.requestCount() > 0, 5000);
     // A changed link is used from the next tick on.
-    UserDefaults::standard().setObject(QStringLiteral("/second"), keys::kDnsLink);
-    QTRY_VERIFY_WITH_TIMEOUT(server.requests().constLast().target == "/second", 5000);
+    UserDefaults::standard().setObject(QStringLiteral("/update/second/k"), keys::kDnsLink);
+    QTRY_VERIFY_WITH_TIMEOUT(server.requests().constLast().target == "/update/second/k", 5000);
     // A removed link sends nothing more, and the request in flight still finishes and prints its reply.
     UserDefaults::standard().removeObjectForKey(keys::kDnsLink);
     const int urlLines = console.output().count(second);
@@ -148,7 +148,7 @@ void UpdaterTest::replyThatIsNotJson_printsErrorThenFalse()
     QTRY_VERIFY_WITH_TIMEOUT(!replyValues(console.output()).isEmpty(), 5000);
     delegate.reset();
     const QStringList lines = console.output();
-    QCOMPARE(lines.at(0), server.baseUrl() + QStringLiteral("/html"));
+    QCOMPARE(lines.at(0), server.baseUrl() + QStringLiteral("/[redacted]"));
     QVERIFY(lines.at(1).startsWith(QStringLiteral("JSON error")));
     QCOMPARE(replyValues({lines.at(2)}), QStringList{QStringLiteral("false")});
 }
@@ -169,7 +169,7 @@ void UpdaterTest::unreachableServer_printsOnlyTheUrl()
     const QStringList lines = console.output();
     QVERIFY(lines.size() >= 2);
     for (const QString &line : lines)
-        QCOMPARE(line, base + QStringLiteral("/x"));
+        QCOMPARE(line, base + QStringLiteral("/[redacted]"));
 }
 
 VENNACOTT_TEST_MAIN(UpdaterTest, QCoreApplication)

@@ -8,6 +8,7 @@
 #include "endpoints.h"
 #include "fatalerror.h"
 #include "persistentcontainer.h"
+#include "redaction.h"
 #include "settingskeys.h"
 #include "transport.h"
 #include "userdefaults.h"
@@ -59,7 +60,7 @@ void AppDelegate::UpdateIP(QTimer *)
     if (link.isEmpty())
         return;
     QString url = m_options.updateBaseUrl + link;
-    console::printLine(url);
+    console::printLine(redactedLink(url));
     dispatch::backgroundAsync([url = std::move(url)] { sendGet(url, printUpdateReply); });
 }
 

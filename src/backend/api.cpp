@@ -3,6 +3,7 @@
 
 #include "console.h"
 #include "endpoints.h"
+#include "redaction.h"
 #include "settingskeys.h"
 #include "transport.h"
 #include "urlsession.h"
@@ -14,22 +15,7 @@ namespace vennacott {
 namespace {
 
 constexpr qint64 kRefusedCode = 401;
-
-QString redacted(const QString &secret)
-{
-    return secret.isEmpty() ? QString() : kRedacted;
-}
-
-// The reply as printed: the token, if the backend sent one, never reaches the terminal or the journal.
-QString redactedDescription(const ResponseValue &value)
-{
-    const std::optional<QString> token = value.stringMember(QStringLiteral("token"));
-    if (!token || token->isEmpty())
-        return value.description();
-    QJsonObject object = value.objectValue();
-    object.insert(QStringLiteral("token"), kRedacted);
-    return ResponseValue::object(object).description();
-}
+const QString kUpdateLinkMember = QStringLiteral("update_link");
 
 // A token is sent in a header: one with control characters could inject headers and is refused.
 bool isUsableToken(const QString &token)
@@ -42,6 +28,33 @@ bool isUsableToken(const QString &token)
 }
 
 } // namespace
+
+QString printedReply(const ResponseValue &reply)
+{
+    if (!reply.isObject())
+        return reply.description();
+    QJsonObject object = reply.objectValue();
+    const std::optional<QString> token = reply.stringMember(QStringLiteral("token"));
+    if (token && !token->isEmpty())
+        object.insert(QStringLiteral("token"), kRedacted);
+    const std::optional<QString> link = reply.stringMember(kUpdateLinkMember);
+    if (link && !link->isEmpty())
+        object.insert(kUpdateLinkMember, redactedLink(*link));
+    return ResponseValue::object(object).description();
+}
+
+RegistrationOutcome registrationOutcome(const ResponseValue &reply)
+{
+    if (!reply.isObject())
+        return {false, QStringLiteral("the update server's reply is not JSON")};
+    const QString error = reply.stringMember(QStringLiteral("error")).value_or(QString());
+    if (!error.isEmpty())
+        return {false, error};
+    const QString link = reply.stringMember(kUpdateLinkMember).value_or(QString());
+    if (link.isEmpty())
+        return {false, QStringLiteral("the update server's reply holds no update link")};
+    return {true, link};
+}
 
 QString hostNameProblem(const QString &name)
 {
@@ -60,14 +73,14 @@ QString hostNameProblem(const QString &name)
 void login(const QString &email, const QString &password, SuccessCallback callback)
 {
     const QMap<QString, QString> body{{QStringLiteral("Email"), email}, {QStringLiteral("Password"), password}};
-    console::printLine(email + QLatin1Char(' ') + redacted(password));
+    console::printLine(email + QLatin1Char(' ') + redactedSecret(password));
     sendPost(endpoints::apiBaseUrl() + QStringLiteral("/login"), body,
              [callback = std::move(callback)](const ResponseValue &value) {
-                 console::printLine(redactedDescription(value));
+                 console::printLine(printedReply(value));
                  const std::optional<QString> token = value.stringMember(QStringLiteral("token"));
                  const std::optional<qint64> code = value.integerMember(QStringLiteral("code"));
-                 console::printLine(
-                     QStringLiteral("3 %1 %2").arg(redacted(token.value_or(QString()))).arg(code.value_or(1)));
+                 console::printLine(QStringLiteral("3 ") + redactedSecret(token.value_or(QString())) +
+                                    QLatin1Char(' ') + QString::number(code.value_or(1)));
 
                  if (code == kRefusedCode || !token || token->isEmpty()) {
                      callback(false);
@@ -93,13 +106,9 @@ void registerHost(const QString &name, SuccessTextCallback callback)
     }
     sendGet(endpoints::updateBaseUrl() + QStringLiteral("/new/") + name,
             [callback = std::move(callback)](const ResponseValue &value) {
-                console::printLine(value.description());
-                const QString error = value.stringMember(QStringLiteral("error")).value_or(QString());
-                if (!error.isEmpty()) {
-                    callback(false, error);
-                    return;
-                }
-                callback(true, value.stringMember(QStringLiteral("update_link")).value_or(QString()));
+                console::printLine(printedReply(value));
+                const RegistrationOutcome outcome = registrationOutcome(value);
+                callback(outcome.success, outcome.text);
             });
 }
 

@@ -1,6 +1,8 @@
 // The account and host API: sign in, register a host name, save and fetch the saved update link.
 #pragma once
 
+#include "responsevalue.h"
+
 #include <QString>
 
 #include <functional>
@@ -10,15 +12,13 @@ namespace vennacott {
 using SuccessCallback = std::function<void(bool success)>;
 using SuccessTextCallback = std::function<void(bool success, const QString &text)>;
 
-// Printed in place of a non-empty password or token.
-inline const QString kRedacted = QStringLiteral("[redacted]");
-
 // Exchanges the credentials for a bearer token and stores it under "token" before reporting true.
 // Refusals (code 401, an empty token, a reply without a token) report false and store nothing.
 void login(const QString &email, const QString &password, SuccessCallback callback);
 
-// Asks the update server for `name`: true with the update link, or false with the server's error text.
-// A name that cannot travel unchanged as one path segment is refused without a request.
+// Asks the update server for `name`: true with the update link, or false with the server's error text (or
+// a short text of ours when the reply holds none). A name that cannot travel unchanged as one path segment
+// is refused without a request.
 void registerHost(const QString &name, SuccessTextCallback callback);
 
 // Records the update link with the backend; reports true whenever the backend answers.
@@ -27,6 +27,19 @@ void setSavedHost(const QString &hostLink, SuccessCallback callback);
 // Fetches the recorded link: true with the reply text (a JSON string, quotes included), or false with
 // the empty text when the reply is not a text.
 void getSavedHost(SuccessTextCallback callback);
+
+// What a registration reply means: granted only with a non-empty "update_link" text in a JSON object
+// without an error text. Anything else (an error object, a proxy's HTML page, an object without a link)
+// is a refusal, with the server's error text when there is one.
+struct RegistrationOutcome
+{
+    bool success = false;
+    QString text; // the update link, or why the name was refused
+};
+RegistrationOutcome registrationOutcome(const ResponseValue &reply);
+
+// A reply as printed: a token and the key of an update link are redacted.
+QString printedReply(const ResponseValue &reply);
 
 // Why `name` cannot be sent as the last segment of the registration URL, or the empty text when it can.
 QString hostNameProblem(const QString &name);
