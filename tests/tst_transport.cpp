@@ -1,5 +1,6 @@
 // The JSON transport against the local test server: wire format, decoding, failures and threads.
 #include "buildconfig.h"
+#include "endpoints.h"
 #include "settingskeys.h"
 #include "testserver.h"
 #include "testsupport.h"
@@ -86,7 +87,8 @@ private Q_SLOTS:
 
     void request_headersInOrderAndBody_data();
     void request_headersInOrderAndBody();
-    void post_tokenWithLineBreak_isNotSent();
+    void post_tokenReachesTheApiOriginOnly_data();
+    void post_tokenReachesTheApiOriginOnly();
     void reply_isDecodedWhateverTheStatus_data();
     void reply_isDecodedWhateverTheStatus();
     void transportFailure_isSilent_data();
@@ -124,6 +126,7 @@ void TransportTest::request_headersInOrderAndBody()
                                       {QStringLiteral("Password"), QStringLiteral("p\"w\\ \n")},
                                       {QStringLiteral("Key"), QString()}};
     TestServer server;
+    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
     Outcome outcome;
     QVERIFY(exchange(post, server.baseUrl() + QStringLiteral("/new/Abc"), outcome, data));
     QCOMPARE(outcome.callCount(), 1);
@@ -153,17 +156,43 @@ void TransportTest::request_headersInOrderAndBody()
     QVERIFY(request.body.contains('\n'));
 }
 
-void TransportTest::post_tokenWithLineBreak_isNotSent()
+void TransportTest::post_tokenReachesTheApiOriginOnly_data()
 {
-    UserDefaults::standard().setObject(QStringLiteral("abc\r\nX-Injected: 1"), keys::kToken);
-    TestServer server;
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<bool>("toApi");   // else straight to the other origin
+    QTest::addColumn<int>("redirect"); // the API origin's status sending the request on to the other origin
+    QTest::newRow("another origin") << "tok-1" << false << 0;
+    QTest::newRow("307 to another origin") << "tok-1" << true << 307;
+    QTest::newRow("308 to another origin") << "tok-1" << true << 308;
+    QTest::newRow("line break in the token") << "abc\r\nX-Injected: 1" << true << 0;
+}
+
+void TransportTest::post_tokenReachesTheApiOriginOnly()
+{
+    QFETCH(QString, token);
+    QFETCH(bool, toApi);
+    QFETCH(int, redirect);
+    UserDefaults::standard().setObject(token, keys::kToken);
+    TestServer api;
+    TestServer other;
+    endpoints::overrideForTesting(api.baseUrl(), other.baseUrl());
+    if (redirect)
+        api.respondWith({Action::Respond, redirect, {{"Location", other.baseUrl().toUtf8() + "/stolen"}}, {}, {}});
     Outcome outcome;
     ConsoleCapture console;
-    QVERIFY(exchange(true, server.baseUrl() + QStringLiteral("/x"), outcome));
-    QCOMPARE(server.requests().constFirst().headerCount("Authorization"), 0);
-    QCOMPARE(server.requests().constFirst().headerCount("X-Injected"), 0);
-    QCOMPARE(console.errors().size(), 1);
+    QVERIFY(exchange(true, (toApi ? api : other).baseUrl() + QStringLiteral("/secure/api/get_dns"), outcome));
+    endpoints::overrideForTesting(QString(), QString());
+
+    QVERIFY(api.requestCount() + other.requestCount() > 0);
+    for (const RecordedRequest &request : other.requests())
+        QCOMPARE(request.headerCount("Authorization"), 0);
+    for (const RecordedRequest &request : api.requests())
+        QCOMPARE(request.headerCount("X-Injected"), 0);
     QVERIFY(!console.all().contains(QStringLiteral("abc")));
+    const bool unsafe = token.contains(QLatin1Char('\n'));
+    QCOMPARE(console.errors().size(), unsafe ? 1 : 0);
+    if (unsafe)
+        QCOMPARE(api.requests().constFirst().headerCount("Authorization"), 0);
 }
 
 void TransportTest::reply_isDecodedWhateverTheStatus_data()

@@ -3,6 +3,8 @@
 
 #include "buildconfig.h"
 #include "console.h"
+#include "endpoints.h"
+#include "redaction.h"
 #include "settingskeys.h"
 #include "urlsession.h"
 #include "userdefaults.h"
@@ -42,10 +44,17 @@ std::optional<QUrl> requestUrl(const QString &text)
     const QString scheme = url.scheme();
     if (!url.isValid() || (scheme != QLatin1String("https") && scheme != QLatin1String("http")) ||
         url.host().isEmpty()) {
-        console::printLine(QStringLiteral("invalid URL, request not sent: ") + text);
+        console::printLine(QStringLiteral("invalid URL, request not sent: ") + redactedLink(text));
         return std::nullopt;
     }
     return url;
+}
+
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    return a.scheme() == b.scheme() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           a.port(a.scheme() == QLatin1String("https") ? 443 : 80) ==
+               b.port(b.scheme() == QLatin1String("https") ? 443 : 80);
 }
 
 // A header value must not carry line breaks or other control characters: they would let a doctored
@@ -137,11 +146,15 @@ void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCa
 
     QNetworkRequest request(*parsed);
     const QByteArray token = UserDefaults::standard().stringForKey(keys::kToken).value_or(QString()).toUtf8();
-    if (!token.isEmpty()) {
-        if (isSafeHeaderValue(token))
+    // The token belongs to the backend: it goes to the API origin only, and a redirect elsewhere ends the
+    // exchange (Qt would carry the header along to the new origin).
+    if (!token.isEmpty() && sameOrigin(*parsed, QUrl(endpoints::apiBaseUrl()))) {
+        if (isSafeHeaderValue(token)) {
             request.setRawHeader("Authorization", QByteArrayLiteral("Bearer ") + token);
-        else
+            request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+        } else {
             console::logLine(u"vennacott-ddns: the stored token holds control characters; request sent without it");
+        }
     }
     request.setRawHeader("Content-Type", kJson);
     request.setRawHeader("Accept", kJson);
