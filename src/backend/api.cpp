@@ -43,6 +43,23 @@ QString printedReply(const ResponseValue &reply)
     return ResponseValue::object(object).description();
 }
 
+LoginOutcome loginOutcome(const ResponseValue &reply)
+{
+    LoginOutcome outcome;
+    const std::optional<QString> token = reply.stringMember(QStringLiteral("token"));
+    const std::optional<qint64> code = reply.integerMember(QStringLiteral("code"));
+    outcome.codeLine = QStringLiteral("3 ") + redactedSecret(token.value_or(QString())) + QLatin1Char(' ') +
+                       QString::number(code.value_or(1));
+    if (code == kRefusedCode || !token || token->isEmpty())
+        return outcome;
+    if (!isUsableToken(*token)) {
+        outcome.unusableToken = true;
+        return outcome;
+    }
+    outcome.token = *token;
+    return outcome;
+}
+
 RegistrationOutcome registrationOutcome(const ResponseValue &reply)
 {
     if (!reply.isObject())
@@ -76,22 +93,16 @@ void login(const QString &email, const QString &password, SuccessCallback callba
     console::printLine(email + QLatin1Char(' ') + redactedSecret(password));
     sendPost(endpoints::apiBaseUrl() + QStringLiteral("/login"), body,
              [callback = std::move(callback)](const ResponseValue &value) {
+                 const LoginOutcome outcome = loginOutcome(value);
                  console::printLine(printedReply(value));
-                 const std::optional<QString> token = value.stringMember(QStringLiteral("token"));
-                 const std::optional<qint64> code = value.integerMember(QStringLiteral("code"));
-                 console::printLine(QStringLiteral("3 ") + redactedSecret(token.value_or(QString())) +
-                                    QLatin1Char(' ') + QString::number(code.value_or(1)));
-
-                 if (code == kRefusedCode || !token || token->isEmpty()) {
-                     callback(false);
-                     return;
-                 }
-                 if (!isUsableToken(*token)) {
+                 console::printLine(outcome.codeLine);
+                 if (outcome.unusableToken)
                      console::logLine(u"vennacott-ddns: the sign-in reply holds a token that cannot be sent; ignored");
+                 if (outcome.token.isEmpty()) {
                      callback(false);
                      return;
                  }
-                 UserDefaults::standard().setObject(*token, keys::kToken);
+                 UserDefaults::standard().setObject(outcome.token, keys::kToken);
                  callback(true);
              });
 }

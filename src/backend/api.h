@@ -28,6 +28,17 @@ void setSavedHost(const QString &hostLink, SuccessCallback callback);
 // the empty text when the reply is not a text.
 void getSavedHost(SuccessTextCallback callback);
 
+// What a sign-in reply means: the token to store (empty for a refusal: code 401, no token text, an empty
+// one, or one with control characters, which could not be sent in a header) and the line printed after
+// the reply: 3, the token (redacted) and the code (1 when none).
+struct LoginOutcome
+{
+    QString token;
+    QString codeLine;
+    bool unusableToken = false;
+};
+LoginOutcome loginOutcome(const ResponseValue &reply);
+
 // What a registration reply means: granted only with a non-empty "update_link" text in a JSON object
 // without an error text. Anything else (an error object, a proxy's HTML page, an object without a link)
 // is a refusal, with the server's error text when there is one.
