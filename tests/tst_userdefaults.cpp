@@ -117,11 +117,14 @@ void UserDefaultsTest::value_roundTripsThroughTheFile()
 
 void UserDefaultsTest::values_crossProcessesBothWays()
 {
+    // This process's store, loaded before the child writes, sees the child's values at its next read.
+    UserDefaults &running = UserDefaults::standard();
+    running.setObject(QStringLiteral("/update/before/child"), keys::kDnsLink);
     const ChildResult written = runChild(QStringLiteral("write"));
     QCOMPARE(written.exitCode, 0);
-    UserDefaults reloaded(UserDefaults::standard().filePath());
-    QCOMPARE(reloaded.stringForKey(keys::kToken), QStringLiteral("child-token"));
-    QCOMPARE(reloaded.stringForKey(keys::kHostname), QStringLiteral("child-host"));
+    QCOMPARE(running.stringForKey(keys::kToken), QStringLiteral("child-token"));
+    QCOMPARE(running.stringForKey(keys::kHostname), QStringLiteral("child-host"));
+    QCOMPARE(running.stringForKey(keys::kDnsLink), QStringLiteral("/update/before/child"));
 
     UserDefaults::standard().setObject(QStringLiteral("/update/from/parent"), keys::kDnsLink);
     const ChildResult read = runChild(QStringLiteral("read"));

@@ -69,26 +69,33 @@ bool isSafeHeaderValue(const QByteArray &value)
     return true;
 }
 
-void deliver(const std::optional<QByteArray> &body, bool isPost, const ResponseCallback &callback)
+void deliver(const std::optional<QByteArray> &body, int httpStatus, bool isPost, const ResponseCallback &callback,
+             const ExchangeObserver &observer)
 {
-    if (!body)
-        return;
-    const DecodedBody decoded = decodeBody(*body);
-    switch (decoded.kind) {
-    case DecodedBody::Kind::Object:
-        callback(ResponseValue::object(decoded.object));
-        return;
-    case DecodedBody::Kind::Array:
-        return;
-    case DecodedBody::Kind::Undecodable:
-        if (isPost) {
-            callback(ResponseValue::text(textOfBody(*body)));
-        } else {
-            console::printLine(decoded.error);
-            callback(ResponseValue::falseValue());
+    Exchange exchange;
+    if (body) {
+        exchange.end = Exchange::End::Answered;
+        exchange.httpStatus = httpStatus;
+        exchange.decoded = decodeBody(*body);
+        const DecodedBody &decoded = exchange.decoded;
+        switch (decoded.kind) {
+        case DecodedBody::Kind::Object:
+            callback(ResponseValue::object(decoded.object));
+            break;
+        case DecodedBody::Kind::Array:
+            break;
+        case DecodedBody::Kind::Undecodable:
+            if (isPost) {
+                callback(ResponseValue::text(textOfBody(*body)));
+            } else {
+                console::printLine(decoded.error);
+                callback(ResponseValue::falseValue());
+            }
+            break;
         }
-        return;
     }
+    if (observer)
+        observer(exchange);
 }
 
 } // namespace
@@ -121,17 +128,22 @@ QString textOfBody(const QByteArray &body)
     return text;
 }
 
-void sendGet(const QString &url, ResponseCallback callback)
+void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer)
 {
     const std::optional<QUrl> parsed = requestUrl(url);
-    if (!parsed)
+    if (!parsed) {
+        if (observer)
+            session().deliver([observer = std::move(observer)] { observer(Exchange{Exchange::End::NotSent, 0, {}}); });
         return;
+    }
     QNetworkRequest request(*parsed);
     request.setRawHeader("Accept", kJson);
     request.setRawHeader("User-Agent", buildconfig::kUserAgent);
-    session().dataTask(
-        std::move(request), QByteArrayLiteral("GET"), std::nullopt,
-        [callback = std::move(callback)](const std::optional<QByteArray> &body) { deliver(body, false, callback); });
+    session().dataTask(std::move(request), QByteArrayLiteral("GET"), std::nullopt,
+                       [callback = std::move(callback),
+                        observer = std::move(observer)](const std::optional<QByteArray> &body, int status) {
+                           deliver(body, status, false, callback, observer);
+                       });
 }
 
 void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback)
@@ -159,9 +171,10 @@ void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCa
     request.setRawHeader("Content-Type", kJson);
     request.setRawHeader("Accept", kJson);
     request.setRawHeader("User-Agent", buildconfig::kUserAgent);
-    session().dataTask(
-        std::move(request), QByteArrayLiteral("POST"), std::move(body),
-        [callback = std::move(callback)](const std::optional<QByteArray> &body) { deliver(body, true, callback); });
+    session().dataTask(std::move(request), QByteArrayLiteral("POST"), std::move(body),
+                       [callback = std::move(callback)](const std::optional<QByteArray> &body, int status) {
+                           deliver(body, status, true, callback, {});
+                       });
 }
 
 } // namespace vennacott

@@ -14,16 +14,6 @@ namespace vennacott {
 
 using ResponseCallback = std::function<void(const ResponseValue &value)>;
 
-// GET `url` with "Accept: application/json". The callback runs on the delivery thread with the decoded
-// object, or with false (after printing the reader's error) when the body is not a JSON object or array.
-// It is never called after a transport failure, for a JSON array, or when `url` is not a valid http(s)
-// URL (one line says so instead).
-void sendGet(const QString &url, ResponseCallback callback);
-
-// POST `data` as a pretty-printed JSON object of strings, with the stored bearer token when there is
-// one. Like sendGet, except that an undecodable body is reported as its UTF-8 text, without a line.
-void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback);
-
 // The decoding shared by both, as a pure function.
 struct DecodedBody
 {
@@ -33,6 +23,28 @@ struct DecodedBody
     QString error; // the reader's error, when undecodable
 };
 DecodedBody decodeBody(const QByteArray &body);
+
+// How an exchange ended, for a caller that keeps a status beside the replies: never sent (`url` was not
+// a valid URL), no answer (a transport failure or the timeout), or answered with an HTTP status and a body.
+struct Exchange
+{
+    enum class End { NotSent, NoAnswer, Answered };
+    End end = End::NoAnswer;
+    int httpStatus = 0;
+    DecodedBody decoded;
+};
+using ExchangeObserver = std::function<void(const Exchange &exchange)>;
+
+// GET `url` with "Accept: application/json". The callback runs on the delivery thread with the decoded
+// object, or with false (after printing the reader's error) when the body is not a JSON object or array.
+// It is never called after a transport failure, for a JSON array, or when `url` is not a valid http(s)
+// URL (one line says so instead). `observer`, when given, runs on the delivery thread once every exchange
+// has ended, however it ended, after the callback.
+void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer = {});
+
+// POST `data` as a pretty-printed JSON object of strings, with the stored bearer token when there is
+// one. Like sendGet, except that an undecodable body is reported as its UTF-8 text, without a line.
+void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback);
 
 // The body as UTF-8 text, or the empty text when it is not valid UTF-8.
 QString textOfBody(const QByteArray &body);

@@ -108,9 +108,10 @@ void SessionContext::start(QNetworkRequest request, const QByteArray &method, co
                              transfer->overLimit = transfer->body.size() > limit;
                          }
                          if (transfer->overLimit || !isDeliveredReply(*reply))
-                             completion(std::nullopt);
+                             completion(std::nullopt, 0);
                          else
-                             completion(std::move(transfer->body));
+                             completion(std::move(transfer->body),
+                                        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
                          ++*finishedTasks;
                      });
 }

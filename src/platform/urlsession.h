@@ -15,10 +15,10 @@ class QThread;
 
 namespace vennacott {
 
-// The outcome of a data task: the reply body, or nothing when the exchange failed at the transport
-// level (no connection, TLS failure, timeout, a body cut short or over the size limit). An HTTP error
-// status with a body is a delivered reply, not a failure.
-using DataTaskCompletion = std::function<void(std::optional<QByteArray> body)>;
+// The outcome of a data task: the reply body and its HTTP status, or no body when the exchange failed at
+// the transport level (no connection, TLS failure, timeout, a body cut short or over the size limit). An
+// HTTP error status with a body is a delivered reply, not a failure.
+using DataTaskCompletion = std::function<void(std::optional<QByteArray> body, int httpStatus)>;
 
 struct SessionOptions
 {

@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vennacott {
@@ -107,9 +108,10 @@ UserDefaults::UserDefaults(QString filePath)
     load();
 }
 
-std::optional<QString> UserDefaults::stringForKey(const QString &key) const
+std::optional<QString> UserDefaults::stringForKey(const QString &key)
 {
     const std::lock_guard lock(m_mutex);
+    reloadIfChangedOnDisk();
     const auto it = m_values.constFind(key);
     if (it == m_values.constEnd())
         return std::nullopt;
@@ -119,6 +121,7 @@ std::optional<QString> UserDefaults::stringForKey(const QString &key) const
 void UserDefaults::setObject(const QString &value, const QString &key)
 {
     const std::lock_guard lock(m_mutex);
+    reloadIfChangedOnDisk();
     m_values.insert(key, value);
     persist(key, value);
     if (m_observer)
@@ -128,6 +131,7 @@ void UserDefaults::setObject(const QString &value, const QString &key)
 void UserDefaults::removeObjectForKey(const QString &key)
 {
     const std::lock_guard lock(m_mutex);
+    reloadIfChangedOnDisk();
     m_values.remove(key);
     persist(key, std::nullopt);
     if (m_observer)
@@ -140,8 +144,33 @@ void UserDefaults::setChangeObserverForTesting(ChangeObserver observer)
     m_observer = std::move(observer);
 }
 
+bool UserDefaults::FileStamp::operator==(const FileStamp &other) const
+{
+    return exists == other.exists && device == other.device && inode == other.inode && size == other.size &&
+           modifiedNs == other.modifiedNs;
+}
+
+UserDefaults::FileStamp UserDefaults::stampOnDisk() const
+{
+    struct stat info = {};
+    if (::stat(QFile::encodeName(m_filePath).constData(), &info) != 0)
+        return {};
+    return {true, static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino), info.st_size,
+            qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+void UserDefaults::reloadIfChangedOnDisk()
+{
+    // A file that could not be read stays as it was found; its values are this process's alone.
+    if (m_fileUnreadable || stampOnDisk() == m_stamp)
+        return;
+    m_values.clear();
+    load();
+}
+
 void UserDefaults::load()
 {
+    m_stamp = stampOnDisk();
     const QFileInfo info(m_filePath);
     if (!info.exists())
         return;
@@ -216,6 +245,7 @@ void UserDefaults::persist(const QString &key, const std::optional<QString> &val
         for (auto it = m_values.constBegin(); it != m_values.constEnd(); ++it)
             fresh.setValue(it.key(), it.value());
         fresh.sync();
+        m_stamp = stampOnDisk();
         if (fresh.status() != QSettings::NoError)
             report(
                 QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, statusText(fresh.status())));
@@ -226,6 +256,7 @@ void UserDefaults::persist(const QString &key, const std::optional<QString> &val
     else
         settings.remove(key);
     settings.sync();
+    m_stamp = stampOnDisk();
     if (settings.status() != QSettings::NoError)
         report(
             QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, statusText(settings.status())));

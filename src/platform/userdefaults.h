@@ -15,7 +15,8 @@ namespace vennacott {
 // Text values by key, readable at once from any thread after a write and kept on disk across launches.
 // The file may hold a bearer token, so it is kept private to the user (mode 0600). A corrupt file is set
 // aside under a new name and read as empty; a file that cannot be read is read as empty and never
-// overwritten. A write that does not reach the disk is reported with one line on standard error.
+// overwritten. A write that does not reach the disk is reported with one line on standard error. What
+// another process writes to the file (the command line beside the window) is seen at the next read.
 class UserDefaults final
 {
 public:
@@ -26,7 +27,7 @@ public:
     UserDefaults(const UserDefaults &) = delete;
     UserDefaults &operator=(const UserDefaults &) = delete;
 
-    std::optional<QString> stringForKey(const QString &key) const;
+    std::optional<QString> stringForKey(const QString &key);
     void setObject(const QString &value, const QString &key);
     void removeObjectForKey(const QString &key);
 
@@ -38,13 +39,26 @@ public:
 
 private:
     void load();
+    // Loads the file again when another process has replaced or changed it since this one last did.
+    void reloadIfChangedOnDisk();
+    struct FileStamp
+    {
+        bool exists = false;
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        bool operator==(const FileStamp &other) const;
+    };
+    FileStamp stampOnDisk() const;
     void persist(const QString &key, const std::optional<QString> &value);
     bool setAsideIfCorrupt(const QSettings &settings);
 
     const QString m_filePath;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     QHash<QString, QString> m_values;
     bool m_fileUnreadable = false;
+    FileStamp m_stamp;
     ChangeObserver m_observer;
 };
 
