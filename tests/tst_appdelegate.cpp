@@ -296,7 +296,7 @@ void AppDelegateTest::cancelledQuit_keepsTheUpdaterTicking()
     // Let the requests of the last ticks finish while their lines are still captured.
     delegate.findChild<QTimer *>()->stop();
     dispatch::drainBackground();
-    const QString url = server.baseUrl() + QStringLiteral("/update/host/k3y");
+    const QString url = server.baseUrl() + QStringLiteral("/update/host/[redacted]");
     QTRY_COMPARE_WITH_TIMEOUT(UrlSession::shared().finishedTaskCount() - finishedBefore,
                               quint64(console.output().count(url)), 10'000);
 }

@@ -3,6 +3,7 @@
 #include "settingskeys.h"
 #include "testserver.h"
 #include "testsupport.h"
+#include "updater.h"
 #include "urlsession.h"
 #include "userdefaults.h"
 
@@ -48,6 +49,7 @@ private Q_SLOTS:
     void linkChangedThenRemoved_betweenTicks();
     void replyThatIsNotJson_printsErrorThenFalse();
     void unreachableServer_printsOnlyTheUrl();
+    void secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus();
 
 private:
     std::unique_ptr<AppDelegate> launch(const QString &base);
@@ -170,6 +172,36 @@ void UpdaterTest::unreachableServer_printsOnlyTheUrl()
     QVERIFY(lines.size() >= 2);
     for (const QString &line : lines)
         QCOMPARE(line, base + QStringLiteral("/[redacted]"));
+}
+
+void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
+{
+    UserDefaults::standard().setObject(QStringLiteral("/update/host/k3y"), keys::kDnsLink);
+    TestServer server;
+    server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
+    ConsoleCapture console;
+    auto first = std::make_unique<Updater>(server.baseUrl(), kInterval);
+    Updater second(server.baseUrl(), kInterval);
+    QVERIFY(first->tryToBecomeTheUpdater());
+    QVERIFY(!second.tryToBecomeTheUpdater());
+    QCOMPARE(second.status().last.has_value(), false);
+
+    // The second shows what the first publishes, and sends nothing itself.
+    first->tick();
+    second.tick();
+    QTRY_VERIFY_WITH_TIMEOUT(second.status().last.has_value(), 5000);
+    QCOMPARE(second.status(), first->status());
+    QCOMPARE(second.status().last->address, QStringLiteral("192.0.2.7"));
+    QCOMPARE(server.requestCount(), 1);
+
+    // Once the first has gone, the second's next tick takes over.
+    first.reset();
+    second.tick();
+    QVERIFY(second.isTheUpdater());
+    QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 2, 5000);
+    // A status about another link is not shown for the stored one.
+    UserDefaults::standard().setObject(QStringLiteral("/update/other/k"), keys::kDnsLink);
+    QCOMPARE(second.status().last.has_value(), false);
 }
 
 VENNACOTT_TEST_MAIN(UpdaterTest, QCoreApplication)

@@ -4,27 +4,15 @@
 
 #include "alert.h"
 #include "console.h"
-#include "dispatch.h"
 #include "endpoints.h"
 #include "fatalerror.h"
 #include "persistentcontainer.h"
-#include "redaction.h"
-#include "settingskeys.h"
-#include "transport.h"
-#include "userdefaults.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QTimer>
 
 namespace vennacott {
 namespace {
-
-void printUpdateReply(const ResponseValue &value)
-{
-    const QString now = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    console::printLine(now + QStringLiteral(" +0000 ") + value.description());
-}
 
 // The delegate's class as the log names it: module-qualified.
 void logFromDelegate(const QString &text)
@@ -38,12 +26,14 @@ AppDelegate::AppDelegate(UpdaterOptions options, QObject *parent)
     : QObject(parent)
     , m_options{options.interval,
                 options.updateBaseUrl.isEmpty() ? endpoints::updateBaseUrl() : std::move(options.updateBaseUrl)}
+    , m_updater(std::make_unique<Updater>(m_options.updateBaseUrl, m_options.interval))
 {}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    m_updater->tryToBecomeTheUpdater();
     // Owned by the delegate only so that it goes with it; nothing keeps a handle on it.
     auto *timer = new QTimer(this);
     timer->setInterval(m_options.interval);
@@ -56,12 +46,7 @@ void AppDelegate::applicationWillTerminate()
 
 void AppDelegate::UpdateIP(QTimer *)
 {
-    const QString link = UserDefaults::standard().stringForKey(keys::kDnsLink).value_or(QString());
-    if (link.isEmpty())
-        return;
-    QString url = m_options.updateBaseUrl + link;
-    console::printLine(redactedLink(url));
-    dispatch::backgroundAsync([url = std::move(url)] { sendGet(url, printUpdateReply); });
+    m_updater->tick();
 }
 
 PersistentContainer &AppDelegate::persistentContainer()

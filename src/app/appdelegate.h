@@ -3,6 +3,7 @@
 #pragma once
 
 #include "application.h"
+#include "updater.h"
 
 #include <QObject>
 #include <QString>
@@ -18,8 +19,6 @@ class PersistentContainer;
 
 // The module's name: the local store is named after it and the delegate's log lines carry it.
 inline const QString kModuleName = QStringLiteral("Vennacott_DDNS");
-
-inline constexpr std::chrono::milliseconds kUpdateInterval{10'000};
 
 struct UpdaterOptions
 {
@@ -38,8 +37,12 @@ public:
     void applicationDidFinishLaunching();
     // Nothing to do: no last update and no save happen here (saving belongs to the quit decision).
     void applicationWillTerminate() override;
-    // One tick: request the stored update link, if there is one, from the background queue.
+    // One tick: request the stored update link, if there is one, from the background queue. A window
+    // beside another program that sends the updates of these settings leaves them to it.
     void UpdateIP(QTimer *timer);
+
+    // The updater the ticks go through, with its status.
+    Updater &updater() { return *m_updater; }
 
     // The local store, created and loaded on the first call; the same container afterwards. A store that
     // cannot be opened ends the process at once (fatalError).
@@ -52,6 +55,7 @@ public:
 
 private:
     const UpdaterOptions m_options;
+    std::unique_ptr<Updater> m_updater;
     std::unique_ptr<PersistentContainer> m_persistentContainer;
 };
 

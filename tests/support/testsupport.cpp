@@ -42,7 +42,7 @@ void prepareEnvironment()
         g_root = &root;
         for (const auto &[variable, name] :
              {std::pair{"XDG_CONFIG_HOME", "/config"}, std::pair{"XDG_DATA_HOME", "/data"},
-              std::pair{"XDG_RUNTIME_DIR", "/runtime"}}) {
+              std::pair{"XDG_RUNTIME_DIR", "/runtime"}, std::pair{"XDG_STATE_HOME", "/state"}}) {
             const QString folder = root.path() + QLatin1String(name);
             QDir().mkpath(folder);
             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);

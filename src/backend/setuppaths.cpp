@@ -1,0 +1,71 @@
+// Where the files that belong to one setup live.
+#include "setuppaths.h"
+
+#include "userdefaults.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace vennacott::setup {
+namespace {
+
+// A Unix socket's path must fit in sockaddr_un.
+constexpr qsizetype kMaxSocketPath = 100;
+
+QString settingsFolder()
+{
+    return QFileInfo(settingsFilePath()).absolutePath();
+}
+
+// Names a setup in places shared by several setups.
+QString setupKey()
+{
+    const QByteArray path = QFile::encodeName(QFileInfo(settingsFilePath()).absoluteFilePath());
+    return QString::fromLatin1(QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex().left(16));
+}
+
+QString stateHome()
+{
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!state.isEmpty() && QDir::isAbsolutePath(state))
+        return state;
+    return QDir::homePath() + QStringLiteral("/.local/state");
+}
+
+} // namespace
+
+QString settingsFilePath()
+{
+    return UserDefaults::standard().filePath();
+}
+
+QString updaterLockPath()
+{
+    return settingsFolder() + QStringLiteral("/vennacott-ddns.updater.lock");
+}
+
+QString windowLockPath()
+{
+    return settingsFolder() + QStringLiteral("/vennacott-ddns.window.lock");
+}
+
+QString windowSocketPath()
+{
+    const QString beside = settingsFolder() + QStringLiteral("/vennacott-ddns.window.socket");
+    if (QFile::encodeName(beside).size() <= kMaxSocketPath)
+        return beside;
+    // A settings folder too deep for a socket: the user's runtime folder, named after the setup.
+    QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty())
+        runtime = QDir::tempPath();
+    return runtime + QStringLiteral("/vennacott-ddns-") + setupKey() + QStringLiteral(".socket");
+}
+
+QString statusFilePath()
+{
+    return stateHome() + QStringLiteral("/vennacott-ddns/status-") + setupKey() + QStringLiteral(".json");
+}
+
+} // namespace vennacott::setup

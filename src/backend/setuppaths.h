@@ -1,0 +1,23 @@
+// Where the files that belong to one setup live. A setup is one settings file: two programs on the same
+// settings file share one updater, and a different settings file (another XDG_CONFIG_HOME, another
+// user) is a setup of its own.
+#pragma once
+
+#include <QString>
+
+namespace vennacott::setup {
+
+// The settings file in use.
+QString settingsFilePath();
+
+// Held by the process that sends the updates for this setup (the window or the command line's run).
+QString updaterLockPath();
+// Held by the window of this setup; a second window hands over to it through the socket.
+QString windowLockPath();
+QString windowSocketPath();
+
+// The running updater's status, for the other program and the command line's status. An atomically
+// replaced file under $XDG_STATE_HOME/vennacott-ddns, named after the settings file's location.
+QString statusFilePath();
+
+} // namespace vennacott::setup

@@ -1,0 +1,158 @@
+// The updater's status: what each reply means, what follows a run of attempts, and how it reads.
+#include "updaterstatus.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+using namespace vennacott;
+using namespace std::chrono_literals;
+
+namespace {
+
+Exchange answered(int status, const QByteArray &body)
+{
+    return Exchange{Exchange::End::Answered, status, decodeBody(body)};
+}
+
+const QDateTime kSent = QDateTime(QDate(2026, 12, 6), QTime(19, 3), Qt::UTC);
+
+// "u:<address>" (updated), "u" (updated, no address), "r" (refused) or "n" (no answer), a minute apart.
+UpdaterStatus run(const QStringList &attempts, QList<StatusEvent> *lastEvents = nullptr)
+{
+    UpdaterStatus status;
+    status.linkFingerprint = linkFingerprint(QStringLiteral("/update/me/k"));
+    int minute = 0;
+    for (const QString &step : attempts) {
+        UpdateAttempt attempt{kSent.addSecs(60 * minute++), UpdateResult::Updated, QString(), QString()};
+        if (step.startsWith(u'u'))
+            attempt.address = step.mid(2);
+        else
+            attempt.result = step == u'r' ? UpdateResult::Refused : UpdateResult::NoAnswer;
+        if (attempt.result == UpdateResult::Refused)
+            attempt.error = QStringLiteral("wrong update key");
+        const UpdaterStatus next = advance(status, attempt);
+        if (lastEvents)
+            *lastEvents = eventsBetween(status, next);
+        status = next;
+    }
+    return status;
+}
+
+} // namespace
+
+class UpdaterStatusTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void attempt_meansWhatTheReplySays_data();
+    void attempt_meansWhatTheReplySays();
+    void events_onlyAtTurningPoints_data();
+    void events_onlyAtTurningPoints();
+    void line_readsEachState_data();
+    void line_readsEachState();
+    void published_readsBackOrIsRefused();
+};
+
+void UpdaterStatusTest::attempt_meansWhatTheReplySays_data()
+{
+    QTest::addColumn<Exchange>("exchange");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("error"); // "ours" for a text of the client's own
+    // clang-format off
+    QTest::newRow("updated")            << answered(200, R"({"host":"me","ip":"203.0.113.7"})") << "updated" << "203.0.113.7" << "";
+    QTest::newRow("error text, 200")    << answered(200, R"({"error":"slow down"})") << "refused" << "" << "slow down";
+    QTest::newRow("error text, 403")    << answered(403, R"({"code":403,"error":"wrong update key"})") << "refused" << "" << "wrong update key";
+    QTest::newRow("error status alone") << answered(502, R"({"ip":"203.0.113.7"})") << "refused" << "203.0.113.7" << "ours";
+    QTest::newRow("proxy page")         << answered(200, "<html>hello</html>") << "refused" << "" << "ours";
+    QTest::newRow("array")              << answered(200, "[]") << "refused" << "" << "ours";
+    QTest::newRow("no answer")          << Exchange{Exchange::End::NoAnswer, 0, {}} << "no_answer" << "" << "";
+    QTest::newRow("not sent")           << Exchange{Exchange::End::NotSent, 0, {}} << "refused" << "" << "ours";
+    // clang-format on
+}
+
+void UpdaterStatusTest::attempt_meansWhatTheReplySays()
+{
+    QFETCH(Exchange, exchange);
+    QFETCH(QString, result);
+    QFETCH(QString, address);
+    QFETCH(QString, error);
+    const UpdateAttempt attempt = attemptOf(exchange, kSent);
+    QCOMPARE(resultName(attempt.result), result);
+    QCOMPARE(attempt.address, address);
+    QCOMPARE(attempt.time, kSent);
+    if (error == QLatin1String("ours"))
+        QVERIFY(!attempt.error.isEmpty());
+    else
+        QCOMPARE(attempt.error, error);
+}
+
+void UpdaterStatusTest::events_onlyAtTurningPoints_data()
+{
+    QTest::addColumn<QStringList>("attempts");
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<QList<StatusEvent>>("events"); // after the last attempt
+    using E = QList<StatusEvent>;
+    // clang-format off
+    QTest::newRow("first update")         << QStringList{"u:A"} << 0 << E{};
+    QTest::newRow("same address")         << QStringList{"u:A", "u:A"} << 0 << E{};
+    QTest::newRow("address changed")      << QStringList{"u:A", "u:B"} << 0 << E{StatusEvent::AddressChanged};
+    QTest::newRow("two failures")         << QStringList{"u:A", "n", "r"} << 2 << E{};
+    QTest::newRow("third failure")        << QStringList{"u:A", "n", "r", "n"} << 3 << E{StatusEvent::StartedFailing};
+    QTest::newRow("fourth failure")       << QStringList{"n", "n", "n", "n"} << 4 << E{};
+    QTest::newRow("back after three")     << QStringList{"u:A", "n", "n", "n", "u:A"} << 0 << E{StatusEvent::WorkingAgain};
+    QTest::newRow("back, new address")    << QStringList{"u:A", "n", "n", "n", "u:B"} << 0 << E{StatusEvent::WorkingAgain, StatusEvent::AddressChanged};
+    QTest::newRow("back after two")       << QStringList{"u:A", "n", "n", "u:A"} << 0 << E{};
+    QTest::newRow("no address is no change") << QStringList{"u:A", "u"} << 0 << E{};
+    // clang-format on
+}
+
+void UpdaterStatusTest::events_onlyAtTurningPoints()
+{
+    QFETCH(QStringList, attempts);
+    QFETCH(int, failures);
+    QFETCH(QList<StatusEvent>, events);
+    QList<StatusEvent> seen;
+    const UpdaterStatus status = run(attempts, &seen);
+    QCOMPARE(status.failuresInARow, failures);
+    QCOMPARE(seen, events);
+}
+
+void UpdaterStatusTest::line_readsEachState_data()
+{
+    QTest::addColumn<QStringList>("attempts");
+    QTest::addColumn<QString>("line"); // %1 and %2 stand for the local times of the first and last attempt
+    QTest::newRow("waiting") << QStringList() << "Waiting for the first update";
+    QTest::newRow("updated") << QStringList{"u:203.0.113.7"} << "Updated at %2 — the service sees 203.0.113.7";
+    QTest::newRow("refused") << QStringList{"u:A", "r"}
+                             << "The update server refused the last update at %2: wrong update key";
+    QTest::newRow("no answer") << QStringList{"n", "n"}
+                               << "No answer from the update server since %1; trying again every 10 seconds";
+}
+
+void UpdaterStatusTest::line_readsEachState()
+{
+    QFETCH(QStringList, attempts);
+    QFETCH(QString, line);
+    const auto local = [](const QDateTime &time) {
+        return QLocale().toString(time.toLocalTime().time(), QLocale::ShortFormat);
+    };
+    const QString last = local(kSent.addSecs(60 * qMax<qsizetype>(0, attempts.size() - 1)));
+    QCOMPARE(statusLine(run(attempts), 10s),
+             line.replace(QLatin1String("%1"), local(kSent)).replace(QLatin1String("%2"), last));
+}
+
+void UpdaterStatusTest::published_readsBackOrIsRefused()
+{
+    const UpdaterStatus status = run({"u:A", "n", "r"});
+    QCOMPARE(UpdaterStatus::fromJson(status.toJson()), status);
+    QCOMPARE(UpdaterStatus::fromJson(run({}).toJson()), run({}));
+    QJsonObject damaged = status.toJson();
+    damaged.insert(QStringLiteral("last_update"), QJsonObject{{QStringLiteral("result"), QStringLiteral("maybe")}});
+    QCOMPARE(UpdaterStatus::fromJson(damaged), std::nullopt);
+    QVERIFY(!status.toJson().value(QStringLiteral("link")).toString().contains(QLatin1String("/update/")));
+}
+
+QTEST_GUILESS_MAIN(UpdaterStatusTest)
+#include "tst_updaterstatus.moc"
