@@ -67,6 +67,8 @@ private Q_SLOTS:
     void noDisplay_saysSoAndFails();
     void firstScreenLine_onlyWhenAsked_data();
     void firstScreenLine_onlyWhenAsked();
+    void secondStart_handsOverToTheWindowOfItsSettings_data();
+    void secondStart_handsOverToTheWindowOfItsSettings();
 };
 
 void ApplicationTest::signal_endsTheProgramWithStatusZero_data()
@@ -133,6 +135,48 @@ void ApplicationTest::firstScreenLine_onlyWhenAsked()
     QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
     errors += program.readAllStandardError();
     QCOMPARE(errors.count(line), lines);
+}
+
+void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings_data()
+{
+    QTest::addColumn<bool>("sameSettings");
+    QTest::newRow("same settings file") << true;
+    QTest::newRow("another settings file") << false;
+}
+
+void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings()
+{
+    QFETCH(bool, sameSettings);
+    const QProcessEnvironment environment = environmentWith({{"QT_QPA_PLATFORM", "offscreen"}});
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
+    QVERIFY(first.waitForStarted(10'000));
+    QTRY_VERIFY_WITH_TIMEOUT(catches(first.processId(), SIGTERM), 20'000);
+
+    QProcessEnvironment secondEnvironment = environment;
+    if (!sameSettings) {
+        const QString config = temporaryRoot() + QStringLiteral("/other-config");
+        QVERIFY(QDir().mkpath(config));
+        secondEnvironment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    }
+    QProcess second;
+    second.setProcessEnvironment(secondEnvironment);
+    second.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
+    QVERIFY(second.waitForStarted(10'000));
+    if (sameSettings) {
+        // The first window answered that it came forward; the second ends at once.
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20'000);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(catches(second.processId(), SIGTERM), 20'000);
+        ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20'000);
+    }
+    QCOMPARE(first.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
+    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 20'000);
 }
 
 VENNACOTT_TEST_MAIN(ApplicationTest, QCoreApplication)

@@ -7,6 +7,7 @@
 #include "firstscreenreport.h"
 #include "mainmenu.h"
 #include "mainstoryboard.h"
+#include "singleinstance.h"
 #include "storyboard.h"
 #include "terminationsignals.h"
 #include "urlsession.h"
@@ -50,6 +51,15 @@ int main(int argc, char *argv[])
     if (translator.load(QLocale(), QStringLiteral("vennacott-ddns"), QStringLiteral("_"), QStringLiteral(":/i18n")))
         QApplication::installTranslator(&translator);
 
+    // One window per settings file: a second start brings the first window forward and ends.
+    vennacott::SingleInstance instance;
+    if (!instance.claim()) {
+        if (instance.handOver())
+            return 0;
+        std::fputs("vennacott-ddns: another window runs for these settings and does not answer\n", stderr);
+        return 1;
+    }
+
     QApplication::setWindowIcon(vennacott::applicationIcon());
     const vennacott::CursorBlinkLimiter cursorBlink(vennacott::kCursorBlinkTimeout);
 
@@ -60,6 +70,11 @@ int main(int argc, char *argv[])
     // Closing the window asks the quit decision instead of ending the loop behind its back.
     QApplication::setQuitOnLastWindowClosed(false);
     window->show();
+    QObject::connect(&instance, &vennacott::SingleInstance::activationRequested, window.get(), [&window] {
+        window->showNormal();
+        window->raise();
+        window->activateWindow();
+    });
     vennacott::reportFirstScreenWhenAsked(*window);
     vennacott::TerminationSignals termination;
     // Queued: the quit decision may run a modal alert, which must not start inside the notifier's callback.
