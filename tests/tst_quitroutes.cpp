@@ -2,10 +2,14 @@
 // the Close buttons of the screens end the process at once.
 #include "appdelegate.h"
 #include "application.h"
+#include "endpoints.h"
 #include "mainmenu.h"
 #include "mainstoryboard.h"
+#include "settingskeys.h"
 #include "storyboard.h"
+#include "testserver.h"
 #include "testsupport.h"
+#include "userdefaults.h"
 #include "viewcontrollerbase.h"
 
 #include <QAction>
@@ -18,6 +22,7 @@
 
 using namespace vennacott;
 using namespace vennacott::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -80,6 +85,7 @@ private Q_SLOTS:
     void saveMenu_sendsTheSaveAction();
     void menuBar_leavesTheScreenItsRoom();
     void closeButton_neverAsks();
+    void fileMenu_updatesNowAndSignsOut();
 };
 
 void QuitRoutesTest::quitRoutes_askTheDelegate_data()
@@ -144,6 +150,33 @@ void QuitRoutesTest::closeButton_neverAsks()
     QCOMPARE(result.exitStatus, QProcess::NormalExit);
     QCOMPARE(result.exitCode, 0);
     QVERIFY(!result.out.contains("asked"));
+}
+
+void QuitRoutesTest::fileMenu_updatesNowAndSignsOut()
+{
+    TestServer server;
+    server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
+    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
+    for (const auto &[key, value] :
+         {std::pair{keys::kToken, "tok"}, {keys::kHostname, "me"}, {keys::kDnsLink, "/update/me/k"}})
+        UserDefaults::standard().setObject(QLatin1String(value), key);
+    AppDelegate delegate(UpdaterOptions{10s, server.baseUrl()});
+    const auto window = createMainWindow(&delegate.updater());
+    installMainMenu(*window, delegate);
+    window->show();
+    QTRY_COMPARE_WITH_TIMEOUT(window->currentScreen(), screens::kDone, 5000);
+
+    // Update now: one request at once, through the updater.
+    QTest::keySequence(window.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
+    QTRY_VERIFY_WITH_TIMEOUT(delegate.updater().status().last.has_value(), 10'000);
+    QCOMPARE(server.requests().constLast().target, QByteArray("/update/me/k"));
+
+    // Sign out: nothing of the account is left on this computer, and the sign-in screen shows.
+    window->findChild<QAction *>(QStringLiteral("actionSignOut"))->trigger();
+    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
+        QCOMPARE(UserDefaults::standard().stringForKey(key), std::nullopt);
+    QCOMPARE(window->currentScreen(), screens::kSignIn);
+    endpoints::overrideForTesting(QString(), QString());
 }
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(QuitRoutesTest, QApplication, childMain)

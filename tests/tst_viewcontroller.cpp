@@ -8,6 +8,7 @@
 #include "storyboard.h"
 #include "testserver.h"
 #include "testsupport.h"
+#include "updater.h"
 #include "urlsession.h"
 #include "userdefaults.h"
 #include "viewcontroller.h"
@@ -108,6 +109,7 @@ private Q_SLOTS:
     void registration_data();
     void registration();
     void lateAnswer_forScreenAlreadyLeft_doesNothing();
+    void doneScreen_statusLineFollowsTheUpdater();
     void reset_forgetsHostKeepsTokenAndSilencesUpdater();
     void closeOnTheDoneScreen_endsTheProcessWithStatusZero();
     void hide_minimisesEveryWindowAndUpdatesGoOn();
@@ -334,6 +336,28 @@ void ViewControllerTest::signIn()
         QCOMPARE(signIn.email->text(), QStringLiteral("me@x.example"));
         QCOMPARE(signIn.password->text(), QStringLiteral("hunter22"));
     }
+}
+
+void ViewControllerTest::doneScreen_statusLineFollowsTheUpdater()
+{
+    store(keys::kHostname, QStringLiteral("me"));
+    store(keys::kDnsLink, QStringLiteral("/update/me/k3y"));
+    m_server->respondWith(ScriptedResponse::json(R"({"host":"me","ip":"192.0.2.7"})"));
+    Updater updater(m_server->baseUrl(), 10s);
+    Storyboard storyboard = mainStoryboard(&updater);
+    storyboard.initialScreen = screens::kDone;
+    StoryboardWindow window(storyboard);
+    window.showInitialScreen();
+    const QLabel *line = controllerOf(window).updaterStatusLabel;
+    QCOMPARE(line->text(), QStringLiteral("Waiting for the first update"));
+
+    ConsoleCapture console;
+    updater.tick();
+    QTRY_VERIFY_WITH_TIMEOUT(line->text().endsWith(QStringLiteral(" — the service sees 192.0.2.7")), 10'000);
+    m_server->respondWith(ScriptedResponse::json(R"({"code":403,"error":"wrong update key"})", 403));
+    updater.tick();
+    QTRY_VERIFY_WITH_TIMEOUT(line->text().endsWith(QLatin1String(": wrong update key")), 10'000);
+    QVERIFY(line->text().startsWith(QLatin1String("The update server refused the last update at ")));
 }
 
 void ViewControllerTest::registration_data()

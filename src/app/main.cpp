@@ -65,7 +65,7 @@ int main(int argc, char *argv[])
 
     vennacott::AppDelegate delegate;
     vennacott::Application::shared().setDelegate(&delegate);
-    const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow();
+    const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow(&delegate.updater());
     vennacott::installMainMenu(*window, delegate);
     // Closing the window asks the quit decision instead of ending the loop behind its back.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -1,33 +1,47 @@
-// The window's menu: File > Save and Quit.
+// The window's menu: File > Update now, Save, Sign out and Quit.
 #include "mainmenu.h"
 
 #include "appdelegate.h"
 #include "application.h"
+#include "forget.h"
+#include "storyboard.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QMainWindow>
 #include <QMenuBar>
 
 namespace vennacott {
 
-void installMainMenu(QMainWindow &window, AppDelegate &delegate)
+MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate)
 {
+    MainActions actions;
     QMenu *file = window.menuBar()->addMenu(QCoreApplication::translate("MainMenu", "&File"));
 
-    QAction *save =
+    actions.updateNow = file->addAction(QCoreApplication::translate("MainMenu", "&Update now"), &delegate,
+                                        [&delegate] { delegate.updater().tick(); });
+    actions.updateNow->setObjectName(QStringLiteral("actionUpdateNow"));
+    actions.updateNow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+
+    actions.save =
         file->addAction(QCoreApplication::translate("MainMenu", "&Save"), &delegate, &AppDelegate::saveAction);
-    save->setObjectName(QStringLiteral("actionSave"));
-    save->setShortcut(QKeySequence::Save);
+    actions.save->setObjectName(QStringLiteral("actionSave"));
+    actions.save->setShortcut(QKeySequence::Save);
 
     file->addSeparator();
-    QAction *quit = file->addAction(QCoreApplication::translate("MainMenu", "&Quit"), &Application::shared(),
-                                    &Application::terminate);
-    quit->setObjectName(QStringLiteral("actionQuit"));
+    actions.signOut = file->addAction(QCoreApplication::translate("MainMenu", "Sign &out"), &window, [&window] {
+        forgetAccount();
+        window.showInitialScreen();
+    });
+    actions.signOut->setObjectName(QStringLiteral("actionSignOut"));
+
+    actions.quit = file->addAction(QCoreApplication::translate("MainMenu", "&Quit"), &Application::shared(),
+                                   &Application::terminate);
+    actions.quit->setObjectName(QStringLiteral("actionQuit"));
     // Some platforms (the offscreen one, bare X servers) define no Quit key; Ctrl+Q is what people expect.
     const QKeySequence quitKey(QKeySequence::Quit);
-    quit->setShortcut(quitKey.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Q) : quitKey);
-    quit->setMenuRole(QAction::QuitRole);
+    actions.quit->setShortcut(quitKey.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Q) : quitKey);
+    actions.quit->setMenuRole(QAction::QuitRole);
+    return actions;
 }
 
 } // namespace vennacott

@@ -1,14 +1,25 @@
-// The window's menu: File > Save and Quit.
+// The window's menu: File > Update now, Save, Sign out and Quit.
 #pragma once
 
-class QMainWindow;
+class QAction;
 
 namespace vennacott {
 
 class AppDelegate;
+class StoryboardWindow;
 
-// Save sends the delegate's save action; Quit asks the application to terminate, through the quit
-// decision. Both carry the platform's usual shortcuts.
-void installMainMenu(QMainWindow &window, AppDelegate &delegate);
+// The menu's actions, also offered by the tray icon.
+struct MainActions
+{
+    QAction *updateNow = nullptr;
+    QAction *save = nullptr;
+    QAction *signOut = nullptr;
+    QAction *quit = nullptr;
+};
+
+// Update now sends one update through the same path as a tick; Save sends the delegate's save action;
+// Sign out forgets the account on this computer and shows the sign-in screen; Quit asks the application to
+// terminate, through the quit decision. Each carries the usual shortcut.
+MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate);
 
 } // namespace vennacott

@@ -16,9 +16,10 @@ static void initResources()
 namespace vennacott {
 namespace {
 
-std::shared_ptr<ViewControllerBase> instantiate(const QString &screen)
+std::shared_ptr<ViewControllerBase> instantiate(const QString &screen, Updater *updater)
 {
     auto controller = ViewControllerBase::create<ViewController>();
+    controller->setUpdater(updater);
     if (screen == screens::kSignIn) {
         Ui::SignInScreen widgets;
         widgets.setupUi(controller.get());
@@ -42,7 +43,7 @@ std::shared_ptr<ViewControllerBase> instantiate(const QString &screen)
 
 } // namespace
 
-Storyboard mainStoryboard()
+Storyboard mainStoryboard(Updater *updater)
 {
     Storyboard storyboard;
     storyboard.initialScreen = screens::kSignIn;
@@ -51,13 +52,13 @@ Storyboard mainStoryboard()
         {segues::kHostToDone, screens::kHost, screens::kDone},
         {segues::kDoneToHost, screens::kDone, screens::kHost},
     };
-    storyboard.instantiate = instantiate;
+    storyboard.instantiate = [updater](const QString &screen) { return instantiate(screen, updater); };
     return storyboard;
 }
 
-std::unique_ptr<StoryboardWindow> createMainWindow()
+std::unique_ptr<StoryboardWindow> createMainWindow(Updater *updater)
 {
-    auto window = std::make_unique<StoryboardWindow>(mainStoryboard());
+    auto window = std::make_unique<StoryboardWindow>(mainStoryboard(updater));
     window->setWindowTitle(kWindowTitle);
     window->setWindowIcon(applicationIcon());
     window->showInitialScreen();

@@ -24,10 +24,13 @@ inline const QString kDoneToHost = QStringLiteral("doneToHost");
 
 inline const QString kWindowTitle = QStringLiteral("Vennacott DDNS");
 
-Storyboard mainStoryboard();
+class Updater;
+
+// `updater`: where the done screen reads the updater's status; none in a window without one.
+Storyboard mainStoryboard(Updater *updater = nullptr);
 
 // The setup window, titled, on its first screen once shown.
-std::unique_ptr<StoryboardWindow> createMainWindow();
+std::unique_ptr<StoryboardWindow> createMainWindow(Updater *updater = nullptr);
 
 QIcon applicationIcon();
 

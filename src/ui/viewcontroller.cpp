@@ -4,6 +4,7 @@
 #include "api.h"
 #include "dispatch.h"
 #include "endpoints.h"
+#include "forget.h"
 #include "mainstoryboard.h"
 #include "savedhost.h"
 #include "settingskeys.h"
@@ -11,6 +12,7 @@
 #include "userdefaults.h"
 #include "windows.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,6 +33,7 @@ void ViewController::connectOutlets()
     hostnameEntered = findChild<QLineEdit *>(QStringLiteral("hostnameEntered"));
     labelHostUnavailable = findChild<QLabel *>(QStringLiteral("labelHostUnavailable"));
     hostNameDoneLabel = findChild<QLineEdit *>(QStringLiteral("hostNameDoneLabel"));
+    updaterStatusLabel = findChild<QLabel *>(QStringLiteral("updaterStatusLabel"));
 }
 
 void ViewController::postSegue(const QString &identifier)
@@ -67,6 +70,29 @@ void ViewController::viewDidLoad()
         const int textWidth = hostNameDoneLabel->fontMetrics().horizontalAdvance(shown);
         hostNameDoneLabel->setMinimumWidth(qMin(textWidth + 16, 720));
     }
+    if (updaterStatusLabel && m_updater) {
+        // Redrawn when the status changes, never on a timer: the window stays quiet between ticks.
+        connect(m_updater, &Updater::statusChanged, this, &ViewController::showUpdaterStatus);
+        showUpdaterStatus();
+    }
+}
+
+void ViewController::setUpdater(Updater *updater)
+{
+    m_updater = updater;
+}
+
+void ViewController::showUpdaterStatus()
+{
+    if (!updaterStatusLabel || !m_updater)
+        return;
+    const QString line = statusLine(m_updater->status(), m_updater->interval());
+    if (line == updaterStatusLabel->text())
+        return;
+    updaterStatusLabel->setText(line);
+    // Screen readers hear the new line without moving the focus to it.
+    QAccessibleEvent changed(updaterStatusLabel.data(), QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 void ViewController::ButtonPressedWithSender()
@@ -101,8 +127,7 @@ void ViewController::HostButtonPressed()
 
 void ViewController::ResetButtonPressed()
 {
-    UserDefaults::standard().removeObjectForKey(keys::kHostname);
-    UserDefaults::standard().removeObjectForKey(keys::kDnsLink);
+    forgetHost();
     postSegue(segues::kDoneToHost);
 }
 

@@ -1,6 +1,7 @@
 // The controller of the setup window's three screens: sign-in, host and done.
 #pragma once
 
+#include "updater.h"
 #include "viewcontrollerbase.h"
 
 #include <QPointer>
@@ -25,6 +26,11 @@ public:
     QPointer<QLineEdit> hostnameEntered;
     QPointer<QLabel> labelHostUnavailable;
     QPointer<QLineEdit> hostNameDoneLabel;
+    // The done screen's line on the updater's last update.
+    QPointer<QLabel> updaterStatusLabel;
+
+    // Where the done screen reads the updater's status; none in a window without an updater.
+    void setUpdater(Updater *updater);
 
     void viewDidLoad() override;
 
@@ -43,6 +49,9 @@ private:
     std::shared_ptr<ViewController> self();
     // Segues always go through the main queue, so they run after the current action or load has returned.
     void postSegue(const QString &identifier);
+    void showUpdaterStatus();
+
+    QPointer<Updater> m_updater;
 };
 
 } // namespace vennacott
