@@ -1,5 +1,6 @@
-// The real executable as a process: signals end it through the quit decision, and a plain message
-// without a display.
+// The real executable as a process: signals end it through the quit decision, a plain message
+// without a display, and --help and --version answered without one.
+#include "buildconfig.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>
@@ -65,6 +66,8 @@ private Q_SLOTS:
     void signal_endsTheProgramWithStatusZero_data();
     void signal_endsTheProgramWithStatusZero();
     void noDisplay_saysSoAndFails();
+    void informationOption_withoutDisplay_printsAndSucceeds_data();
+    void informationOption_withoutDisplay_printsAndSucceeds();
     void firstScreenLine_onlyWhenAsked_data();
     void firstScreenLine_onlyWhenAsked();
     void secondStart_handsOverToTheWindowOfItsSettings_data();
@@ -103,6 +106,33 @@ void ApplicationTest::noDisplay_saysSoAndFails()
     const QByteArray message = program.readAllStandardError();
     QVERIFY(message.contains("no display"));
     QVERIFY(message.contains("xvfb-run"));
+}
+
+void ApplicationTest::informationOption_withoutDisplay_printsAndSucceeds_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("expected");
+    const QByteArray version = QByteArray("vennacott-ddns ") + vennacott::buildconfig::kVersion + '\n';
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << QByteArray("Usage: vennacott-ddns");
+    QTest::newRow("-h after an ignored argument")
+        << QStringList{QStringLiteral("--unknown"), QStringLiteral("-h")} << QByteArray("Usage: vennacott-ddns");
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << version;
+    QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << version;
+}
+
+void ApplicationTest::informationOption_withoutDisplay_printsAndSucceeds()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, expected);
+    QProcess program;
+    program.setProcessEnvironment(
+        environmentWith({{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}}));
+    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), arguments);
+    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(program.readAllStandardOutput().startsWith(expected));
+    QCOMPARE(program.readAllStandardError(), QByteArray());
 }
 
 void ApplicationTest::firstScreenLine_onlyWhenAsked_data()

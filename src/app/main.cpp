@@ -18,6 +18,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -28,12 +29,42 @@ bool hasDisplay()
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
+constexpr char kUsage[] =
+    "Usage: vennacott-ddns [options]\n"
+    "Keeps a Dynamic DNS host name pointing at this computer: sign in, choose a host name, and the\n"
+    "window updates the record every 10 seconds while it runs.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     Show this help and exit.\n"
+    "  -v, --version  Show the version and exit.\n"
+    "\n"
+    "Other arguments are ignored. Settings: $XDG_CONFIG_HOME/vennacott/vennacott-ddns.conf.\n"
+    "See vennacott-ddns(1); on a machine without a display, vennacott-ddnsctl(1).\n";
+
+// --help and --version answer on standard output and end the program before anything needs a display.
+bool answersInformationOption(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kUsage, stdout);
+            return true;
+        }
+        if (!std::strcmp(argv[i], "--version") || !std::strcmp(argv[i], "-v")) {
+            std::printf("vennacott-ddns %s\n", vennacott::buildconfig::kVersion);
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // Output to a closed pipe must not kill a client that runs for months.
     std::signal(SIGPIPE, SIG_IGN);
+    if (answersInformationOption(argc, argv))
+        return 0;
     if (!hasDisplay()) {
         std::fputs("vennacott-ddns: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                    "Start it from a desktop session, under a virtual display (xvfb-run vennacott-ddns),\n"
@@ -46,6 +77,8 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("vennacott"));
     QApplication::setApplicationName(QStringLiteral("vennacott-ddns"));
     QApplication::setApplicationVersion(QString::fromUtf8(vennacott::buildconfig::kVersion));
+    // Wayland compositors find the icon and group the windows through the installed desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vennacott-ddns"));
 
     QTranslator translator;
     if (translator.load(QLocale(), QStringLiteral("vennacott-ddns"), QStringLiteral("_"), QStringLiteral(":/i18n")))
