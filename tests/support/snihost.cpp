@@ -1,0 +1,159 @@
+// A small StatusNotifierWatcher with a host, as a desktop panel provides, for the desktop tests and the
+// benchmark. It owns org.kde.StatusNotifierWatcher on the session bus, says a host is there, and reports
+// on standard output, one line each: "ready", "registered <service>", "tooltip <title>" (line feeds as
+// "\n") and "icon <digest>", read again whenever the item announces a change. A line "activate" on standard
+// input clicks the item.
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusVariant>
+#include <QSocketNotifier>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+
+void say(const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+class Watcher final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+
+public:
+    QStringList items() const { return m_items; }
+    bool isHostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+
+    void activate()
+    {
+        if (!m_service.isEmpty()) {
+            QDBusMessage call = QDBusMessage::createMethodCall(m_service, m_path, kItemInterface, "Activate");
+            call << 0 << 0;
+            bus().call(call, QDBus::NoBlock);
+        }
+    }
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString &service, const QDBusMessage &message)
+    {
+        // Qt names its item's service; others send an object path on their own connection.
+        m_service = service.startsWith(QLatin1Char('/')) ? message.service() : service;
+        m_path = service.startsWith(QLatin1Char('/')) ? service : QStringLiteral("/StatusNotifierItem");
+        m_items.append(service);
+        say(QStringLiteral("registered ") + service);
+        bus().connect(m_service, m_path, kItemInterface, "NewToolTip", this, SLOT(readToolTip()));
+        bus().connect(m_service, m_path, kItemInterface, "NewIcon", this, SLOT(readIcon()));
+        Q_EMIT StatusNotifierItemRegistered(service);
+        readToolTip();
+        readIcon();
+    }
+    void RegisterStatusNotifierHost(const QString &) {}
+
+    void readToolTip()
+    {
+        read(QStringLiteral("ToolTip"), [](const QDBusArgument &argument) {
+            QString icon, title, text;
+            argument.beginStructure();
+            argument >> icon;
+            argument.beginArray();
+            while (!argument.atEnd()) {
+                int width = 0, height = 0;
+                QByteArray data;
+                argument.beginStructure();
+                argument >> width >> height >> data;
+                argument.endStructure();
+            }
+            argument.endArray();
+            argument >> title >> text;
+            argument.endStructure();
+            say(QStringLiteral("tooltip ") + title.replace(QLatin1Char('\n'), QStringLiteral("\\n")));
+        });
+    }
+
+    void readIcon()
+    {
+        read(QStringLiteral("IconPixmap"), [](const QDBusArgument &argument) {
+            QCryptographicHash digest(QCryptographicHash::Sha1);
+            argument.beginArray();
+            while (!argument.atEnd()) {
+                int width = 0, height = 0;
+                QByteArray data;
+                argument.beginStructure();
+                argument >> width >> height >> data;
+                argument.endStructure();
+                digest.addData(data);
+            }
+            argument.endArray();
+            say(QStringLiteral("icon ") + QString::fromLatin1(digest.result().toHex().left(12)));
+        });
+    }
+
+Q_SIGNALS:
+    void StatusNotifierItemRegistered(const QString &service);
+    void StatusNotifierItemUnregistered(const QString &service);
+    void StatusNotifierHostRegistered();
+
+private:
+    static QDBusConnection bus() { return QDBusConnection::sessionBus(); }
+
+    template<typename Reader>
+    void read(const QString &property, Reader reader)
+    {
+        QDBusMessage get = QDBusMessage::createMethodCall(m_service, m_path, "org.freedesktop.DBus.Properties", "Get");
+        get << kItemInterface << property;
+        auto *watcher = new QDBusPendingCallWatcher(bus().asyncCall(get), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [reader](QDBusPendingCallWatcher *call) {
+            const QDBusMessage reply = call->reply();
+            if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty())
+                reader(reply.arguments().first().value<QDBusVariant>().variant().value<QDBusArgument>());
+            call->deleteLater();
+        });
+    }
+
+    QStringList m_items;
+    QString m_service;
+    QString m_path;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    Watcher watcher;
+    if (!bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher, QDBusConnection::ExportAllContents) ||
+        !bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")) ||
+        !bus.registerService(QStringLiteral("org.kde.StatusNotifierHost-%1").arg(QCoreApplication::applicationPid()))) {
+        std::fprintf(stderr, "snihost: cannot take the watcher's name: %s\n", qPrintable(bus.lastError().message()));
+        return 1;
+    }
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &watcher, [&] {
+        char line[64];
+        const ssize_t size = ::read(STDIN_FILENO, line, sizeof line);
+        if (size <= 0)
+            input.setEnabled(false); // the end of the input: nothing more to do
+        else if (QByteArray(line, int(size)).startsWith("activate"))
+            watcher.activate();
+    });
+    say(QStringLiteral("ready"));
+    return QCoreApplication::exec();
+}
+
+#include "snihost.moc"
