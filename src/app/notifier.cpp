@@ -1,0 +1,118 @@
+// Desktop notifications of what is worth telling about the updates.
+#include "notifier.h"
+
+#include "desktoppreferences.h"
+#include "endpoints.h"
+#include "redaction.h"
+#include "settingskeys.h"
+#include "updater.h"
+#include "userdefaults.h"
+
+#include <QCoreApplication>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace vennacott {
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+
+// A notification service may keep its texts in a history; the server's error text could quote the update
+// key, so neither it nor the token ever reaches one.
+QString withoutSecrets(QString text)
+{
+    UserDefaults &defaults = UserDefaults::standard();
+    const QString link = defaults.stringForKey(keys::kDnsLink).value_or(QString());
+    const QString key = link.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    for (const QString &secret : {key, defaults.stringForKey(keys::kToken).value_or(QString())}) {
+        if (!secret.isEmpty())
+            text.replace(secret, kRedacted);
+    }
+    return text;
+}
+
+} // namespace
+
+QString shownName()
+{
+    const QString hostname = UserDefaults::standard().stringForKey(keys::kHostname).value_or(QString());
+    return hostname.isEmpty() ? QStringLiteral("Vennacott DDNS") : hostname + endpoints::zoneSuffix();
+}
+
+NotificationText notificationText(StatusEvent event, const UpdaterStatus &status, const QString &before,
+                                  std::chrono::milliseconds interval)
+{
+    const QString line = statusLine(status, interval);
+    NotificationText text;
+    switch (event) {
+    case StatusEvent::StartedFailing:
+        text = {QCoreApplication::translate("Notifier", "Updates of %1 fail").arg(shownName()), line};
+        break;
+    case StatusEvent::WorkingAgain:
+        text = {QCoreApplication::translate("Notifier", "Updates of %1 work again").arg(shownName()), line};
+        break;
+    case StatusEvent::AddressChanged:
+        text.summary =
+            QCoreApplication::translate("Notifier", "%1 now points at %2").arg(shownName(), status.knownAddress);
+        text.body =
+            before.isEmpty() ? line : QCoreApplication::translate("Notifier", "The service saw %1 before.").arg(before);
+        break;
+    }
+    return {withoutSecrets(text.summary), withoutSecrets(text.body)};
+}
+
+Notifier::Notifier(Updater &updater, DesktopPreferences &preferences, QDBusConnection bus, QObject *parent)
+    : QObject(parent)
+    , m_updater(updater)
+    , m_preferences(preferences)
+    , m_bus(std::move(bus))
+    , m_knownAddress(updater.status().knownAddress)
+{
+    connect(&m_updater, &Updater::statusChanged, this, &Notifier::statusChanged);
+}
+
+Notifier::Subject Notifier::subjectOf(StatusEvent event)
+{
+    return event == StatusEvent::AddressChanged ? Address : Health;
+}
+
+void Notifier::statusChanged(const QList<StatusEvent> &events)
+{
+    const UpdaterStatus status = m_updater.status();
+    const QString before = std::exchange(m_knownAddress, status.knownAddress);
+    if (events.isEmpty() || !m_preferences.notificationsEnabled())
+        return;
+    for (const StatusEvent event : events)
+        notify(subjectOf(event), notificationText(event, status, before, m_updater.interval()));
+}
+
+void Notifier::notify(Subject subject, const NotificationText &text)
+{
+    Shown &shown = m_shown[subject];
+    if (shown.sending) {
+        shown.next = text;
+        return;
+    }
+    shown.sending = true;
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
+    const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("vennacott-ddns")},
+                            {QStringLiteral("urgency"), QVariant::fromValue(uchar(1))}};
+    call << QStringLiteral("Vennacott DDNS") << shown.id << QStringLiteral("vennacott-ddns") << text.summary
+         << text.body << QStringList() << hints << -1;
+    // Asynchronous: a slow or absent service never holds up the window.
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, subject](QDBusPendingCallWatcher *finished) {
+        const QDBusPendingReply<uint> reply = *finished;
+        finished->deleteLater();
+        Shown &shown = m_shown[subject];
+        if (reply.isValid())
+            shown.id = reply.value();
+        shown.sending = false;
+        if (shown.next)
+            notify(subject, *std::exchange(shown.next, std::nullopt));
+    });
+}
+
+} // namespace vennacott

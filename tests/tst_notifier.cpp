@@ -1,0 +1,169 @@
+// Notifications on a desktop of the test's own (Xvfb, a private session bus, dunst as the notification
+// service, dbus-monitor watching the bus): one for each event worth telling and none per tick, the stale
+// one replaced, none while turned off, and no secret in any.
+#include "desktoppreferences.h"
+#include "desktopsession.h"
+#include "endpoints.h"
+#include "notifier.h"
+#include "settingskeys.h"
+#include "testserver.h"
+#include "testsupport.h"
+#include "updater.h"
+#include "userdefaults.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vennacott;
+using namespace vennacott::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString kKey = QStringLiteral("5ecret0f5ecret0f");
+const QString kToken = QStringLiteral("t0ken0ft0ken");
+
+struct Notification
+{
+    uint replaces = 0;
+    QString summary;
+    QString body;
+    uint id = 0; // what the service answered
+};
+
+// The Notify calls in dbus-monitor's output, with the ids the service gave back.
+QList<Notification> notificationsIn(const QStringList &lines)
+{
+    static const QRegularExpression header(QStringLiteral(R"(^(\S.*) sender=(\S+) -> destination=(\S+) serial=(\d+))"));
+    static const QRegularExpression replyTo(QStringLiteral(R"(reply_serial=(\d+))"));
+    static const QRegularExpression argument(QStringLiteral(R"re(^\s+(?:string|uint32) "?(.*?)"?$)re"));
+    QList<Notification> found;
+    QHash<QString, qsizetype> calls; // caller and serial -> index
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QRegularExpressionMatch match = header.match(lines[i]);
+        if (!match.hasMatch())
+            continue;
+        if (match.captured(1).startsWith(QLatin1String("method call")) &&
+            lines[i].endsWith(QLatin1String("member=Notify"))) {
+            QStringList values;
+            for (qsizetype j = i + 1; j < lines.size() && values.size() < 5; ++j)
+                values.append(argument.match(lines[j]).captured(1));
+            calls.insert(match.captured(2) + QLatin1Char(' ') + match.captured(4), found.size());
+            found.append({values.value(1).toUInt(), values.value(3), values.value(4)});
+        } else if (match.captured(1).startsWith(QLatin1String("method return"))) {
+            const QString call = match.captured(3) + QLatin1Char(' ') + replyTo.match(lines[i]).captured(1);
+            if (calls.contains(call) && i + 1 < lines.size())
+                found[calls.value(call)].id = argument.match(lines[i + 1]).captured(1).toUInt();
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+class NotifierTest final : public QObject
+{
+    Q_OBJECT
+public:
+    NotifierTest(DesktopSession &session, bool started)
+        : m_session(session)
+        , m_started(started)
+    {}
+
+private Q_SLOTS:
+    void initTestCase();
+    void events_notifyOnceEachAndNeverPerTick();
+
+private:
+    QList<Notification> sent() const { return notificationsIn(m_session.lines(m_monitor)); }
+
+    DesktopSession &m_session;
+    const bool m_started;
+    QProcess *m_monitor = nullptr;
+};
+
+void NotifierTest::initTestCase()
+{
+    QVERIFY2(m_started, qPrintable(m_session.error()));
+    const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    QVERIFY2(m_session.start(QStringLiteral("dunst"), {}), qPrintable(m_session.error()));
+    QVERIFY2(DesktopSession::waitForName(bus, QStringLiteral("org.freedesktop.Notifications")),
+             "dunst did not take the notification service's name");
+    m_monitor = m_session.start(QStringLiteral("dbus-monitor"),
+                                {QStringLiteral("--address"), bus,
+                                 QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'"),
+                                 QStringLiteral("type='method_return'")});
+    QVERIFY2(m_monitor && m_session.waitForLine(m_monitor, QStringLiteral("signal ")), "dbus-monitor did not start");
+}
+
+void NotifierTest::events_notifyOnceEachAndNeverPerTick()
+{
+    UserDefaults::standard().setObject(kToken, keys::kToken);
+    UserDefaults::standard().setObject(QStringLiteral("my-computer"), keys::kHostname);
+    UserDefaults::standard().setObject(QStringLiteral("/update/my-computer/") + kKey, keys::kDnsLink);
+    TestServer server;
+    Updater updater(server.baseUrl(), 1h);
+    DesktopPreferences preferences(DesktopPreferences::defaultFilePath());
+    Notifier notifier(updater, preferences);
+    const auto tick = [&](const QByteArray &body, int status = 200) {
+        server.respondWith(ScriptedResponse::json(body, status));
+        QSignalSpy changed(&updater, &Updater::statusChanged);
+        updater.tick();
+        return changed.wait();
+    };
+
+    QVERIFY(tick(R"({"ip":"203.0.113.7"})"));
+    QVERIFY(tick(R"({"ip":"203.0.113.8"})")); // the address changed
+    // The server's text quotes the key; a notification service may keep its texts.
+    for (int failure = 1; failure <= 4; ++failure) // failing from the third on
+        QVERIFY(tick(R"({"error":"unknown key )" + kKey.toUtf8() + R"("})", 403));
+    QVERIFY(tick(R"({"ip":"203.0.113.8"})")); // working again
+    QTRY_COMPARE(sent().size(), 3);
+
+    preferences.setNotificationsEnabled(false);
+    QVERIFY(tick(R"({"ip":"203.0.113.9"})"));
+    preferences.setNotificationsEnabled(true);
+    QVERIFY(tick(R"({"ip":"203.0.113.10"})"));
+    // Calls from one connection arrive in order: the last one is there, so the one turned off was never sent.
+    QTRY_COMPARE(sent().size(), 4);
+    QTRY_VERIFY(sent().last().id != 0);
+
+    const QList<Notification> notifications = sent();
+    const QString name = QStringLiteral("my-computer") + endpoints::zoneSuffix();
+    QCOMPARE(notifications[0].summary, name + QStringLiteral(" now points at 203.0.113.8"));
+    QCOMPARE(notifications[0].body, QStringLiteral("The service saw 203.0.113.7 before."));
+    QCOMPARE(notifications[1].summary, QStringLiteral("Updates of %1 fail").arg(name));
+    QVERIFY2(notifications[1].body.endsWith(QStringLiteral(": unknown key [redacted]")),
+             qPrintable(notifications[1].body));
+    QCOMPARE(notifications[2].summary, QStringLiteral("Updates of %1 work again").arg(name));
+    QCOMPARE(notifications[3].summary, name + QStringLiteral(" now points at 203.0.113.10"));
+    // Each replaces the earlier one on its subject instead of piling up.
+    const QList<uint> replaced{notifications[0].replaces, notifications[1].replaces, notifications[2].replaces,
+                               notifications[3].replaces};
+    QCOMPARE(replaced, (QList<uint>{0, 0, notifications[1].id, notifications[0].id}));
+    for (const Notification &notification : notifications) {
+        for (const QString &secret : {kKey, kToken})
+            QVERIFY(!notification.summary.contains(secret) && !notification.body.contains(secret));
+    }
+    // The choice has a file of its own: the settings keep their three keys.
+    QFile settings(UserDefaults::standard().filePath());
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QVERIFY(!settings.readAll().contains("notifications"));
+}
+
+int main(int argc, char **argv)
+{
+    prepareEnvironment();
+    DesktopSession session;
+    const bool started = session.startDesktop();
+    QApplication app(argc, argv);
+    trustTestServer();
+    NotifierTest test(session, started);
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_notifier.moc"
