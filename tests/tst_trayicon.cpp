@@ -1,0 +1,171 @@
+// The tray icon on a desktop of the test's own (Xvfb, a private session bus and a StatusNotifier host): it
+// registers, its tooltip and look follow the updater's status, its menu reads the disk, and a click on it
+// hides and shows the window.
+#include "appdelegate.h"
+#include "autostart.h"
+#include "desktoppreferences.h"
+#include "desktopsession.h"
+#include "endpoints.h"
+#include "mainmenu.h"
+#include "mainstoryboard.h"
+#include "settingskeys.h"
+#include "testserver.h"
+#include "testsupport.h"
+#include "trayicon.h"
+#include "userdefaults.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace vennacott;
+using namespace vennacott::test;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(vennacott::TrayLook)
+
+namespace {
+
+UpdateAttempt attempt(UpdateResult result)
+{
+    return {QDateTime::currentDateTimeUtc(), result, {}, {}};
+}
+
+} // namespace
+
+class TrayIconTest final : public QObject
+{
+    Q_OBJECT
+public:
+    TrayIconTest(DesktopSession &session, bool started)
+        : m_session(session)
+        , m_started(started)
+    {}
+
+private Q_SLOTS:
+    void initTestCase();
+    void trayLook_followsTheLinkAndTheLastUpdate_data();
+    void trayLook_followsTheLinkAndTheLastUpdate();
+    void trayIcon_registersFollowsTheStatusAndShowsTheWindow();
+
+private:
+    QString lastToolTip() const
+    {
+        const QStringList lines = m_session.lines(m_host).filter(QRegularExpression(QStringLiteral("^tooltip ")));
+        return lines.isEmpty() ? QString() : lines.last().mid(8);
+    }
+    qsizetype distinctIcons() const
+    {
+        QSet<QString> digests;
+        for (const QString &line : m_session.lines(m_host).filter(QRegularExpression(QStringLiteral("^icon "))))
+            digests.insert(line.mid(5));
+        return digests.size();
+    }
+
+    DesktopSession &m_session;
+    const bool m_started;
+    QProcess *m_host = nullptr;
+};
+
+void TrayIconTest::initTestCase()
+{
+    QVERIFY2(m_started, qPrintable(m_session.error()));
+    m_host = m_session.start(QStringLiteral(VENNACOTT_SNIHOST), {});
+    QVERIFY2(m_host && m_session.waitForLine(m_host, QStringLiteral("ready")), "the StatusNotifier host did not start");
+}
+
+void TrayIconTest::trayLook_followsTheLinkAndTheLastUpdate_data()
+{
+    QTest::addColumn<bool>("hasLink");
+    QTest::addColumn<QList<UpdateResult>>("attempts");
+    QTest::addColumn<TrayLook>("look");
+    using R = UpdateResult;
+    QTest::newRow("no link") << false << QList<R>{R::Updated} << TrayLook::NotSetUp;
+    QTest::newRow("waiting for the first update") << true << QList<R>{} << TrayLook::Updating;
+    QTest::newRow("updated") << true << QList<R>{R::NoAnswer, R::Updated} << TrayLook::Updating;
+    QTest::newRow("refused") << true << QList<R>{R::Updated, R::Refused} << TrayLook::Failing;
+    QTest::newRow("no answer") << true << QList<R>{R::NoAnswer} << TrayLook::Failing;
+}
+
+void TrayIconTest::trayLook_followsTheLinkAndTheLastUpdate()
+{
+    QFETCH(bool, hasLink);
+    QFETCH(QList<UpdateResult>, attempts);
+    QFETCH(TrayLook, look);
+    UpdaterStatus status;
+    for (const UpdateResult result : attempts)
+        status = advance(status, attempt(result));
+    QCOMPARE(trayLook(hasLink, status), look);
+}
+
+void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
+{
+    TestServer server;
+    AppDelegate delegate(UpdaterOptions{1h, server.baseUrl()});
+    const std::unique_ptr<StoryboardWindow> window = createMainWindow(&delegate.updater());
+    const MainActions actions = installMainMenu(*window, delegate);
+    window->show();
+    DesktopPreferences preferences(temporaryRoot() + QStringLiteral("/desktop.conf"));
+    Autostart autostart;
+    TrayIcon tray(*window, delegate.updater(), actions, preferences, autostart);
+
+    QVERIFY(m_session.waitForLine(m_host, QStringLiteral("registered ")));
+    QTRY_COMPARE(lastToolTip(),
+                 QStringLiteral("Vennacott DDNS\\nNot set up: sign in and choose a host name in the window"));
+
+    // The host screen stores the name and the link, then the done screen shows.
+    UserDefaults::standard().setObject(QStringLiteral("my-computer"), keys::kHostname);
+    UserDefaults::standard().setObject(QStringLiteral("/update/my-computer/k3y"), keys::kDnsLink);
+    Q_EMIT window->screenShown(screens::kDone);
+    const QString name = QStringLiteral("my-computer") + endpoints::zoneSuffix();
+    QTRY_COMPARE(lastToolTip(), name + QStringLiteral("\\nWaiting for the first update"));
+
+    QSignalSpy status(&delegate.updater(), &Updater::statusChanged);
+    server.respondWith(ScriptedResponse::json(R"({"ip":"203.0.113.7"})"));
+    delegate.updater().tick();
+    QVERIFY(status.wait());
+    QTRY_VERIFY2(lastToolTip().startsWith(name + QStringLiteral("\\nUpdated at ")) &&
+                     lastToolTip().endsWith(QStringLiteral("the service sees 203.0.113.7")),
+                 qPrintable(lastToolTip()));
+    server.respondWith(ScriptedResponse::json(R"({"error":"wrong update key"})", 403));
+    delegate.updater().tick();
+    QVERIFY(status.wait());
+    QTRY_VERIFY2(lastToolTip().endsWith(QStringLiteral(": wrong update key")), qPrintable(lastToolTip()));
+    // Not set up, updating, failing: three looks.
+    QTRY_COMPARE(distinctIcons(), 3);
+
+    // The check boxes show what is on disk each time the menu opens.
+    QDir().mkpath(QFileInfo(Autostart::entryPath()).absolutePath());
+    QFile(Autostart::entryPath()).open(QIODevice::WriteOnly);
+    preferences.setNotificationsEnabled(false);
+    Q_EMIT tray.menu().aboutToShow();
+    QStringList checked;
+    for (QAction *action : tray.menu().actions()) {
+        if (action->isChecked())
+            checked.append(action->text());
+    }
+    QCOMPARE(checked, QStringList{QStringLiteral("Start at login")});
+    QFile::remove(Autostart::entryPath());
+
+    // A click on the icon hides the window, the next one shows it again.
+    m_host->write("activate\n");
+    QTRY_VERIFY(!window->isVisible());
+    m_host->write("activate\n");
+    QTRY_VERIFY(window->isVisible());
+}
+
+int main(int argc, char **argv)
+{
+    prepareEnvironment();
+    DesktopSession session;
+    const bool started = session.startDesktop();
+    QApplication app(argc, argv);
+    trustTestServer();
+    TrayIconTest test(session, started);
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_trayicon.moc"
