@@ -3,6 +3,7 @@
 #include "application.h"
 #include "buildconfig.h"
 #include "cursorblink.h"
+#include "desktopintegration.h"
 #include "dispatch.h"
 #include "firstscreenreport.h"
 #include "mainmenu.h"
@@ -99,7 +100,9 @@ int main(int argc, char *argv[])
     vennacott::AppDelegate delegate;
     vennacott::Application::shared().setDelegate(&delegate);
     const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow(&delegate.updater());
-    vennacott::installMainMenu(*window, delegate);
+    const vennacott::MainActions actions = vennacott::installMainMenu(*window, delegate);
+    const std::unique_ptr<vennacott::DesktopIntegration> desktop =
+        vennacott::installDesktopIntegration(*window, delegate, actions);
     // Closing the window asks the quit decision instead of ending the loop behind its back.
     QApplication::setQuitOnLastWindowClosed(false);
     window->show();

@@ -1,0 +1,25 @@
+// The window program's place on the desktop: the tray icon, notifications, start at login, and an update
+// when the network comes back or the machine wakes.
+#pragma once
+
+#include <memory>
+
+namespace vennacott {
+
+class AppDelegate;
+class StoryboardWindow;
+struct MainActions;
+
+class DesktopIntegration
+{
+public:
+    virtual ~DesktopIntegration() = default;
+};
+
+// Everything in place for `window`; it lasts as long as the returned object, which must go before the
+// window and the delegate. Without a tray, a notification service or a system bus the part that needs it
+// does nothing.
+std::unique_ptr<DesktopIntegration> installDesktopIntegration(StoryboardWindow &window, AppDelegate &delegate,
+                                                              const MainActions &actions);
+
+} // namespace vennacott
