@@ -9,11 +9,11 @@
 #include "mainstoryboard.h"
 #include "storyboard.h"
 #include "terminationsignals.h"
+#include "translations.h"
 #include "urlsession.h"
 
 #include <QApplication>
 #include <QLocale>
-#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
@@ -46,9 +46,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("vennacott-ddns"));
     QApplication::setApplicationVersion(QString::fromUtf8(vennacott::buildconfig::kVersion));
 
-    QTranslator translator;
-    if (translator.load(QLocale(), QStringLiteral("vennacott-ddns"), QStringLiteral("_"), QStringLiteral(":/i18n")))
-        QApplication::installTranslator(&translator);
+    const vennacott::Translations translations(QLocale{});
 
     QApplication::setWindowIcon(vennacott::applicationIcon());
     const vennacott::CursorBlinkLimiter cursorBlink(vennacott::kCursorBlinkTimeout);
