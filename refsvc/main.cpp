@@ -30,9 +30,14 @@ void say(const QString &text)
     console::printLine(QStringLiteral("vennacott-refsvc: ") + text);
 }
 
-int fail(const QString &text, int status = 1)
+void warn(const QString &text)
 {
     console::logLine(QStringLiteral("vennacott-refsvc: ") + text);
+}
+
+int fail(const QString &text, int status = 1)
+{
+    warn(text);
     return status;
 }
 
@@ -136,6 +141,12 @@ int main(int argc, char *argv[])
     }
 
     const CertificateResult certificates = ensureCertificates(dataDir);
+    if (certificates.replacedAuthority)
+        warn(QStringLiteral("the CA in %1 was made by an older version without name constraints; it is replaced by a "
+                            "new CA that can sign only for 127.0.0.1, ::1 and localhost: rebuild every client "
+                            "built to trust the old one (the local preset) and trust the new %1 where you trusted "
+                            "the old one")
+                 .arg(authorityPath));
     for (const QString &file : certificates.created)
         say(QStringLiteral("created %1").arg(file));
     if (!certificates.identity)
