@@ -305,6 +305,8 @@ void RefsvcLifecycleTest::badArguments_areUsageErrors_data()
     QTest::newRow("port not a number") << "--update-port https" << QByteArray("0 to 65535");
     QTest::newRow("one port for both") << "--api-port 9000 --update-port 9000" << QByteArray("different ports");
     QTest::newRow("stray argument") << "serve" << QByteArray("unexpected argument");
+    QTest::newRow("no connection allowed") << "--max-connections 0" << QByteArray("--max-connections is");
+    QTest::newRow("lockout not a number") << "--sign-in-lockout soon" << QByteArray("--sign-in-lockout is");
 }
 
 void RefsvcLifecycleTest::badArguments_areUsageErrors()
