@@ -194,9 +194,10 @@ private:
         m_next += m_interval;
         m_timer.start(until(m_next));
         if (m_connection->busy()) {
-            // Still waiting for the last reply: this one goes right after it, its latency counted from now.
+            // Still waiting for the last reply: this one goes right after it, its latency counted from when it was
+            // due. One already waiting that way is skipped, and failed: the client has fallen a second behind.
             if (m_queued)
-                record(due, false);
+                record(*m_queued, false);
             m_queued = due;
             return;
         }
