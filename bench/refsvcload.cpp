@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -102,8 +103,11 @@ public:
     {
         std::optional<Response> result;
         send(bytes, [&](const Response &response) { result = response; });
-        if (!waitUntil([&] { return result.has_value(); }, kReplyTimeout))
+        if (!waitUntil([&] { return result.has_value(); }, kReplyTimeout)) {
+            // A reply that comes later must not pass for the next request's.
             m_done = nullptr;
+            m_socket.abort();
+        }
         return result.value_or(Response{});
     }
 
@@ -218,7 +222,7 @@ private:
             m_watchdog.stop();
             record(due, response.status == 200, msBetween(from, Clock::now()));
             if (const std::optional<Clock::time_point> queued = std::exchange(m_queued, std::nullopt))
-                QTimer::singleShot(0, [this, when = *queued] { send(when); });
+                QTimer::singleShot(0, &m_timer, [this, when = *queued] { send(when); });
         });
     }
 
