@@ -26,6 +26,10 @@ constexpr long kAuthorityLifetime = 3650 * kDay;
 constexpr long kServerLifetime = 825 * kDay;
 constexpr long kRenewalMargin = 30 * kDay;
 constexpr qint64 kMaxPemBytes = 64 * 1024;
+// The CA may vouch only for this machine, so a copy of ca.key taken elsewhere cannot sign for another site,
+// even for a browser that was told to trust ca.pem.
+constexpr char kLoopbackOnly[] = "critical,permitted;IP:127.0.0.1/255.255.255.255,"
+                                 "permitted;IP:::1/ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff,permitted;DNS:localhost";
 
 struct OpenSslFree
 {
@@ -38,6 +42,7 @@ struct OpenSslFree
 using CertPtr = std::unique_ptr<X509, OpenSslFree>;
 using KeyPtr = std::unique_ptr<EVP_PKEY, OpenSslFree>;
 using BioPtr = std::unique_ptr<BIO, OpenSslFree>;
+using ExtensionPtr = std::unique_ptr<X509_EXTENSION, OpenSslFree>;
 
 QString openSslError()
 {
@@ -156,8 +161,7 @@ CertPtr issue(EVP_PKEY *subjectKey, const char *commonName, long lifetime, X509 
     X509V3_set_ctx_nodb(&context);
     X509V3_set_ctx(&context, issuer ? issuer : cert.get(), cert.get(), nullptr, nullptr, 0);
     for (const Extension &extension : extensions) {
-        const std::unique_ptr<X509_EXTENSION, OpenSslFree> made(
-            X509V3_EXT_nconf_nid(nullptr, &context, extension.nid, extension.value));
+        const ExtensionPtr made(X509V3_EXT_nconf_nid(nullptr, &context, extension.nid, extension.value));
         if (!made || X509_add_ext(cert.get(), made.get(), -1) != 1)
             return nullptr;
     }
@@ -178,6 +182,20 @@ bool coversLoopback(X509 *cert)
            X509_check_host(cert, "localhost", 0, 0, nullptr) == 1;
 }
 
+// True when the CA carries exactly the name constraints this version gives it, marked critical.
+bool limitedToLoopback(X509 *authority)
+{
+    const int at = X509_get_ext_by_NID(authority, NID_name_constraints, -1);
+    X509_EXTENSION *present = at < 0 ? nullptr : X509_get_ext(authority, at);
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, nullptr, nullptr, nullptr, nullptr, 0);
+    const ExtensionPtr wanted(X509V3_EXT_nconf_nid(nullptr, &context, NID_name_constraints, kLoopbackOnly));
+    return present && wanted && X509_EXTENSION_get_critical(present) == 1 &&
+           ASN1_OCTET_STRING_cmp(X509_EXTENSION_get_data(present), X509_EXTENSION_get_data(wanted.get())) == 0 &&
+           X509_get_ext_by_NID(authority, NID_name_constraints, at) < 0;
+}
+
 bool signedBy(X509 *cert, X509 *authority)
 {
     return X509_check_issued(authority, cert) == X509_V_OK && X509_verify(cert, X509_get0_pubkey(authority)) == 1;
@@ -193,12 +211,13 @@ public:
     CertificateResult run()
     {
         if (!loadOrCreateAuthority() || !loadOrIssueServer())
-            return {std::nullopt, m_error, m_created};
+            return {std::nullopt, m_error, m_created, m_replacedAuthority};
         ServerIdentity identity{QSslCertificate(m_serverPem), QSslKey(m_serverKeyPem, QSsl::Ec),
                                 QSslCertificate(m_authorityPem)};
         if (identity.certificate.isNull() || identity.privateKey.isNull() || identity.authority.isNull())
-            return {std::nullopt, QStringLiteral("Qt cannot load the certificates in %1").arg(m_dir.path()), m_created};
-        return {std::move(identity), QString(), m_created};
+            return {std::nullopt, QStringLiteral("Qt cannot load the certificates in %1").arg(m_dir.path()), m_created,
+                    m_replacedAuthority};
+        return {std::move(identity), QString(), m_created, m_replacedAuthority};
     }
 
 private:
@@ -243,6 +262,10 @@ private:
             X509_check_ca(m_authority.get()) < 1)
             return fail(QStringLiteral("%1 is not a CA certificate for the key in %2")
                             .arg(path(kAuthorityFile), path(kAuthorityKeyFile)));
+        if (!limitedToLoopback(m_authority.get())) {
+            m_replacedAuthority = true;
+            return createAuthority();
+        }
         if (expiresWithin(m_authority.get(), 0))
             return fail(QStringLiteral("the CA in %1 has expired; remove %1 and %2 to create a new one")
                             .arg(path(kAuthorityFile), path(kAuthorityKeyFile)));
@@ -259,6 +282,7 @@ private:
             issue(m_authorityKey.get(), "Vennacott reference service local CA", kAuthorityLifetime, nullptr, nullptr,
                   {{NID_basic_constraints, "critical,CA:TRUE,pathlen:0"},
                    {NID_key_usage, "critical,keyCertSign,cRLSign"},
+                   {NID_name_constraints, kLoopbackOnly},
                    {NID_subject_key_identifier, "hash"},
                    {NID_authority_key_identifier, "keyid:always"}});
         if (!m_authority)
@@ -311,6 +335,7 @@ private:
     QDir m_dir;
     QString m_error;
     QStringList m_created;
+    bool m_replacedAuthority = false;
     CertPtr m_authority;
     KeyPtr m_authorityKey;
     QByteArray m_authorityPem;

@@ -1,7 +1,10 @@
-// A TLS listener that bounds what one connection may send and how long it may sit idle.
+// A TLS listener that bounds what one connection may send, how long it may sit idle, and how many
+// connections are open at once.
 #include "guardedsslserver.h"
 
-#include <QTcpSocket>
+#include "console.h"
+
+#include <QSslSocket>
 #include <QTimer>
 
 namespace vennacott::refsvc {
@@ -88,11 +91,42 @@ private:
 
 } // namespace
 
-GuardedSslServer::GuardedSslServer(Limits limits, RejectionHandler onRejected, QObject *parent)
+GuardedSslServer::GuardedSslServer(Limits limits, ConnectionBudget &budget, RejectionHandler onRejected,
+                                   QObject *parent)
     : QSslServer(parent)
     , m_limits(limits)
+    , m_budget(budget)
     , m_onRejected(std::move(onRejected))
 {}
+
+void GuardedSslServer::incomingConnection(qintptr descriptor)
+{
+    if (m_budget.open >= m_budget.cap) {
+        QTcpSocket refused;
+        refused.setSocketDescriptor(descriptor);
+        refused.abort();
+        if (!m_budget.reportedFull) {
+            m_budget.reportedFull = true;
+            console::logLine(QStringLiteral("vennacott-refsvc: %1 connections are open, the most it accepts; new "
+                                            "ones are closed until some end")
+                                 .arg(m_budget.cap));
+        }
+        return;
+    }
+    QSslServer::incomingConnection(descriptor);
+    // QSslServer makes the socket its newest child; it is destroyed when the connection ends, however it ends.
+    const QObjectList &made = children();
+    auto *socket = made.isEmpty() ? nullptr : qobject_cast<QSslSocket *>(made.constLast());
+    if (!socket || socket->socketDescriptor() != descriptor)
+        return;
+    ++m_budget.open;
+    ConnectionBudget *budget = &m_budget;
+    // The socket as context: QSslServer cuts every connection from the socket to itself after the handshake.
+    connect(socket, &QObject::destroyed, socket, [budget] {
+        --budget->open;
+        budget->reportedFull = false;
+    });
+}
 
 QTcpSocket *GuardedSslServer::nextPendingConnection()
 {

@@ -79,10 +79,12 @@ QByteArray allowedMethods(Origin origin, const QString &path)
 
 } // namespace
 
-HttpFrontend::HttpFrontend(ReferenceService &service, const ServerIdentity &identity, QObject *parent)
+HttpFrontend::HttpFrontend(ReferenceService &service, const ServerIdentity &identity, int maxConnections,
+                           QObject *parent)
     : QObject(parent)
     , m_service(service)
     , m_tls(QSslConfiguration::defaultConfiguration())
+    , m_connections{maxConnections}
 {
     m_tls.setLocalCertificate(identity.certificate);
     m_tls.setPrivateKey(identity.privateKey);
@@ -99,7 +101,7 @@ HttpFrontend::~HttpFrontend() = default;
 void HttpFrontend::addApiRoutes()
 {
     m_api.route("/login", Method::Post, [this](const QHttpServerRequest &request) {
-        return bounded(request, [&] { return m_service.login(request.body()); });
+        return bounded(request, [&] { return m_service.login(request.body(), request.remoteAddress()); });
     });
     m_api.route("/secure/api/save_dns", Method::Post, [this](const QHttpServerRequest &request) {
         return bounded(request, [&] { return m_service.saveDns(request.value("Authorization"), request.body()); });
@@ -164,8 +166,9 @@ bool HttpFrontend::listen(quint16 apiPort, quint16 updatePort, QString *error)
 bool HttpFrontend::listenOn(QHttpServer &server, Origin origin, quint16 port, quint16 *bound, QString *error)
 {
     const auto make = [this, origin, &server] {
-        auto *listener = new GuardedSslServer(
-            {}, [origin](const QTcpSocket &socket) { logOversizedRequest(origin, socket.peerAddress()); });
+        auto *listener = new GuardedSslServer({}, m_connections, [origin](const QTcpSocket &socket) {
+            logOversizedRequest(origin, socket.peerAddress());
+        });
         listener->setParent(&server);
         listener->setSslConfiguration(m_tls);
         return listener;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "certificates.h"
+#include "guardedsslserver.h"
 #include "requestlog.h"
 
 #include <QHttpServer>
@@ -18,7 +19,9 @@ class HttpFrontend final : public QObject
 {
     Q_OBJECT
 public:
-    HttpFrontend(ReferenceService &service, const ServerIdentity &identity, QObject *parent = nullptr);
+    // At most `maxConnections` are open at once, both origins together.
+    HttpFrontend(ReferenceService &service, const ServerIdentity &identity, int maxConnections,
+                 QObject *parent = nullptr);
     ~HttpFrontend() override;
 
     // Listens on 127.0.0.1 and, where the system has it, on ::1 with the same port. Port 0 picks a free one.
@@ -37,6 +40,7 @@ private:
 
     ReferenceService &m_service;
     QSslConfiguration m_tls;
+    ConnectionBudget m_connections; // before the servers: their sockets give back to it as they go
     QHttpServer m_api;
     QHttpServer m_update;
     quint16 m_apiPort = 0;

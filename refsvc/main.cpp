@@ -30,9 +30,14 @@ void say(const QString &text)
     console::printLine(QStringLiteral("vennacott-refsvc: ") + text);
 }
 
-int fail(const QString &text, int status = 1)
+void warn(const QString &text)
 {
     console::logLine(QStringLiteral("vennacott-refsvc: ") + text);
+}
+
+int fail(const QString &text, int status = 1)
+{
+    warn(text);
     return status;
 }
 
@@ -47,10 +52,24 @@ QString description()
                "Accounts are created on first sign-in: POST /login with an e-mail address that has no account yet and\n"
                "a password of at least %1 characters creates the account. This is demo behaviour: use no real "
                "password.\n"
+               "After --sign-in-failures refused sign-ins in a row for one account from one address, further sign-ins\n"
+               "for it from there are answered 429 with Retry-After, without looking at the password, for\n"
+               "--sign-in-lockout seconds from the last failure; a successful sign-in forgets the failures.\n"
                "\n"
                "Backend API:    POST /login, /secure/api/save_dns, /secure/api/get_dns\n"
                "Update server:  GET /new/<name>, /update/<name>/<key>, and / (a status page listing the hosts)")
         .arg(kMinNewPasswordLength);
+}
+
+// A whole number from `low` to `high`.
+bool parseCount(const QCommandLineParser &parser, const QCommandLineOption &option, int low, int high, int *count)
+{
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    if (!ok || value < low || value > high)
+        return false;
+    *count = value;
+    return true;
 }
 
 bool parsePort(const QCommandLineParser &parser, const QCommandLineOption &option, quint16 *port)
@@ -93,7 +112,27 @@ int main(int argc, char *argv[])
         QStringLiteral("port"), QString::number(kDefaultUpdatePort));
     const QCommandLineOption initOption(QStringLiteral("init"),
                                         QStringLiteral("Only create the data folder and the certificates, then exit."));
-    parser.addOptions({dataOption, apiOption, updateOption, initOption});
+    const QCommandLineOption failuresOption(
+        QStringLiteral("sign-in-failures"),
+        QStringLiteral("Refused sign-ins in a row for one account from one address before further ones from there are "
+                       "refused with 429 (default %1; 0 turns the limit off).")
+            .arg(kDefaultSignInFailures),
+        QStringLiteral("count"), QString::number(kDefaultSignInFailures));
+    const QCommandLineOption lockoutOption(
+        QStringLiteral("sign-in-lockout"),
+        QStringLiteral("Seconds those sign-ins stay refused, counted from the last failure; failures further apart "
+                       "are forgotten (default %1; decimals allowed).")
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(kDefaultSignInLockout).count()),
+        QStringLiteral("seconds"),
+        QString::number(std::chrono::duration_cast<std::chrono::seconds>(kDefaultSignInLockout).count()));
+    const QCommandLineOption connectionsOption(
+        QStringLiteral("max-connections"),
+        QStringLiteral("Open connections accepted at once, both origins together; further ones are closed at once "
+                       "(default %1).")
+            .arg(kDefaultMaxConnections),
+        QStringLiteral("count"), QString::number(kDefaultMaxConnections));
+    parser.addOptions(
+        {dataOption, apiOption, updateOption, initOption, failuresOption, lockoutOption, connectionsOption});
     parser.process(app);
 
     quint16 apiPort = 0;
@@ -102,6 +141,17 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("a port is a number from 0 to 65535"), 2);
     if (apiPort != 0 && apiPort == updatePort)
         return fail(QStringLiteral("the API and the update server need different ports"), 2);
+    SignInThrottle::Limits signInLimits;
+    int maxConnections = 0;
+    bool lockoutOk = false;
+    const double lockoutSeconds = parser.value(lockoutOption).toDouble(&lockoutOk);
+    if (!parseCount(parser, failuresOption, 0, 1000, &signInLimits.failures))
+        return fail(QStringLiteral("--sign-in-failures is a number from 0 to 1000"), 2);
+    if (!lockoutOk || !(lockoutSeconds >= 0.001 && lockoutSeconds <= 86400))
+        return fail(QStringLiteral("--sign-in-lockout is a number of seconds from 0.001 to 86400"), 2);
+    signInLimits.lockout = std::chrono::milliseconds(qRound64(lockoutSeconds * 1000));
+    if (!parseCount(parser, connectionsOption, 1, 100'000, &maxConnections))
+        return fail(QStringLiteral("--max-connections is a number from 1 to 100000"), 2);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument '%1'; see --help").arg(parser.positionalArguments().first()),
                     2);
@@ -136,6 +186,12 @@ int main(int argc, char *argv[])
     }
 
     const CertificateResult certificates = ensureCertificates(dataDir);
+    if (certificates.replacedAuthority)
+        warn(QStringLiteral("the CA in %1 was made by an older version without name constraints; it is replaced by a "
+                            "new CA that can sign only for 127.0.0.1, ::1 and localhost: rebuild every client "
+                            "built to trust the old one (the local preset) and trust the new %1 where you trusted "
+                            "the old one")
+                 .arg(authorityPath));
     for (const QString &file : certificates.created)
         say(QStringLiteral("created %1").arg(file));
     if (!certificates.identity)
@@ -148,8 +204,8 @@ int main(int argc, char *argv[])
     Store store;
     if (!store.open(QDir(dataDir).filePath(QLatin1String(kDatabaseFile))))
         return fail(store.lastError());
-    ReferenceService service(store);
-    HttpFrontend frontend(service, *certificates.identity);
+    ReferenceService service(store, signInLimits);
+    HttpFrontend frontend(service, *certificates.identity, maxConnections);
     QString error;
     if (!frontend.listen(apiPort, updatePort, &error))
         return fail(error);

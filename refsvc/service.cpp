@@ -107,11 +107,12 @@ bool isValidHostName(QStringView name)
     return true;
 }
 
-ReferenceService::ReferenceService(Store &store)
+ReferenceService::ReferenceService(Store &store, SignInThrottle::Limits signInLimits)
     : m_store(store)
+    , m_signIns(signInLimits)
 {}
 
-Reply ReferenceService::login(const QByteArray &body)
+Reply ReferenceService::login(const QByteArray &body, const QHostAddress &caller)
 {
     QString problem;
     const std::optional<QJsonObject> object = parseObject(body, &problem);
@@ -130,7 +131,28 @@ Reply ReferenceService::login(const QByteArray &body)
     if (characterCount(password) > kMaxPasswordLength)
         return Reply::error(400, QStringLiteral("\"Password\" must be at most %1 characters").arg(kMaxPasswordLength));
 
+    // Checked before the password, so that refused guesses cost no password hashing.
     const QString emailKey = email.toLower();
+    const QString throttleKey = emailKey + QLatin1Char(' ') + addressText(caller);
+    const std::chrono::milliseconds wait = m_signIns.refusedFor(throttleKey);
+    if (wait > std::chrono::milliseconds::zero()) {
+        const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+        Reply reply = Reply::error(429, QStringLiteral("too many failed sign-ins for this e-mail address from your "
+                                                       "address; try again in %1 seconds")
+                                            .arg(seconds));
+        reply.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray::number(seconds)));
+        return reply;
+    }
+    Reply reply = signIn(email, emailKey, password);
+    if (reply.status == 401)
+        m_signIns.recordFailure(throttleKey);
+    else if (reply.status == 200)
+        m_signIns.recordSuccess(throttleKey);
+    return reply;
+}
+
+Reply ReferenceService::signIn(const QString &email, const QString &emailKey, const QString &password)
+{
     std::optional<Account> account;
     if (!m_store.findAccount(emailKey, &account))
         return internalError();

@@ -1,6 +1,8 @@
 // The rules of the backend API and of the update server, independent of HTTP.
 #pragma once
 
+#include "signinthrottle.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -36,10 +38,11 @@ bool isValidHostName(QStringView name);
 class ReferenceService final
 {
 public:
-    explicit ReferenceService(Store &store);
+    ReferenceService(Store &store, SignInThrottle::Limits signInLimits);
 
-    // Backend API.
-    Reply login(const QByteArray &body);
+    // Backend API. Sign-ins are counted per account and caller address (see SignInThrottle): once refused,
+    // the reply is 429 with Retry-After, whatever the password, and no password is checked.
+    Reply login(const QByteArray &body, const QHostAddress &caller);
     Reply saveDns(const QByteArray &authorization, const QByteArray &body);
     Reply getDns(const QByteArray &authorization);
 
@@ -52,10 +55,12 @@ public:
 
 private:
     std::optional<qint64> authorize(const QByteArray &authorization, Reply *refusal);
+    Reply signIn(const QString &email, const QString &emailKey, const QString &password);
     Reply issueToken(qint64 accountId);
     Reply internalError();
 
     Store &m_store;
+    SignInThrottle m_signIns;
 };
 
 } // namespace vennacott::refsvc

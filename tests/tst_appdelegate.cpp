@@ -4,6 +4,7 @@
 #include "dispatch.h"
 #include "persistentcontainer.h"
 #include "settingskeys.h"
+#include "storyboard.h"
 #include "testserver.h"
 #include "testsupport.h"
 #include "urlsession.h"
@@ -331,14 +332,21 @@ void AppDelegateTest::quitAlert_onARealMessageBox_data()
 {
     QTest::addColumn<QString>("click");
     QTest::addColumn<TerminateReply>("reply");
-    QTest::newRow("Quit anyway") << QStringLiteral("Quit anyway") << TerminateReply::Now;
-    QTest::newRow("Cancel") << QStringLiteral("Cancel") << TerminateReply::Cancel;
+    QTest::addColumn<bool>("withWindow"); // the application's window is on screen
+    QTest::newRow("Quit anyway, no window") << QStringLiteral("Quit anyway") << TerminateReply::Now << false;
+    QTest::newRow("Cancel, on the window") << QStringLiteral("Cancel") << TerminateReply::Cancel << true;
 }
 
 void AppDelegateTest::quitAlert_onARealMessageBox()
 {
     QFETCH(QString, click);
     QFETCH(TerminateReply, reply);
+    QFETCH(bool, withWindow);
+    StoryboardWindow window(Storyboard{});
+    if (withWindow) {
+        window.show();
+        QApplication::setActiveWindow(&window);
+    }
     // The message boxes themselves: the default error presentation first, then the quit alert.
     Application::shared().setErrorPresenter(nullptr);
     Application::shared().setAlertRunner(nullptr);
@@ -351,6 +359,8 @@ void AppDelegateTest::quitAlert_onARealMessageBox()
     {
         QString text, information, defaultButton, escapeButton;
         QStringList buttons; // title:role
+        QWidget *parent;
+        Qt::WindowModality modality;
     };
     QList<Box> boxes;
     QTimer poll;
@@ -360,7 +370,8 @@ void AppDelegateTest::quitAlert_onARealMessageBox()
             return;
         box->setProperty("answered", true);
         const auto title = [](QAbstractButton *button) { return button ? button->text() : QString(); };
-        Box seen{box->text(), box->informativeText(), title(box->defaultButton()), title(box->escapeButton()), {}};
+        Box seen{box->text(), box->informativeText(), title(box->defaultButton()), title(box->escapeButton()),
+                 {},          box->parentWidget(),    box->windowModality()};
         QAbstractButton *choice = box->buttons().constFirst();
         for (QAbstractButton *button : box->buttons()) {
             seen.buttons.append(button->text() + QStringLiteral(":%1").arg(box->buttonRole(button)));
@@ -383,6 +394,11 @@ void AppDelegateTest::quitAlert_onARealMessageBox()
                                             QStringLiteral("Quit anyway:%1").arg(QMessageBox::AcceptRole)}));
     QCOMPARE(boxes[1].defaultButton, QStringLiteral("Quit anyway"));
     QCOMPARE(boxes[1].escapeButton, QStringLiteral("Cancel"));
+    // Each box belongs to the window when there is one: modal on it alone, and centred on it.
+    for (const Box &box : std::as_const(boxes)) {
+        QCOMPARE(box.parent, withWindow ? &window : nullptr);
+        QCOMPARE(box.modality, withWindow ? Qt::WindowModal : Qt::ApplicationModal);
+    }
 }
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(AppDelegateTest, QApplication, childMain)

@@ -72,18 +72,28 @@ void PersistentContainerTest::unusableStore_failsToLoad_data()
 {
     QTest::addColumn<QString>("inTheWay");
     QTest::addColumn<int>("code");
-    QTest::newRow("data folder is a file") << QStringLiteral("file") << int(StoreErrorCode::CannotOpen);
-    QTest::newRow("store is not a database") << QStringLiteral("garbage") << int(StoreErrorCode::CannotOpen);
-    QTest::newRow("store of another model") << QStringLiteral("newer") << int(StoreErrorCode::IncompatibleModel);
+    QTest::addColumn<QString>("dataFolder"); // under the test's own folder
+    const QString plain = QStringLiteral("data");
+    const auto cannotOpen = int(StoreErrorCode::CannotOpen);
+    const auto incompatible = int(StoreErrorCode::IncompatibleModel);
+    QTest::newRow("data folder is a file") << QStringLiteral("file") << cannotOpen << plain;
+    QTest::newRow("store is not a database") << QStringLiteral("garbage") << cannotOpen << plain;
+    QTest::newRow("store of another model") << QStringLiteral("newer") << incompatible << plain;
+    // The message is printed as the fatal line: a "%" in a path must come out as it stands.
+    QTest::newRow("another model, %1%2 in the path")
+        << QStringLiteral("newer") << incompatible << QStringLiteral("a%1%2");
 }
 
 void PersistentContainerTest::unusableStore_failsToLoad()
 {
     QFETCH(QString, inTheWay);
     QFETCH(int, code);
-    const QString folder = m_dataHome + QStringLiteral("/vennacott-ddns");
+    QFETCH(QString, dataFolder);
+    const QString dataHome = m_dataHome + QLatin1Char('/') + dataFolder;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+    const QString folder = dataHome + QStringLiteral("/vennacott-ddns");
     const QString store = folder + QStringLiteral("/Vennacott_DDNS.sqlite");
-    QVERIFY(inTheWay == u"file" || QDir().mkpath(folder));
+    QVERIFY(QDir().mkpath(inTheWay == u"file" ? dataHome : folder));
     QFile file(inTheWay == u"file" ? folder : store);
     if (inTheWay == u"newer") {
         QVERIFY(markAsNewerModel(store));

@@ -1,5 +1,6 @@
 // The setup window driven through its real widgets against the local test server.
 #include "appdelegate.h"
+#include "appearance.h"
 #include "dispatch.h"
 #include "endpoints.h"
 #include "mainstoryboard.h"
@@ -8,17 +9,23 @@
 #include "storyboard.h"
 #include "testserver.h"
 #include "testsupport.h"
+#include "translations.h"
 #include "updater.h"
 #include "urlsession.h"
 #include "userdefaults.h"
 #include "viewcontroller.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -102,6 +109,9 @@ private Q_SLOTS:
     void savedHost_isCutAndStoredHostnameThenLink();
     void doneScreen_showsHostnameWithZoneSuffix_data();
     void doneScreen_showsHostnameWithZoneSuffix();
+    void hostUnavailableWarning_isLegibleOnTheTheme_data();
+    void hostUnavailableWarning_isLegibleOnTheTheme();
+    void qtOwnTexts_followTheUserLanguage();
     void everyScreen_fixesTheWindowSizeAndNamesItsControls();
     void screenOutsideAWindow_stillLoads();
     void signIn_data();
@@ -238,23 +248,94 @@ void ViewControllerTest::savedHost_isCutAndStoredHostnameThenLink()
 void ViewControllerTest::doneScreen_showsHostnameWithZoneSuffix_data()
 {
     QTest::addColumn<std::optional<QString>>("hostname");
+    QTest::addColumn<int>("pointSize"); // of the application's font; 0 for the platform's own
     QTest::addColumn<QString>("shown");
-    QTest::newRow("absent") << std::optional<QString>() << QStringLiteral("ERROR") + endpoints::zoneSuffix();
-    QTest::newRow("empty") << std::optional<QString>(QString()) << endpoints::zoneSuffix();
-    QTest::newRow("name") << std::optional<QString>(QStringLiteral("abc"))
-                          << QStringLiteral("abc") + endpoints::zoneSuffix();
+    const auto name = [](const char *text) { return std::optional<QString>(QString::fromLatin1(text)); };
+    const QString zone = endpoints::zoneSuffix();
+    // clang-format off
+    QTest::newRow("absent")           << std::optional<QString>() << 0 << QStringLiteral("ERROR") + zone;
+    QTest::newRow("empty")            << name("")                 << 0 << zone;
+    QTest::newRow("name")             << name("my-computer")      << 0 << QStringLiteral("my-computer") + zone;
+    QTest::newRow("name, 16 pt")      << name("my-computer")      << 16 << QStringLiteral("my-computer") + zone;
+    // The longest label DNS allows: too wide for the window at full emphasis.
+    const char *longest = "my-computer-in-the-attic-next-to-the-old-router-and-the-printer";
+    QTest::newRow("63-letter name")   << name(longest)            << 0 << QString::fromLatin1(longest) + zone;
+    // clang-format on
 }
 
 void ViewControllerTest::doneScreen_showsHostnameWithZoneSuffix()
 {
     QFETCH(std::optional<QString>, hostname);
+    QFETCH(int, pointSize);
     QFETCH(QString, shown);
     store(keys::kHostname, hostname);
+    const QFont platformFont = QApplication::font();
+    const auto restoreFont = qScopeGuard([platformFont] { QApplication::setFont(platformFont); });
+    if (pointSize > 0) {
+        QFont large = platformFont;
+        large.setPointSize(pointSize);
+        QApplication::setFont(large);
+    }
     auto window = windowOn(screens::kDone);
     QLineEdit *label = controllerOf(*window).hostNameDoneLabel;
     QVERIFY(label);
     QCOMPARE(label->text(), shown);
     QVERIFY(label->isReadOnly());
+    // The whole name fits in the font the field really draws with, with the line edit's own inner margins
+    // (2 px either side) and its cursor.
+    const int advance = QFontMetrics(label->font()).horizontalAdvance(shown);
+    QVERIFY2(
+        advance + 6 <= label->contentsRect().width(),
+        qPrintable(QStringLiteral("%1 px of text in a %2 px field").arg(advance).arg(label->contentsRect().width())));
+    // And it stands out from the screen's text at any size of that.
+    QVERIFY(label->font().bold());
+    QVERIFY(QFontInfo(label->font()).pixelSize() >= QFontInfo(window->currentController()->font()).pixelSize());
+}
+
+void ViewControllerTest::hostUnavailableWarning_isLegibleOnTheTheme_data()
+{
+    QTest::addColumn<QPalette>("atStart");
+    QTest::addColumn<QPalette>("switchedTo"); // while the screen shows, as a desktop switching themes does
+    const QPalette light(QColor(0xef, 0xef, 0xef), QColor(0xef, 0xef, 0xef));
+    const QPalette dark(QColor(0x32, 0x32, 0x32), QColor(0x32, 0x32, 0x32));
+    QTest::newRow("light, then dark") << light << dark;
+    QTest::newRow("dark, then light") << dark << light;
+}
+
+void ViewControllerTest::hostUnavailableWarning_isLegibleOnTheTheme()
+{
+    QFETCH(QPalette, atStart);
+    QFETCH(QPalette, switchedTo);
+    const QPalette platformPalette = QApplication::palette();
+    const auto restorePalette = qScopeGuard([platformPalette] { QApplication::setPalette(platformPalette); });
+    QApplication::setPalette(atStart);
+    auto window = windowOn(screens::kHost);
+    const QLabel *warning = controllerOf(*window).labelHostUnavailable;
+    QVERIFY(warning);
+    for (const QPalette &theme : {atStart, switchedTo}) {
+        // Outside a running event loop Qt passes a new application palette only to new widgets.
+        window->setPalette(theme);
+        const QColor text = warning->palette().color(QPalette::WindowText);
+        const QColor background = window->currentController()->palette().color(QPalette::Window);
+        QCOMPARE(background, theme.color(QPalette::Window));
+        QVERIFY2(appearance::contrastRatio(text, background) >= appearance::kLegibleContrast,
+                 qPrintable(text.name() + QStringLiteral(" on ") + background.name()));
+        QVERIFY2(text.hslHue() >= 330 || (text.hslHue() >= 0 && text.hslHue() <= 20), qPrintable(text.name()));
+    }
+}
+
+void ViewControllerTest::qtOwnTexts_followTheUserLanguage()
+{
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFile::exists(folder + QStringLiteral("/qtbase_de.qm")))
+        QSKIP(qPrintable(
+            QStringLiteral("Qt's German translation is not installed in %1 (qt6-translations-l10n)").arg(folder)));
+    const Translations german(QLocale(QLocale::German, QLocale::Germany));
+    QMessageBox box;
+    QCOMPARE(box.addButton(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+    auto window = windowOn(screens::kDone);
+    const std::unique_ptr<QMenu> menu(controllerOf(*window).hostNameDoneLabel->createStandardContextMenu());
+    QVERIFY(menu->actions().constFirst()->text().contains(QStringLiteral("Kopieren")));
 }
 
 void ViewControllerTest::everyScreen_fixesTheWindowSizeAndNamesItsControls()

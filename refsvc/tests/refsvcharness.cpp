@@ -11,16 +11,18 @@
 
 namespace vennacott::refsvc::test {
 
-ServiceProcess::ServiceProcess(QString dataDir)
+ServiceProcess::ServiceProcess(QString dataDir, QStringList options)
     : m_dataDir(std::move(dataDir))
+    , m_options(std::move(options))
 {
     m_process.setProgram(QStringLiteral(VENNACOTT_REFSVC_BINARY));
 }
 
 bool ServiceProcess::start(quint16 apiPort, quint16 updatePort)
 {
-    m_process.setArguments({QStringLiteral("--data-dir"), m_dataDir, QStringLiteral("--api-port"),
-                            QString::number(apiPort), QStringLiteral("--update-port"), QString::number(updatePort)});
+    m_process.setArguments(QStringList{"--data-dir", m_dataDir, "--api-port", QString::number(apiPort), "--update-port",
+                                       QString::number(updatePort)} +
+                           m_options);
     m_output.clear();
     m_errors.clear();
     m_process.start();
@@ -157,6 +159,53 @@ QByteArray Client::signIn(const QString &apiUrl, const QString &email, const QSt
 QString Client::registerHost(const QString &updateUrl, const QString &name)
 {
     return get(updateUrl + QStringLiteral("/new/") + name).object().value(QStringLiteral("update_link")).toString();
+}
+
+RawConnection::RawConnection(const QString &caFile, quint16 port, const QHostAddress &from)
+{
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(caFile));
+    m_socket.setSslConfiguration(tls);
+    m_socket.bind(from);
+    m_socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+}
+
+bool RawConnection::waitEncrypted()
+{
+    (void)QTest::qWaitFor(
+        [&] { return m_socket.isEncrypted() || m_socket.state() == QAbstractSocket::UnconnectedState; },
+        kStepTimeoutMs);
+    return m_socket.isEncrypted();
+}
+
+HttpReply RawConnection::send(const QByteArray &method, const QString &path, const QByteArray &body)
+{
+    if (!waitEncrypted())
+        return {};
+    m_socket.write(method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                   QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray data;
+    HttpReply reply;
+    qsizetype headerEnd = -1;
+    qsizetype length = 0;
+    (void)QTest::qWaitFor(
+        [&] {
+            data += m_socket.readAll();
+            if (headerEnd < 0 && (headerEnd = data.indexOf("\r\n\r\n")) >= 0) {
+                const QList<QByteArray> lines = data.left(headerEnd).split('\n');
+                reply.status = lines.first().split(' ').value(1).toInt();
+                for (const QByteArray &line : lines.mid(1)) {
+                    const qsizetype colon = line.indexOf(':');
+                    reply.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+                }
+                length = reply.header("Content-Length").toLongLong();
+            }
+            return (headerEnd >= 0 && data.size() >= headerEnd + 4 + length) ||
+                   m_socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        kStepTimeoutMs);
+    reply.body = data.mid(headerEnd + 4, length);
+    return reply;
 }
 
 QByteArray jsonBody(std::initializer_list<std::pair<const char *, QString>> members)

@@ -9,6 +9,7 @@
 #include <QPair>
 #include <QProcess>
 #include <QSslCertificate>
+#include <QSslSocket>
 #include <QStringList>
 
 #include <memory>
@@ -19,11 +20,11 @@ namespace vennacott::refsvc::test {
 // password on purpose slowly, and the sanitizer build is slower still.
 inline constexpr int kStepTimeoutMs = 60'000;
 
-// vennacott-refsvc on a data folder of the test's choosing.
+// vennacott-refsvc on a data folder of the test's choosing, with extra command-line options.
 class ServiceProcess final
 {
 public:
-    explicit ServiceProcess(QString dataDir);
+    explicit ServiceProcess(QString dataDir, QStringList options = {});
     ~ServiceProcess() { kill(); }
     ServiceProcess(const ServiceProcess &) = delete;
     ServiceProcess &operator=(const ServiceProcess &) = delete;
@@ -52,6 +53,7 @@ private:
     QByteArray collectOutput() const;
 
     QString m_dataDir;
+    QStringList m_options;
     mutable QProcess m_process; // mutable: reading the log moves it into m_output
     mutable QByteArray m_output;
     mutable QByteArray m_errors;
@@ -95,6 +97,20 @@ private:
 
     QList<QSslCertificate> m_trusted;
     QNetworkAccessManager m_manager;
+};
+
+// One TLS connection with HTTP/1.1 written by hand, for what Qt's network access cannot do: call from a
+// loopback address other than 127.0.0.1, and hold a connection open without a request.
+class RawConnection final
+{
+public:
+    RawConnection(const QString &caFile, quint16 port, const QHostAddress &from = QHostAddress::LocalHost);
+    // Waits for the TLS handshake; false when the service closed the connection instead.
+    bool waitEncrypted();
+    HttpReply send(const QByteArray &method, const QString &path, const QByteArray &body = {});
+
+private:
+    QSslSocket m_socket;
 };
 
 // A JSON body with text members.

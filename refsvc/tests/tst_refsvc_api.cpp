@@ -31,6 +31,11 @@ QByteArray credentials(const QString &email, const QString &password)
     return jsonBody({{"Email", email}, {"Password", password}});
 }
 
+// Short limits, so that a lockout passes within the test; the cap has its own service.
+constexpr int kSignInFailures = 3;
+constexpr int kLockoutSeconds = 3;
+constexpr int kMaxConnections = 3;
+
 QString keyOf(const QString &link)
 {
     return link.section(QLatin1Char('/'), -1);
@@ -54,6 +59,10 @@ private Q_SLOTS:
     void refusals_getAJsonErrorWithAFittingStatus_data();
     void refusals_getAJsonErrorWithAFittingStatus();
     void concurrentRequests_grantANameOnceAndCreateAnAccountOnce();
+    void signIns_areRefusedAfterABurstOfFailuresPerAccountAndAddress_data();
+    void signIns_areRefusedAfterABurstOfFailuresPerAccountAndAddress();
+    void connections_overTheCapAreClosedAtOnce_data();
+    void connections_overTheCapAreClosedAtOnce();
     void log_writesOneLinePerRequestAndNoSecret();
 
 private:
@@ -90,7 +99,9 @@ private:
 void RefsvcApiTest::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_service = std::make_unique<ServiceProcess>(m_dir.filePath(QStringLiteral("data")));
+    m_service = std::make_unique<ServiceProcess>(m_dir.filePath(QStringLiteral("data")),
+                                                 QStringList{"--sign-in-failures", QString::number(kSignInFailures),
+                                                             "--sign-in-lockout", QString::number(kLockoutSeconds)});
     QVERIFY2(m_service->start(), m_service->errors().constData());
     m_client = std::make_unique<Client>(m_service->caFile());
     m_email = uniqueEmail();
@@ -359,6 +370,86 @@ void RefsvcApiTest::concurrentRequests_grantANameOnceAndCreateAnAccountOnce()
         remember(result.object().value(QStringLiteral("token")).toString());
     }
     QCOMPARE(created, 1);
+}
+
+void RefsvcApiTest::signIns_areRefusedAfterABurstOfFailuresPerAccountAndAddress_data()
+{
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<bool>("otherAddress");
+    QTest::addColumn<bool>("otherAccount");
+    QTest::addColumn<int>("status"); // of the right password right after the failures
+    QTest::newRow("burst") << kSignInFailures << false << false << 429;
+    QTest::newRow("burst, then from another address") << kSignInFailures << true << false << 200;
+    QTest::newRow("burst, then another account") << kSignInFailures << false << true << 200;
+    QTest::newRow("one failure short of a burst") << kSignInFailures - 1 << false << false << 200;
+}
+
+void RefsvcApiTest::signIns_areRefusedAfterABurstOfFailuresPerAccountAndAddress()
+{
+    QFETCH(int, failures);
+    QFETCH(bool, otherAddress);
+    QFETCH(bool, otherAccount);
+    QFETCH(int, status);
+    const QString password = remember(unique("right-password"));
+    const QString email = uniqueEmail();
+    const QString other = uniqueEmail();
+    QVERIFY(!signIn(email, password).isEmpty() && !signIn(other, password).isEmpty());
+    const QString wrong = remember(unique("wrong-password"));
+    for (int i = 0; i < failures; ++i)
+        QCOMPARE(m_client->post(api("/login"), credentials(email, wrong)).status, 401);
+
+    const QByteArray right = credentials(otherAccount ? other : email, password);
+    const HttpReply reply = otherAddress ? RawConnection(m_service->caFile(), m_service->apiPort(),
+                                                         QHostAddress(QStringLiteral("127.0.0.2")))
+                                               .send("POST", "/login", right)
+                                         : m_client->post(api("/login"), right);
+    QCOMPARE(reply.status, status);
+    remember(reply.object().value(QStringLiteral("token")).toString());
+    if (status == 429) {
+        QCOMPARE(reply.object().value(QStringLiteral("code")).toInt(), 429);
+        QVERIFY(!reply.object().value(QStringLiteral("error")).toString().isEmpty());
+        const int retryAfter = reply.header("Retry-After").toInt();
+        QVERIFY2(retryAfter >= 1 && retryAfter <= kLockoutSeconds, reply.header("Retry-After").constData());
+        // Once the lockout has passed the right password is accepted again.
+        QTRY_COMPARE_WITH_TIMEOUT(m_client->post(api("/login"), right).status, 200, kStepTimeoutMs);
+    }
+    // A success forgets the failures of its own account and address only: the next wrong password from here
+    // is one failure again, or still refused when the success was another's.
+    QCOMPARE(m_client->post(api("/login"), credentials(email, wrong)).status,
+             failures == kSignInFailures && status == 200 ? 429 : 401);
+}
+
+void RefsvcApiTest::connections_overTheCapAreClosedAtOnce_data()
+{
+    QTest::addColumn<int>("held"); // open connections, the two origins taking turns
+    QTest::addColumn<bool>("served");
+    QTest::newRow("under the cap") << kMaxConnections - 1 << true;
+    QTest::newRow("at the cap, both origins together") << kMaxConnections << false;
+}
+
+void RefsvcApiTest::connections_overTheCapAreClosedAtOnce()
+{
+    QFETCH(int, held);
+    QFETCH(bool, served);
+    QTemporaryDir dir;
+    ServiceProcess service(dir.filePath(QStringLiteral("data")),
+                           {"--max-connections", QString::number(kMaxConnections)});
+    QVERIFY2(service.start(), service.errors().constData());
+    std::vector<std::unique_ptr<RawConnection>> open;
+    for (int i = 0; i < held; ++i) {
+        const quint16 port = i % 2 ? service.apiPort() : service.updatePort();
+        open.push_back(std::make_unique<RawConnection>(service.caFile(), port));
+        QVERIFY(open.back()->waitEncrypted());
+    }
+    QCOMPARE(RawConnection(service.caFile(), service.updatePort()).waitEncrypted(), served);
+    QCOMPARE(service.errors().contains("the most it accepts"), !served);
+
+    // Those already open are served as before, and once one ends a new connection is served again.
+    for (const auto &connection : open)
+        QVERIFY(connection->send("GET", "/").status >= 200);
+    open.pop_back();
+    QTRY_VERIFY_WITH_TIMEOUT(RawConnection(service.caFile(), service.updatePort()).waitEncrypted(), kStepTimeoutMs);
+    QVERIFY(service.stop());
 }
 
 void RefsvcApiTest::log_writesOneLinePerRequestAndNoSecret()

@@ -26,6 +26,26 @@ QFileDevice::Permissions mode(const QString &path)
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
+// The openssl command line, as someone holding a copy of the data folder would use it: exit status, output.
+std::pair<int, QByteArray> openssl(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("openssl"), arguments);
+    if (!process.waitForFinished(kStepTimeoutMs))
+        return {-1, process.errorString().toUtf8()};
+    return {process.exitCode(), process.readAll()};
+}
+
+QByteArray nameConstraints(const QString &certificate)
+{
+    return openssl({"x509", "-noout", "-ext", "nameConstraints", "-in", certificate}).second;
+}
+
+const QByteArray kLoopbackOnly =
+    "X509v3 Name Constraints: critical\n    Permitted:\n      IP:127.0.0.1/255.255.255.255\n"
+    "      IP:0:0:0:0:0:0:0:1/FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF:FFFF\n      DNS:localhost\n";
+
 } // namespace
 
 class RefsvcLifecycleTest final : public QObject
@@ -37,6 +57,8 @@ private Q_SLOTS:
 
     void firstStart_createsAPrivateDataFolderAndCertificatesForLoopback();
     void restart_keepsAccountsTokensLinksHostsAndTheCaEvenAfterAKill();
+    void authority_signsOnlyForLoopbackNames_data();
+    void authority_signsOnlyForLoopbackNames();
     void damagedCertificates_areIssuedAgainOrStopTheStart_data();
     void damagedCertificates_areIssuedAgainOrStopTheStart();
     void busyFolderOrPort_stopsTheStartWithAMessage_data();
@@ -69,7 +91,7 @@ void RefsvcLifecycleTest::firstStart_createsAPrivateDataFolderAndCertificatesFor
     QCOMPARE(mode(data.path()), kOwnerOnly | QFileDevice::ExeOwner);
     for (const char *secret : {"ca.key", "server.key", "refsvc.sqlite3"})
         QCOMPARE(mode(data.filePath(QLatin1String(secret))), kOwnerOnly);
-    QVERIFY(readFile(data.filePath(QStringLiteral("ca.pem"))).startsWith("-----BEGIN CERTIFICATE-----"));
+    QCOMPARE(nameConstraints(service.caFile()), kLoopbackOnly);
 
     // A client that trusts only the new CA reaches the service under each loopback name.
     QStringList hosts{QStringLiteral("127.0.0.1"), QStringLiteral("localhost")};
@@ -130,15 +152,67 @@ void RefsvcLifecycleTest::restart_keepsAccountsTokensLinksHostsAndTheCaEvenAfter
     QVERIFY(service.stop());
 }
 
+void RefsvcLifecycleTest::authority_signsOnlyForLoopbackNames_data()
+{
+    QTest::addColumn<QString>("name"); // a subject alternative name; empty: the service's own certificate
+    QTest::addColumn<bool>("verifies");
+    QTest::newRow("the service's certificate") << QString() << true;
+    QTest::newRow("localhost") << QStringLiteral("DNS:localhost") << true;
+    QTest::newRow("another site") << QStringLiteral("DNS:example.org") << false;
+    QTest::newRow("another IPv4 address") << QStringLiteral("IP:192.0.2.1") << false;
+    QTest::newRow("another IPv6 address") << QStringLiteral("IP:2001:db8::1") << false;
+}
+
+void RefsvcLifecycleTest::authority_signsOnlyForLoopbackNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, verifies);
+    QCOMPARE(initFolder(dataDir())->exitCode(), 0);
+    QString certificate = dataFile("server.pem");
+    if (!name.isEmpty()) {
+        // A certificate signed with a copy of ca.key, outside the service.
+        certificate = m_dir->filePath(QStringLiteral("other.pem"));
+        const auto [status, output] = openssl({"req",
+                                               "-x509",
+                                               "-CA",
+                                               dataFile("ca.pem"),
+                                               "-CAkey",
+                                               dataFile("ca.key"),
+                                               "-newkey",
+                                               "ec",
+                                               "-pkeyopt",
+                                               "ec_paramgen_curve:P-256",
+                                               "-nodes",
+                                               "-keyout",
+                                               m_dir->filePath(QStringLiteral("other.key")),
+                                               "-subj",
+                                               "/CN=other",
+                                               "-addext",
+                                               "subjectAltName=" + name,
+                                               "-days",
+                                               "1",
+                                               "-out",
+                                               certificate});
+        QVERIFY2(status == 0, output.constData());
+    }
+    const auto [status, output] = openssl({"verify", "-CAfile", dataFile("ca.pem"), certificate});
+    QVERIFY2((status == 0) == verifies, output.constData());
+    QCOMPARE(output.contains("permitted subtree violation"), !verifies);
+}
+
 void RefsvcLifecycleTest::damagedCertificates_areIssuedAgainOrStopTheStart_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("content"); // empty: remove the file
     QTest::addColumn<bool>("starts");
-    QTest::newRow("server certificate missing") << QStringLiteral("server.pem") << QByteArray() << true;
-    QTest::newRow("CA key missing") << QStringLiteral("ca.key") << QByteArray() << false;
-    QTest::newRow("CA certificate garbage") << QStringLiteral("ca.pem") << QByteArray("not a certificate\n") << false;
-    QTest::newRow("key of another CA") << QStringLiteral("ca.key") << QByteArray("replace") << false;
+    QTest::addColumn<bool>("newAuthority");
+    QTest::newRow("server certificate missing") << QStringLiteral("server.pem") << QByteArray() << true << false;
+    QTest::newRow("CA key missing") << QStringLiteral("ca.key") << QByteArray() << false << false;
+    QTest::newRow("CA certificate garbage")
+        << QStringLiteral("ca.pem") << QByteArray("not a certificate\n") << false << false;
+    QTest::newRow("key of another CA") << QStringLiteral("ca.key") << QByteArray("replace") << false << false;
+    // Sound, but without name constraints: its key could sign for any site, so a new CA takes its place.
+    QTest::newRow("CA of an older version") << QStringLiteral("ca.pem") << QByteArray("old CA") << true << true;
 }
 
 void RefsvcLifecycleTest::damagedCertificates_areIssuedAgainOrStopTheStart()
@@ -146,6 +220,7 @@ void RefsvcLifecycleTest::damagedCertificates_areIssuedAgainOrStopTheStart()
     QFETCH(QString, file);
     QFETCH(QByteArray, content);
     QFETCH(bool, starts);
+    QFETCH(bool, newAuthority);
     // --init creates the certificates only, and once.
     const auto first = initFolder(dataDir());
     QCOMPARE(first->exitCode(), 0);
@@ -163,19 +238,28 @@ void RefsvcLifecycleTest::damagedCertificates_areIssuedAgainOrStopTheStart()
     }
     const QByteArray before = readFile(dataFile("server.pem"));
     QFile out(QDir(dataDir()).filePath(file));
-    if (content.isEmpty())
+    if (content == "old CA") {
+        const auto [status, output] = openssl(
+            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-keyout",
+             dataFile("ca.key"), "-out", dataFile("ca.pem"), "-subj", "/CN=older CA", "-days", "3650", "-addext",
+             "basicConstraints=critical,CA:TRUE,pathlen:0", "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
+        QVERIFY2(status == 0, output.constData());
+    } else if (content.isEmpty()) {
         QVERIFY(out.remove());
-    else
+    } else {
         QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(content) == content.size());
+    }
     out.close();
     const QByteArray authority = readFile(dataFile("ca.pem"));
     const QByteArray key = readFile(dataFile("ca.key"));
 
-    // A missing server certificate is issued again by the same CA; a damaged CA is left alone.
+    // A missing server certificate is issued again by the same CA; a damaged CA is left alone; an older CA is
+    // replaced, key and all, and says so.
     ServiceProcess service(dataDir());
     QCOMPARE(service.start(), starts);
-    QCOMPARE(readFile(dataFile("ca.pem")), authority);
-    QCOMPARE(readFile(dataFile("ca.key")), key);
+    QCOMPARE(readFile(dataFile("ca.pem")) != authority, newAuthority);
+    QCOMPARE(readFile(dataFile("ca.key")) != key, newAuthority);
+    QCOMPARE(service.errors().contains("older version"), newAuthority);
     if (!starts) {
         QCOMPARE(service.exitCode(), 1);
         QVERIFY2(service.errors().contains("ca."), service.errors().constData());
@@ -183,6 +267,7 @@ void RefsvcLifecycleTest::damagedCertificates_areIssuedAgainOrStopTheStart()
     }
     QVERIFY(service.outputLines().join(u'\n').contains(QLatin1String("created ") + dataFile("server.pem")));
     QVERIFY(readFile(dataFile("server.pem")) != before);
+    QCOMPARE(nameConstraints(dataFile("ca.pem")), kLoopbackOnly);
     QCOMPARE(Client(service.caFile()).get(service.updateUrl() + "/").status, 200);
     QVERIFY(service.stop());
 }
@@ -220,6 +305,8 @@ void RefsvcLifecycleTest::badArguments_areUsageErrors_data()
     QTest::newRow("port not a number") << "--update-port https" << QByteArray("0 to 65535");
     QTest::newRow("one port for both") << "--api-port 9000 --update-port 9000" << QByteArray("different ports");
     QTest::newRow("stray argument") << "serve" << QByteArray("unexpected argument");
+    QTest::newRow("no connection allowed") << "--max-connections 0" << QByteArray("--max-connections is");
+    QTest::newRow("lockout not a number") << "--sign-in-lockout soon" << QByteArray("--sign-in-lockout is");
 }
 
 void RefsvcLifecycleTest::badArguments_areUsageErrors()

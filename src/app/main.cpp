@@ -11,11 +11,11 @@
 #include "singleinstance.h"
 #include "storyboard.h"
 #include "terminationsignals.h"
+#include "translations.h"
 #include "urlsession.h"
 
 #include <QApplication>
 #include <QLocale>
-#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
@@ -81,9 +81,7 @@ int main(int argc, char *argv[])
     // Wayland compositors find the icon and group the windows through the installed desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("vennacott-ddns"));
 
-    QTranslator translator;
-    if (translator.load(QLocale(), QStringLiteral("vennacott-ddns"), QStringLiteral("_"), QStringLiteral(":/i18n")))
-        QApplication::installTranslator(&translator);
+    const vennacott::Translations translations(QLocale{});
 
     // One window per settings file: a second start brings the first window forward and ends.
     vennacott::SingleInstance instance;

@@ -179,9 +179,7 @@ std::optional<Error> PersistentContainer::openStore(const QString &connectionNam
         return storeError(StoreErrorCode::IncompatibleModel,
                           QStringLiteral("The store at %1 was written for model version %2; this program reads "
                                          "version %3.")
-                              .arg(m_storeFilePath)
-                              .arg(version)
-                              .arg(kModelVersion));
+                              .arg(m_storeFilePath, QString::number(version), QString::number(kModelVersion)));
     }
     if (!query.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS Entry (name TEXT PRIMARY KEY NOT NULL, value TEXT "
                                    "NOT NULL)")) ||

@@ -2,6 +2,7 @@
 #include "viewcontroller.h"
 
 #include "api.h"
+#include "appearance.h"
 #include "dispatch.h"
 #include "endpoints.h"
 #include "forget.h"
@@ -13,11 +14,24 @@
 #include "windows.h"
 
 #include <QAccessible>
+#include <QEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 namespace vennacott {
+namespace {
+
+// The registered name stands out: bold and this much larger than the screen's text.
+constexpr qreal kHostNameScale = 1.4;
+// The name field grows with the name up to this width; beyond it the name scrolls.
+constexpr int kHostNameMaxWidth = 720;
+// Besides the text a frameless line edit needs 2 px on either side and room for its cursor; the rest
+// is slack for styles that pad their fields.
+constexpr int kHostNamePadding = 16;
+
+} // namespace
 
 std::shared_ptr<ViewController> ViewController::self()
 {
@@ -43,11 +57,20 @@ void ViewController::postSegue(const QString &identifier)
 
 void ViewController::viewDidLoad()
 {
+    UserDefaults &defaults = UserDefaults::standard();
+    if (hostNameDoneLabel) {
+        hostNameDoneLabel->setReadOnly(true);
+        const QString shown =
+            defaults.stringForKey(keys::kHostname).value_or(QStringLiteral("ERROR")) + endpoints::zoneSuffix();
+        hostNameDoneLabel->setText(shown);
+        hostNameDoneLabel->setCursorPosition(0);
+    }
+    // Fonts and widths first: the window adopts the screen's size from here on.
+    applyAppearance();
     if (StoryboardWindow *window = storyboardWindow())
         window->setResizable(false);
     setPreferredContentSize(size());
 
-    UserDefaults &defaults = UserDefaults::standard();
     if (email) {
         const QString token = defaults.stringForKey(keys::kToken).value_or(QString());
         if (!token.isEmpty()) {
@@ -59,16 +82,6 @@ void ViewController::viewDidLoad()
         const QString hostname = defaults.stringForKey(keys::kHostname).value_or(QString());
         if (!hostname.isEmpty() && hostname != QLatin1String("ERROR"))
             postSegue(segues::kHostToDone);
-    }
-    if (hostNameDoneLabel) {
-        hostNameDoneLabel->setReadOnly(true);
-        const QString shown =
-            defaults.stringForKey(keys::kHostname).value_or(QStringLiteral("ERROR")) + endpoints::zoneSuffix();
-        hostNameDoneLabel->setText(shown);
-        hostNameDoneLabel->setCursorPosition(0);
-        // Wide enough for the whole name; the window adopts the screen's size after loading.
-        const int textWidth = hostNameDoneLabel->fontMetrics().horizontalAdvance(shown);
-        hostNameDoneLabel->setMinimumWidth(qMin(textWidth + 16, 720));
     }
     if (updaterStatusLabel && m_updater) {
         // Redrawn when the status changes, never on a timer: the window stays quiet between ticks.
@@ -93,6 +106,44 @@ void ViewController::showUpdaterStatus()
     // Screen readers hear the new line without moving the focus to it.
     QAccessibleEvent changed(updaterStatusLabel.data(), QAccessible::NameChanged);
     QAccessible::updateAccessibility(&changed);
+}
+
+void ViewController::applyAppearance()
+{
+    // Derived from the screen's own font and palette, which the desktop's theme sets.
+    if (labelHostUnavailable) {
+        labelHostUnavailable->setFont(appearance::emphasised(font()));
+        QPalette warning;
+        warning.setColor(QPalette::WindowText, appearance::warningRed(palette().color(QPalette::Window)));
+        labelHostUnavailable->setPalette(warning);
+    }
+    if (hostNameDoneLabel) {
+        // A name too long for the widest field gives up some of its emphasis before any of its letters.
+        const QString name = hostNameDoneLabel->text();
+        // Measured in the font the field draws with, so the whole name shows.
+        const auto neededWidth = [&](const QFont &nameFont) {
+            return QFontMetrics(nameFont, hostNameDoneLabel).horizontalAdvance(name) + kHostNamePadding;
+        };
+        qreal scale = kHostNameScale;
+        QFont nameFont = appearance::emphasised(font(), scale);
+        while (scale > 1.0 && neededWidth(nameFont) > kHostNameMaxWidth) {
+            scale = qMax(1.0, scale - 0.1);
+            nameFont = appearance::emphasised(font(), scale);
+        }
+        hostNameDoneLabel->setFont(nameFont);
+        hostNameDoneLabel->setMinimumWidth(qMin(neededWidth(nameFont), kHostNameMaxWidth));
+        // A field that reads like a label: no panel of its own behind the text.
+        QPalette plain;
+        plain.setColor(QPalette::Base, Qt::transparent);
+        hostNameDoneLabel->setPalette(plain);
+    }
+}
+
+void ViewController::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
+        applyAppearance();
+    ViewControllerBase::changeEvent(event);
 }
 
 void ViewController::ButtonPressedWithSender()

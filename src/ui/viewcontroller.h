@@ -44,8 +44,11 @@ public Q_SLOTS:
 
 protected:
     void connectOutlets() override;
+    // A theme or font change on the desktop reaches the colours and fonts derived from the screen's.
+    void changeEvent(QEvent *event) override;
 
 private:
+    void applyAppearance();
     std::shared_ptr<ViewController> self();
     // Segues always go through the main queue, so they run after the current action or load has returned.
     void postSegue(const QString &identifier);

@@ -1,9 +1,12 @@
-// Application-modal alerts in a QMessageBox.
+// Alerts in a QMessageBox, modal on the application's window.
 #include "alert.h"
 
 #include "application.h"
+#include "storyboard.h"
 
+#include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 namespace vennacott {
@@ -31,6 +34,20 @@ QMessageBox::ButtonRole roleOf(qsizetype index)
     return index == 1 ? QMessageBox::RejectRole : QMessageBox::ActionRole;
 }
 
+// The window an alert belongs to: the active one, else the storyboard window while it is on screen
+// (without a window manager no window is ever active).
+QWidget *ownerWindow()
+{
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (qobject_cast<StoryboardWindow *>(window) && window->isVisible() && !window->isMinimized())
+            return window;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 ModalResponse Alert::runModal() const
@@ -40,22 +57,28 @@ ModalResponse Alert::runModal() const
 
 ModalResponse runAlertInMessageBox(const Alert &alert)
 {
-    QMessageBox box;
-    box.setIcon(iconOf(alert.alertStyle()));
-    box.setText(alert.messageText());
-    box.setInformativeText(alert.informativeText());
-    box.setWindowModality(Qt::ApplicationModal);
+    // Window-modal on its window and centred on it; application-modal when there is no window to own it.
+    QWidget *owner = ownerWindow();
+    // Owned by the window: should the window go while the alert waits, the alert goes with it.
+    const QPointer<QMessageBox> box = new QMessageBox(owner);
+    box->setIcon(iconOf(alert.alertStyle()));
+    box->setText(alert.messageText());
+    box->setInformativeText(alert.informativeText());
+    box->setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
     const QStringList titles = alert.buttonTitles();
     QList<QAbstractButton *> buttons;
     for (qsizetype index = 0; index < titles.size(); ++index)
-        buttons.append(box.addButton(titles.at(index), roleOf(index)));
+        buttons.append(box->addButton(titles.at(index), roleOf(index)));
     if (buttons.isEmpty())
-        buttons.append(box.addButton(QMessageBox::Ok)); // titled and translated by Qt itself
-    box.setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
+        buttons.append(box->addButton(QMessageBox::Ok)); // titled and translated by Qt itself
+    box->setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
     if (buttons.size() >= 2)
-        box.setEscapeButton(buttons.at(1));
-    box.exec();
-    const qsizetype chosen = buttons.indexOf(box.clickedButton());
+        box->setEscapeButton(buttons.at(1));
+    box->exec();
+    if (!box)
+        return ModalResponse::Abort;
+    const qsizetype chosen = buttons.indexOf(box->clickedButton());
+    delete box;
     if (chosen < 0)
         return ModalResponse::Abort;
     return static_cast<ModalResponse>(static_cast<int>(ModalResponse::FirstButton) + static_cast<int>(chosen));

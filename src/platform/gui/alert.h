@@ -1,4 +1,4 @@
-// Application-modal alerts: a message, an explanation and buttons, answered by the button chosen.
+// Modal alerts: a message, an explanation and buttons, answered by the button chosen.
 #pragma once
 
 #include <QString>
@@ -34,7 +34,7 @@ public:
     void addButton(const QString &title) { m_buttonTitles.append(title); }
     QStringList buttonTitles() const { return m_buttonTitles; }
 
-    // Shows the alert application-modally through the shared application and returns the answer.
+    // Shows the alert modally through the shared application and returns the answer.
     ModalResponse runModal() const;
 
 private:
@@ -53,7 +53,8 @@ public:
     virtual ModalResponse runModal(const Alert &alert) = 0;
 };
 
-// The message-box runner: a QMessageBox without a parent, run application-modally.
+// The message-box runner: a QMessageBox, window-modal on the active window or else the visible storyboard
+// window, application-modal when there is neither.
 ModalResponse runAlertInMessageBox(const Alert &alert);
 
 } // namespace vennacott

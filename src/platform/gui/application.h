@@ -1,5 +1,5 @@
-// The application object: the termination route that asks the delegate, and application-modal alerts and
-// error reports.
+// The application object: the termination route that asks the delegate, and modal alerts and error
+// reports.
 #pragma once
 
 #include "alert.h"

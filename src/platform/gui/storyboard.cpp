@@ -105,6 +105,9 @@ void StoryboardWindow::present(std::shared_ptr<ViewControllerBase> controller)
 
 void StoryboardWindow::fitContent()
 {
+    // The screen's own layout first, so that fonts and sizes its controller just set count at once.
+    if (QWidget *content = centralWidget(); content && content->layout())
+        content->layout()->activate();
     setMinimumSize(0, 0);
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     adjustSize();
