@@ -4,17 +4,22 @@
 #include "appdelegate.h"
 #include "autostart.h"
 #include "desktoppreferences.h"
+#include "mainmenu.h"
 #include "networkwatch.h"
 #include "notifier.h"
+#include "storyboard.h"
 #include "trayicon.h"
+
+#include <QEvent>
+#include <QWindow>
 
 namespace vennacott {
 namespace {
 
-class Installed final : public DesktopIntegration
+class Parts final
 {
 public:
-    Installed(StoryboardWindow &window, AppDelegate &delegate, const MainActions &actions)
+    Parts(StoryboardWindow &window, AppDelegate &delegate, const MainActions &actions)
         : m_notifier(delegate.updater(), m_preferences)
         , m_tray(window, delegate.updater(), actions, m_preferences, m_autostart)
     {
@@ -28,6 +33,46 @@ private:
     Notifier m_notifier;
     TrayIcon m_tray;
     NetworkWatch m_network;
+};
+
+// The parts come once the window has first been drawn: loading the network information backend and
+// drawing the icons would otherwise hold up the first screen.
+class Installed final : public QObject, public DesktopIntegration
+{
+public:
+    Installed(StoryboardWindow &window, AppDelegate &delegate, const MainActions &actions)
+        : m_window(window)
+        , m_delegate(delegate)
+        , m_actions(actions)
+    {
+        QWindow *handle = window.windowHandle();
+        if (handle && !handle->isExposed())
+            handle->installEventFilter(this);
+        else
+            installSoon();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            installSoon();
+        }
+        return false;
+    }
+
+private:
+    void installSoon()
+    {
+        QMetaObject::invokeMethod(
+            this, [this] { m_parts = std::make_unique<Parts>(m_window, m_delegate, m_actions); }, Qt::QueuedConnection);
+    }
+
+    StoryboardWindow &m_window;
+    AppDelegate &m_delegate;
+    const MainActions m_actions;
+    std::unique_ptr<Parts> m_parts;
 };
 
 } // namespace

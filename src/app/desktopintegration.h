@@ -16,9 +16,9 @@ public:
     virtual ~DesktopIntegration() = default;
 };
 
-// Everything in place for `window`; it lasts as long as the returned object, which must go before the
-// window and the delegate. Without a tray, a notification service or a system bus the part that needs it
-// does nothing.
+// Everything in place for `window` (call it once the window is shown: the parts follow its first drawing);
+// it lasts as long as the returned object, which must go before the window and the delegate. Without a tray, a
+// notification service or a system bus the part that needs it does nothing.
 std::unique_ptr<DesktopIntegration> installDesktopIntegration(StoryboardWindow &window, AppDelegate &delegate,
                                                               const MainActions &actions);
 

@@ -99,11 +99,11 @@ int main(int argc, char *argv[])
     vennacott::Application::shared().setDelegate(&delegate);
     const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow(&delegate.updater());
     const vennacott::MainActions actions = vennacott::installMainMenu(*window, delegate);
-    const std::unique_ptr<vennacott::DesktopIntegration> desktop =
-        vennacott::installDesktopIntegration(*window, delegate, actions);
     // Closing the window asks the quit decision instead of ending the loop behind its back.
     QApplication::setQuitOnLastWindowClosed(false);
     window->show();
+    const std::unique_ptr<vennacott::DesktopIntegration> desktop =
+        vennacott::installDesktopIntegration(*window, delegate, actions);
     QObject::connect(&instance, &vennacott::SingleInstance::activationRequested, window.get(), [&window] {
         window->showNormal();
         window->raise();
