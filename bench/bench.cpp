@@ -56,8 +56,9 @@ struct Settings
 {
     QString serverPath;
     QString certDir;
-    QString clientPath;  // the client built for the loopback update server, for the idle footprint
-    QString startupPath; // the client of the normal build, for start-up
+    QString clientPath;   // the client built for the loopback update server, for the idle footprint
+    QString startupPath;  // the client of the normal build, for start-up
+    QString trayHostPath; // a StatusNotifier host, for the idle footprint with the tray icon
     QString jsonPath;
     int port = 0;
     int updates = 200;
@@ -820,6 +821,52 @@ private:
     std::string m_display;
 };
 
+// A private session bus with a StatusNotifier watcher and host on it, as a desktop panel provides: the
+// client's tray icon registers with it.
+class TrayDesktop final
+{
+public:
+    bool start(const QString &hostPath)
+    {
+        if (hostPath.isEmpty() || access("/usr/bin/dbus-daemon", X_OK) != 0)
+            return false;
+        SpawnOptions bus;
+        bus.argv = {"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"};
+        bus.environment = environmentWith({});
+        bus.out = Stream::Pipe;
+        bus.err = Stream::Null;
+        if (!m_bus.spawn(bus))
+            return false;
+        const std::optional<std::string> address = m_bus.out().readLine(Clock::now() + 15s);
+        if (!address || address->empty())
+            return false;
+        m_address = *address;
+        SpawnOptions host;
+        host.argv = {hostPath.toStdString()};
+        host.environment = environmentWith({"DBUS_SESSION_BUS_ADDRESS=" + m_address});
+        host.out = Stream::Pipe;
+        if (!m_host.spawn(host))
+            return false;
+        const std::optional<std::string> ready = m_host.out().readLine(Clock::now() + 15s);
+        return ready && *ready == "ready";
+    }
+    std::string address() const { return m_address; }
+    // Whether an item registered with the host by now.
+    bool registered()
+    {
+        while (const std::optional<std::string> line = m_host.out().readLine(Clock::now() + 100ms)) {
+            if (line->rfind("registered ", 0) == 0)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    Child m_bus;
+    Child m_host;
+    std::string m_address;
+};
+
 // ---- output -------------------------------------------------------------------------------------------
 
 QString per100(long count, long requests)
@@ -871,6 +918,8 @@ int main(int argc, char **argv)
     const QCommandLineOption clientOption("idle-client", "vennacott-ddns built for the update server at --port.",
                                           "path");
     const QCommandLineOption startupOption("startup-client", "vennacott-ddns of the normal build.", "path");
+    const QCommandLineOption trayHostOption(
+        "tray-host", "vennacott-test-snihost, for the idle footprint with the tray icon.", "path");
     const QCommandLineOption portOption(
         "port", "Loopback port of the update server: the one --idle-client was built for.", "port", "0");
     const QCommandLineOption jsonOption("json", "Where to write the figures as JSON.", "path");
@@ -880,8 +929,8 @@ int main(int argc, char **argv)
     const QCommandLineOption intervalOption("interval-ms", "The updater's interval while measured.", "ms", "50");
     const QCommandLineOption phasesOption("phases", "What to measure, comma-separated: updates, curl, idle, startup.",
                                           "list", "updates,curl,idle,startup");
-    parser.addOptions({serverOption, certsOption, clientOption, startupOption, portOption, jsonOption, updatesOption,
-                       idleOption, runsOption, phasesOption, intervalOption});
+    parser.addOptions({serverOption, certsOption, clientOption, startupOption, trayHostOption, portOption, jsonOption,
+                       updatesOption, idleOption, runsOption, phasesOption, intervalOption});
     parser.process(app);
 
     Settings settings;
@@ -889,6 +938,7 @@ int main(int argc, char **argv)
     settings.certDir = parser.value(certsOption);
     settings.clientPath = parser.value(clientOption);
     settings.startupPath = parser.value(startupOption);
+    settings.trayHostPath = parser.value(trayHostOption);
     settings.jsonPath = parser.value(jsonOption);
     settings.port = parser.value(portOption).toInt();
     settings.updates = std::clamp(parser.value(updatesOption).toInt(), 10, 10'000);
@@ -984,14 +1034,28 @@ int main(int argc, char **argv)
                                                  "XDG_RUNTIME_DIR=" + (root.path() + "/runtime").toStdString()};
         std::vector<std::string> offscreen = common;
         offscreen.push_back("QT_QPA_PLATFORM=offscreen");
+        // No session bus in these two rows, so no tray icon; the third has one with a tray on it.
         std::fprintf(stderr, "bench: idle footprint, offscreen (%d s)\n", settings.idleSeconds);
-        idles.push_back(measureIdle(QStringLiteral("offscreen"), settings, environmentWith(offscreen)));
+        idles.push_back(measureIdle(QStringLiteral("offscreen"), settings,
+                                    environmentWith(offscreen, {"DBUS_SESSION_BUS_ADDRESS"})));
         if (haveXvfb) {
             std::vector<std::string> x11 = common;
             x11.push_back("DISPLAY=" + xvfb.display());
             std::fprintf(stderr, "bench: idle footprint, Xvfb (%d s)\n", settings.idleSeconds);
-            idles.push_back(measureIdle(QStringLiteral("Xvfb"), settings,
-                                        environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})));
+            idles.push_back(
+                measureIdle(QStringLiteral("Xvfb"), settings,
+                            environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})));
+            TrayDesktop tray;
+            if (tray.start(settings.trayHostPath)) {
+                x11.push_back("DBUS_SESSION_BUS_ADDRESS=" + tray.address());
+                std::fprintf(stderr, "bench: idle footprint, Xvfb with the tray icon (%d s)\n", settings.idleSeconds);
+                idles.push_back(measureIdle(QStringLiteral("Xvfb, tray"), settings,
+                                            environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})));
+                if (!tray.registered())
+                    idles.back().label += QStringLiteral(" (no icon!)");
+            } else if (!settings.trayHostPath.isEmpty()) {
+                std::fputs("bench: no tray for the client (dbus-daemon or the host did not start)\n", stderr);
+            }
         }
     }
     if (wantStartup) {
