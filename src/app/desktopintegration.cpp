@@ -10,8 +10,12 @@
 #include "storyboard.h"
 #include "trayicon.h"
 
+#include <QAbstractEventDispatcher>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QWindow>
+
+#include <optional>
 
 namespace vennacott {
 namespace {
@@ -21,8 +25,11 @@ class Parts final
 public:
     Parts(StoryboardWindow &window, AppDelegate &delegate, const MainActions &actions)
         : m_notifier(delegate.updater(), m_preferences)
-        , m_tray(window, delegate.updater(), actions, m_preferences, m_autostart)
     {
+        // No tray can ever show up on a platform without a screen.
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            m_tray.emplace(window, delegate.updater(), actions, m_preferences, m_autostart);
         // One update per event, through the same path as a tick.
         QObject::connect(&m_network, &NetworkWatch::updateWanted, &delegate.updater(), &Updater::tick);
     }
@@ -31,12 +38,12 @@ private:
     DesktopPreferences m_preferences;
     Autostart m_autostart;
     Notifier m_notifier;
-    TrayIcon m_tray;
+    std::optional<TrayIcon> m_tray;
     NetworkWatch m_network;
 };
 
-// The parts come once the window has first been drawn: loading the network information backend and
-// drawing the icons would otherwise hold up the first screen.
+// The parts come once the window has been drawn and the program would wait: loading the network
+// information backend and drawing the icons would otherwise hold up the first screen.
 class Installed final : public QObject, public DesktopIntegration
 {
 public:
@@ -49,7 +56,7 @@ public:
         if (handle && !handle->isExposed())
             handle->installEventFilter(this);
         else
-            installSoon();
+            installWhenIdle();
     }
 
 protected:
@@ -57,17 +64,21 @@ protected:
     {
         if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
             watched->removeEventFilter(this);
-            installSoon();
+            installWhenIdle();
         }
         return false;
     }
 
 private:
-    void installSoon()
+    void installWhenIdle()
     {
-        QMetaObject::invokeMethod(
-            this, [this] { m_parts = std::make_unique<Parts>(m_window, m_delegate, m_actions); }, Qt::QueuedConnection);
+        // Through the queue once more, behind whatever the first drawing queued (the start-up report).
+        connect(
+            QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            [this] { QMetaObject::invokeMethod(this, &Installed::install, Qt::QueuedConnection); },
+            Qt::SingleShotConnection);
     }
+    void install() { m_parts = std::make_unique<Parts>(m_window, m_delegate, m_actions); }
 
     StoryboardWindow &m_window;
     AppDelegate &m_delegate;
