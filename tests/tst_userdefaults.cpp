@@ -148,6 +148,13 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
     QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0644) == 0);
     UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
     QCOMPARE(modeOf(m_path), mode_t(0600));
+
+    // A file kept elsewhere behind a link stays there, and the link stays a link.
+    const QString kept = m_dir->filePath(QStringLiteral("dotfiles.conf"));
+    QVERIFY(QFile::rename(m_path, kept) && QFile::link(kept, m_path));
+    UserDefaults(m_path).setObject(QStringLiteral("h2"), keys::kHostname);
+    QVERIFY(QFileInfo(m_path).isSymLink());
+    QCOMPARE(UserDefaults(kept).stringForKey(keys::kHostname), QStringLiteral("h2"));
 }
 
 void UserDefaultsTest::writesFromOtherThreads_areSeenAtOnceAndLoseNothing()

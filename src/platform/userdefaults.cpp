@@ -296,18 +296,21 @@ std::optional<QString> UserDefaults::writeUnsaved()
         else
             merged.remove(it.key());
     }
-    QTemporaryFile temp(m_filePath + QStringLiteral(".XXXXXX")); // created with mode 0600
+    // A settings file that is a link (kept with other dotfiles, say) stays one: the file it points to is replaced.
+    const QFileInfo link(m_filePath);
+    const QString target = link.isSymLink() ? link.symLinkTarget() : m_filePath;
+    QTemporaryFile temp(target + QStringLiteral(".XXXXXX")); // created with mode 0600
     if (!temp.open())
-        return writeFailure(folder);
+        return writeFailure(QFileInfo(target).absolutePath());
     {
         QSettings written(temp.fileName(), QSettings::NativeFormat);
         for (auto it = merged.constBegin(); it != merged.constEnd(); ++it)
             written.setValue(it.key(), it.value());
         written.sync();
         if (written.status() != QSettings::NoError)
-            return writeFailure(folder);
+            return writeFailure(QFileInfo(target).absolutePath());
     }
-    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(m_filePath).constData()) != 0)
+    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     temp.setAutoRemove(false);
     m_stamp = stampOnDisk();
