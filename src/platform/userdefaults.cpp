@@ -7,12 +7,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QStringDecoder>
+#include <QTemporaryFile>
 
-#include <fcntl.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/statvfs.h>
 
 namespace vennacott {
 namespace {
@@ -61,35 +65,30 @@ bool isDamaged(const QString &path)
     return false;
 }
 
-// Creates the folder and an empty private file so the first write never leaves a readable token behind.
-bool preparePrivateFile(const QString &path, QString *error)
+// How long a write waits for another program that is writing the file.
+constexpr int kLockWaitMs = 5000;
+
+// Why a file could not be written in `folder`, as far as can be told afterwards.
+QString writeFailure(const QString &folder)
 {
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath())) {
-        *error = QStringLiteral("cannot create folder %1").arg(info.absolutePath());
-        return false;
-    }
-    if (!info.exists()) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0)
-            ::close(fd);
-    }
-    if (QFile::exists(path) && QFile::permissions(path) != kPrivateFile)
-        QFile::setPermissions(path, kPrivateFile);
-    return true;
+    struct statvfs info = {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &info) == 0 && info.f_bavail == 0)
+        return QStringLiteral("no space left on the device");
+    return QStringLiteral("the file cannot be written");
 }
 
-QString statusText(QSettings::Status status)
+std::optional<QString> valueIn(const QHash<QString, QString> &values, const QString &key)
 {
-    switch (status) {
-    case QSettings::NoError:
-        return QStringLiteral("no error");
-    case QSettings::AccessError:
-        return QStringLiteral("the file cannot be written");
-    case QSettings::FormatError:
-        return QStringLiteral("the file is corrupt");
-    }
-    return QStringLiteral("unknown error");
+    const auto it = values.constFind(key);
+    return it == values.constEnd() ? std::nullopt : std::optional<QString>(*it);
+}
+
+void apply(QHash<QString, QString> &values, const QString &key, const std::optional<QString> &value)
+{
+    if (value)
+        values.insert(key, *value);
+    else
+        values.remove(key);
 }
 
 } // namespace
@@ -112,18 +111,17 @@ std::optional<QString> UserDefaults::stringForKey(const QString &key)
 {
     const std::lock_guard lock(m_mutex);
     reloadIfChangedOnDisk();
-    const auto it = m_values.constFind(key);
-    if (it == m_values.constEnd())
-        return std::nullopt;
-    return *it;
+    // Reads come with every update, so changes the disk refused are tried again without a wake-up of their own.
+    if (m_saveFailing)
+        save();
+    return valueIn(m_values, key);
 }
 
 void UserDefaults::setObject(const QString &value, const QString &key)
 {
     const std::lock_guard lock(m_mutex);
     reloadIfChangedOnDisk();
-    m_values.insert(key, value);
-    persist(key, value);
+    change(key, value);
     if (m_observer)
         m_observer(key, value);
 }
@@ -132,8 +130,7 @@ void UserDefaults::removeObjectForKey(const QString &key)
 {
     const std::lock_guard lock(m_mutex);
     reloadIfChangedOnDisk();
-    m_values.remove(key);
-    persist(key, std::nullopt);
+    change(key, std::nullopt);
     if (m_observer)
         m_observer(key, std::nullopt);
 }
@@ -166,6 +163,15 @@ void UserDefaults::reloadIfChangedOnDisk()
         return;
     m_values.clear();
     load();
+    // Changes not on disk yet stay, unless another process has changed the same key since they were made.
+    for (auto it = m_unsaved.begin(); it != m_unsaved.end();) {
+        if (valueIn(m_values, it.key()) != it->onDisk) {
+            it = m_unsaved.erase(it);
+            continue;
+        }
+        apply(m_values, it.key(), it->value);
+        ++it;
+    }
 }
 
 void UserDefaults::load()
@@ -218,48 +224,98 @@ bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
     return true;
 }
 
-void UserDefaults::persist(const QString &key, const std::optional<QString> &value)
+void UserDefaults::change(const QString &key, const std::optional<QString> &value)
 {
-    if (m_fileUnreadable) {
-        report(QStringLiteral("setting \"%1\" not saved: settings file %2 could not be read and is left untouched")
-                   .arg(key, m_filePath));
-        return;
-    }
-    QString error;
-    if (!preparePrivateFile(m_filePath, &error)) {
-        report(QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, error));
-        return;
-    }
-    // A fresh QSettings per write: it merges what other processes wrote and its status belongs to this
-    // write alone (Qt keeps a format error flagged on an object for good).
-    QSettings settings(m_filePath, QSettings::NativeFormat);
-    if (settings.status() == QSettings::FormatError || isDamaged(m_filePath)) {
-        // Damaged since launch: keep it aside, then write the values of this process to a fresh file.
-        if (!setAsideIfCorrupt(settings))
-            return;
-        if (m_fileUnreadable || !preparePrivateFile(m_filePath, &error)) {
-            report(QStringLiteral("setting \"%1\" not saved to %2").arg(key, m_filePath));
-            return;
-        }
-        QSettings fresh(m_filePath, QSettings::NativeFormat);
-        for (auto it = m_values.constBegin(); it != m_values.constEnd(); ++it)
-            fresh.setValue(it.key(), it.value());
-        fresh.sync();
-        m_stamp = stampOnDisk();
-        if (fresh.status() != QSettings::NoError)
-            report(
-                QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, statusText(fresh.status())));
-        return;
-    }
-    if (value)
-        settings.setValue(key, *value);
+    const auto unsaved = m_unsaved.find(key);
+    if (unsaved == m_unsaved.end())
+        m_unsaved.insert(key, {value, valueIn(m_values, key)});
     else
-        settings.remove(key);
-    settings.sync();
+        unsaved->value = value;
+    apply(m_values, key, value);
+    save();
+}
+
+// One line when saving starts to fail and one when it works again, however many writes come between: a
+// full disk would otherwise add a line at every read.
+void UserDefaults::save()
+{
+    const std::optional<QString> error = writeUnsaved();
+    if (error && !m_saveFailing) {
+        QStringList keys = m_unsaved.keys();
+        keys.sort();
+        report(QStringLiteral("setting%1 \"%2\" not saved to %3: %4; %5")
+                   .arg(keys.size() > 1 ? QStringLiteral("s") : QString(), keys.join(QStringLiteral("\", \"")),
+                        m_filePath, *error,
+                        m_fileUnreadable ? QStringLiteral("kept in memory only")
+                                         : QStringLiteral("kept in memory and saved once the file can be written")));
+    } else if (!error && m_saveFailing) {
+        report(QStringLiteral("settings saved to %1 again").arg(m_filePath));
+    }
+    m_saveFailing = error.has_value();
+}
+
+// Merges the changes not on disk yet with what the file holds now (other processes' changes included) and
+// replaces the file whole with a private copy written beside it, so that a full disk leaves the old file
+// as it was. QSettings only ever reads the file itself: one whose write failed keeps the change in Qt's
+// cache of parsed files and writes it again, unasked, when the file is next opened.
+std::optional<QString> UserDefaults::writeUnsaved()
+{
+    if (m_fileUnreadable)
+        return QStringLiteral("the file could not be read and is left untouched");
+    if (m_unsaved.isEmpty())
+        return std::nullopt;
+    const QString folder = QFileInfo(m_filePath).absolutePath();
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("cannot create folder %1").arg(folder);
+    // The lock QSettings takes to write this file: writers in other processes take turns.
+    QLockFile lock(m_filePath + QStringLiteral(".lock"));
+    if (!lock.tryLock(kLockWaitMs)) {
+        return lock.error() == QLockFile::LockFailedError ? QStringLiteral("another program keeps it locked")
+                                                          : writeFailure(folder);
+    }
+    QVariantMap merged;
+    if (QFileInfo::exists(m_filePath)) {
+        const QSettings current(m_filePath, QSettings::NativeFormat);
+        if (setAsideIfCorrupt(current)) {
+            if (m_fileUnreadable)
+                return QStringLiteral("the file is damaged and could not be moved aside");
+            // Damaged since it was read: the fresh file gets every value of this process.
+            for (auto it = m_values.constBegin(); it != m_values.constEnd(); ++it)
+                m_unsaved.insert(it.key(), {it.value(), std::nullopt});
+        } else if (current.status() != QSettings::NoError) {
+            return QStringLiteral("the file cannot be read");
+        } else {
+            const QStringList keys = current.allKeys();
+            for (const QString &key : keys)
+                merged.insert(key, current.value(key));
+        }
+    }
+    for (auto it = m_unsaved.constBegin(); it != m_unsaved.constEnd(); ++it) {
+        if (it->value)
+            merged.insert(it.key(), *it->value);
+        else
+            merged.remove(it.key());
+    }
+    // A settings file that is a link (kept with other dotfiles, say) stays one: the file it points to is replaced.
+    const QFileInfo link(m_filePath);
+    const QString target = link.isSymLink() ? link.symLinkTarget() : m_filePath;
+    QTemporaryFile temp(target + QStringLiteral(".XXXXXX")); // created with mode 0600
+    if (!temp.open())
+        return writeFailure(QFileInfo(target).absolutePath());
+    {
+        QSettings written(temp.fileName(), QSettings::NativeFormat);
+        for (auto it = merged.constBegin(); it != merged.constEnd(); ++it)
+            written.setValue(it.key(), it.value());
+        written.sync();
+        if (written.status() != QSettings::NoError)
+            return writeFailure(QFileInfo(target).absolutePath());
+    }
+    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    temp.setAutoRemove(false);
     m_stamp = stampOnDisk();
-    if (settings.status() != QSettings::NoError)
-        report(
-            QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, statusText(settings.status())));
+    m_unsaved.clear();
+    return std::nullopt;
 }
 
 } // namespace vennacott
