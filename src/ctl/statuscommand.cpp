@@ -92,7 +92,7 @@ void StatusCommand::start(const Invocation &invocation, const Finish &finish)
         (now.hostname ? fullName(*now.hostname)
                       : QStringLiteral("none (%1 register NAME registers one)").arg(kProgram)));
     if (!now.updater)
-        say(QStringLiteral("Updater:     not running (%1 run, or the window, updates)").arg(kProgram));
+        say(QStringLiteral("Updater:     not running (start %1 run, or the window)").arg(kProgram));
     else if (*now.updater > 0)
         say(QStringLiteral("Updater:     running, process %1").arg(*now.updater));
     else
