@@ -5,7 +5,6 @@
 #include "appearance.h"
 #include "dispatch.h"
 #include "endpoints.h"
-#include "forget.h"
 #include "mainstoryboard.h"
 #include "savedhost.h"
 #include "settingskeys.h"
@@ -167,8 +166,7 @@ void ViewController::HostButtonPressed()
             });
             return;
         }
-        UserDefaults::standard().setObject(name, keys::kHostname);
-        UserDefaults::standard().setObject(text, keys::kDnsLink);
+        storeRegisteredHost(name, text);
         setSavedHost(text, [controller](bool saved) {
             if (saved)
                 dispatch::mainAsync([controller] { controller->performSegue(segues::kHostToDone); });
