@@ -96,6 +96,8 @@ void UserDefaultsTest::value_roundTripsThroughTheFile_data()
     QTest::newRow("comma and blanks") << QStringLiteral(" a,b c ");
     QTest::newRow("looks like a variant") << QStringLiteral("@Variant(abc)");
     QTest::newRow("line breaks and non-ASCII") << QStringLiteral("one\ntwo\r\n=;#\"\\ héllo-😀");
+    // Qt writes DEL as it is, unlike the other control characters: the file must still read as undamaged.
+    QTest::newRow("delete characters") << QStringLiteral("/update/a\x7f\x7f/b\x7f");
 }
 
 void UserDefaultsTest::value_roundTripsThroughTheFile()
