@@ -179,6 +179,8 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
     QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x00\x00garbage\x00\x13", 14);
     QTest::newRow("a good token, then garbage") << QByteArray("[General]\ntoken=abc\n\x01\x02\xfe\x80garbage\n");
     QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n");
+    // Qt ends a line at a carriage return too: this is the line "key" and a value without a key.
+    QTest::newRow("a carriage return inside a line") << QByteArray("[General]\ntoken=abc\nkey\r=value\n");
 }
 
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()

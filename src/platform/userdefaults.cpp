@@ -27,10 +27,11 @@ void report(const QString &message)
 constexpr qint64 kMaxFileBytes = 1024 * 1024;
 
 // True when the file holds anything but key lines, section headers, comments and blank lines, in UTF-8
-// without control characters other than tab and carriage return. Qt's parser skips what it cannot read and
-// keeps the rest, so a file whose first line is a good token followed by binary garbage would otherwise be
-// trusted; everything this program writes passes (Qt escapes the control characters below 0x20 in values
-// and percent-encodes keys, but writes DEL as it is, so DEL is no sign of damage).
+// without control characters other than tab; lines end at a line feed or a carriage return, as they do for
+// Qt. Qt's parser skips what it cannot read and keeps the rest, so a file whose first line is a good token
+// followed by binary garbage would otherwise be trusted; everything this program writes passes (Qt escapes
+// the control characters below 0x20 in values and percent-encodes keys, but writes DEL as it is, so DEL is
+// no sign of damage).
 bool isDamaged(const QString &path)
 {
     QFile file(path);
@@ -43,10 +44,10 @@ bool isDamaged(const QString &path)
     const QString text = decoder.decode(content);
     if (decoder.hasError())
         return true;
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    const QStringList lines = QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')).split(QLatin1Char('\n'));
     for (const QString &raw : lines) {
         for (const QChar c : raw) {
-            if (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\r'))
+            if (c.unicode() < 0x20 && c != QLatin1Char('\t'))
                 return true;
         }
         const QString line = raw.trimmed();
