@@ -39,7 +39,8 @@ bool isDamaged(const QString &path)
         return false;
     if (file.size() > kMaxFileBytes)
         return true;
-    const QByteArray content = file.read(kMaxFileBytes + 1);
+    // Read by the file's own size: a buffer of the largest size would cost a megabyte at every write.
+    const QByteArray content = file.read(file.size() + 1);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(content);
     if (decoder.hasError())
