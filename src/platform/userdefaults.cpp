@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -61,6 +62,16 @@ bool isDamaged(const QString &path)
             return true;
     }
     return false;
+}
+
+// True when Qt would write a key back as a line without a name: it writes "host/" (read from "host/=x" or
+// "host%2F=x") as the section [host] and the line "=x", which is damage, so the file would be set aside at
+// the next write, and again at every write after.
+bool hasKeyWithoutName(const QSettings &settings)
+{
+    const QStringList keys = settings.allKeys();
+    return std::any_of(keys.cbegin(), keys.cend(),
+                       [](const QString &key) { return key.mid(key.indexOf(QLatin1Char('/')) + 1).isEmpty(); });
 }
 
 // Creates the folder and an empty private file so the first write never leaves a readable token behind.
@@ -174,7 +185,8 @@ void UserDefaults::load()
 
 bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
 {
-    const bool corrupt = settings.status() == QSettings::FormatError || isDamaged(m_filePath);
+    const bool corrupt =
+        settings.status() == QSettings::FormatError || isDamaged(m_filePath) || hasKeyWithoutName(settings);
     if (!corrupt)
         return false;
     const QString copy = m_filePath + QStringLiteral(".corrupt-") +
