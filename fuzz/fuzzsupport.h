@@ -45,9 +45,13 @@ inline QList<QByteArray> &printedLines()
     return lines;
 }
 
+// Keeps what is printed instead of writing it, and checks that every print is exactly one line.
 inline void keepPrintedLines()
 {
-    console::setSinkForTesting([](console::Stream, const QByteArray &line) { printedLines().append(line); });
+    console::setSinkForTesting([](console::Stream, const QByteArray &line) {
+        FUZZ_CHECK(line.endsWith('\n') && line.count('\n') == 1 && !line.contains('\r'));
+        printedLines().append(line);
+    });
 }
 
 } // namespace vennacott::fuzz
