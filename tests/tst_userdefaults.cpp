@@ -72,6 +72,7 @@ private Q_SLOTS:
     void value_roundTripsThroughTheFile_data();
     void value_roundTripsThroughTheFile();
     void values_crossProcessesBothWays();
+    void quickWritesOfOneSize_readBackTheLatest();
     void file_isCreatedOnFirstWriteAndPrivateToTheUser();
     void writesFromOtherThreads_areSeenAtOnceAndLoseNothing();
     void corruptFile_readsEmptyAndIsKeptAside_data();
@@ -99,6 +100,8 @@ void UserDefaultsTest::value_roundTripsThroughTheFile_data()
     QTest::newRow("comma and blanks") << QStringLiteral(" a,b c ");
     QTest::newRow("looks like a variant") << QStringLiteral("@Variant(abc)");
     QTest::newRow("line breaks and non-ASCII") << QStringLiteral("one\ntwo\r\n=;#\"\\ héllo-😀");
+    // Qt writes DEL as it is, unlike the other control characters: the file must still read as undamaged.
+    QTest::newRow("delete characters") << QStringLiteral("/update/a\x7f\x7f/b\x7f");
 }
 
 void UserDefaultsTest::value_roundTripsThroughTheFile()
@@ -133,6 +136,18 @@ void UserDefaultsTest::values_crossProcessesBothWays()
     const ChildResult read = runChild(QStringLiteral("read"));
     QCOMPARE(read.exitCode, 0);
     QCOMPARE(read.out, QByteArray("/update/from/parent"));
+}
+
+void UserDefaultsTest::quickWritesOfOneSize_readBackTheLatest()
+{
+    // Files of one size written within one tick of the file system's clock, as a registration writes the
+    // host name and then the link: a store opened afterwards reads the latest, not a file Qt parsed before.
+    UserDefaults writer(m_path);
+    for (int i = 0; i < 50; ++i) {
+        const QString value = QStringLiteral("v%1").arg(i % 10);
+        writer.setObject(value, keys::kToken);
+        QCOMPARE(UserDefaults(m_path).stringForKey(keys::kToken), value);
+    }
 }
 
 void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
@@ -190,6 +205,10 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
     QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x00\x00garbage\x00\x13", 14);
     QTest::newRow("a good token, then garbage") << QByteArray("[General]\ntoken=abc\n\x01\x02\xfe\x80garbage\n");
     QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n");
+    // Qt ends a line at a carriage return too: this is the line "key" and a value without a key.
+    QTest::newRow("a carriage return inside a line") << QByteArray("[General]\ntoken=abc\nkey\r=value\n");
+    // Qt would write the key "host/" back as the section [host] and the line "=x".
+    QTest::newRow("a key that ends in a slash") << QByteArray("[General]\ntoken=abc\nhost%2F=x\n");
 }
 
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()

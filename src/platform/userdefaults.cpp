@@ -12,9 +12,11 @@
 #include <QStringDecoder>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -32,9 +34,11 @@ void report(const QString &message)
 constexpr qint64 kMaxFileBytes = 1024 * 1024;
 
 // True when the file holds anything but key lines, section headers, comments and blank lines, in UTF-8
-// without control characters. Qt's parser skips what it cannot read and keeps the rest, so a file whose
-// first line is a good token followed by binary garbage would otherwise be trusted; everything this
-// program writes passes (Qt escapes control characters in values and percent-encodes keys).
+// without control characters other than tab; lines end at a line feed or a carriage return, as they do for
+// Qt. Qt's parser skips what it cannot read and keeps the rest, so a file whose first line is a good token
+// followed by binary garbage would otherwise be trusted; everything this program writes passes (Qt escapes
+// the control characters below 0x20 in values and percent-encodes keys, but writes DEL as it is, so DEL is
+// no sign of damage).
 bool isDamaged(const QString &path)
 {
     QFile file(path);
@@ -42,15 +46,16 @@ bool isDamaged(const QString &path)
         return false;
     if (file.size() > kMaxFileBytes)
         return true;
-    const QByteArray content = file.read(kMaxFileBytes + 1);
+    // Read by the file's own size: a buffer of the largest size would cost a megabyte at every write.
+    const QByteArray content = file.read(file.size() + 1);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(content);
     if (decoder.hasError())
         return true;
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    const QStringList lines = QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')).split(QLatin1Char('\n'));
     for (const QString &raw : lines) {
         for (const QChar c : raw) {
-            if ((c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\r')) || c.unicode() == 0x7f)
+            if (c.unicode() < 0x20 && c != QLatin1Char('\t'))
                 return true;
         }
         const QString line = raw.trimmed();
@@ -65,6 +70,16 @@ bool isDamaged(const QString &path)
     return false;
 }
 
+// True when Qt would write a key back as a line without a name: it writes "host/" (read from "host/=x" or
+// "host%2F=x") as the section [host] and the line "=x", which is damage, so the file would be set aside at
+// the next write, and again at every write after.
+bool hasKeyWithoutName(const QSettings &settings)
+{
+    const QStringList keys = settings.allKeys();
+    return std::any_of(keys.cbegin(), keys.cend(),
+                       [](const QString &key) { return key.mid(key.indexOf(QLatin1Char('/')) + 1).isEmpty(); });
+}
+
 // How long a write waits for another program that is writing the file.
 constexpr int kLockWaitMs = 5000;
 
@@ -75,6 +90,27 @@ QString writeFailure(const QString &folder)
     if (::statvfs(QFile::encodeName(folder).constData(), &info) == 0 && info.f_bavail == 0)
         return QStringLiteral("no space left on the device");
     return QStringLiteral("the file cannot be written");
+}
+
+// Qt keeps the settings files it has parsed and parses one again only when its size or its time stamp, in
+// milliseconds, has changed. Two writes of the same size within one tick of the file system's clock would
+// look unchanged, and the next read, in this process or another, would get the old values: the new file
+// is given a time stamp a millisecond past the old one's instead.
+void keepQtsCacheHonest(const QString &written, const QString &replaced)
+{
+    struct stat before = {};
+    struct stat after = {};
+    if (::stat(QFile::encodeName(replaced).constData(), &before) != 0 ||
+        ::stat(QFile::encodeName(written).constData(), &after) != 0 || before.st_size != after.st_size)
+        return;
+    const auto milliseconds = [](const timespec &time) {
+        return qint64(time.tv_sec) * 1000 + time.tv_nsec / 1'000'000;
+    };
+    if (milliseconds(after.st_mtim) > milliseconds(before.st_mtim))
+        return;
+    const qint64 next = milliseconds(before.st_mtim) + 1;
+    const timespec times[2] = {after.st_atim, {time_t(next / 1000), long(next % 1000) * 1'000'000}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(written).constData(), times, 0);
 }
 
 std::optional<QString> valueIn(const QHash<QString, QString> &values, const QString &key)
@@ -206,7 +242,8 @@ void UserDefaults::load()
 
 bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
 {
-    const bool corrupt = settings.status() == QSettings::FormatError || isDamaged(m_filePath);
+    const bool corrupt =
+        settings.status() == QSettings::FormatError || isDamaged(m_filePath) || hasKeyWithoutName(settings);
     if (!corrupt)
         return false;
     const QString copy = m_filePath + QStringLiteral(".corrupt-") +
@@ -310,6 +347,7 @@ std::optional<QString> UserDefaults::writeUnsaved()
         if (written.status() != QSettings::NoError)
             return writeFailure(QFileInfo(target).absolutePath());
     }
+    keepQtsCacheHonest(temp.fileName(), target);
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     temp.setAutoRemove(false);
