@@ -72,7 +72,6 @@ private Q_SLOTS:
     void value_roundTripsThroughTheFile_data();
     void value_roundTripsThroughTheFile();
     void values_crossProcessesBothWays();
-    void quickWritesOfOneSize_readBackTheLatest();
     void file_isCreatedOnFirstWriteAndPrivateToTheUser();
     void writesFromOtherThreads_areSeenAtOnceAndLoseNothing();
     void corruptFile_readsEmptyAndIsKeptAside_data();
@@ -136,18 +135,6 @@ void UserDefaultsTest::values_crossProcessesBothWays()
     const ChildResult read = runChild(QStringLiteral("read"));
     QCOMPARE(read.exitCode, 0);
     QCOMPARE(read.out, QByteArray("/update/from/parent"));
-}
-
-void UserDefaultsTest::quickWritesOfOneSize_readBackTheLatest()
-{
-    // Files of one size written within one tick of the file system's clock, as a registration writes the
-    // host name and then the link: a store opened afterwards reads the latest, not a file Qt parsed before.
-    UserDefaults writer(m_path);
-    for (int i = 0; i < 50; ++i) {
-        const QString value = QStringLiteral("v%1").arg(i % 10);
-        writer.setObject(value, keys::kToken);
-        QCOMPARE(UserDefaults(m_path).stringForKey(keys::kToken), value);
-    }
 }
 
 void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
