@@ -1,6 +1,7 @@
 // The benchmark: what one address update costs next to curl started once per update, what the idle
-// client holds between ticks, and how long it takes to show its first screen. Prints one table and
-// writes the same figures as JSON. scripts/bench builds everything and runs it; see docs/performance.md.
+// client holds between ticks, how long it takes to show its first screen, and the same for the headless
+// updater (vennacott-ddnsctl run). Prints one table and writes the same figures as JSON. scripts/bench builds
+// everything and runs it; see docs/performance.md.
 #include "appdelegate.h"
 #include "console.h"
 #include "firstscreenreport.h"
@@ -58,6 +59,7 @@ struct Settings
     QString certDir;
     QString clientPath;   // the client built for the loopback update server, for the idle footprint
     QString startupPath;  // the client of the normal build, for start-up
+    QString ctlPath;      // vennacott-ddnsctl built for the loopback update server, for the headless figures
     QString trayHostPath; // a StatusNotifier host, for the idle footprint with the tray icon
     QString jsonPath;
     int port = 0;
@@ -67,7 +69,7 @@ struct Settings
     std::chrono::milliseconds idleClose{20};
     int idleSeconds = 60;
     int startupRuns = 10;
-    QStringList phases; // updates, curl, idle, startup
+    QStringList phases; // updates, curl, idle, startup, headless
 };
 
 QString number(double value, int decimals)
@@ -132,14 +134,17 @@ struct ServerStats
 class UpdateServer final
 {
 public:
-    bool start(const Settings &settings)
+    // `traced`: the server writes a line per connection event, read through trace().
+    bool start(const Settings &settings, bool traced = false)
     {
         SpawnOptions options;
         options.argv = {settings.serverPath.toStdString(), (settings.certDir + "/server.pem").toStdString(),
                         (settings.certDir + "/server.key").toStdString(), std::to_string(settings.port)};
-        options.environment = environmentWith({});
+        options.environment = environmentWith(traced ? std::vector<std::string>{"VENNACOTT_BENCH_SERVER_TRACE=1"}
+                                                     : std::vector<std::string>{});
         options.in = Stream::Pipe;
         options.out = Stream::Pipe;
+        options.err = traced ? Stream::Pipe : Stream::Inherit;
         if (!m_child.spawn(options))
             return false;
         const std::optional<std::string> line = m_child.out().readLine(Clock::now() + 10s);
@@ -167,6 +172,8 @@ public:
         return stats;
     }
     void stop() { m_child.stop(2s); }
+    // "<seconds>.<microseconds> fd <n> <event>" on the steady clock, the benchmark's own.
+    LineReader &trace() { return m_child.err(); }
 
 private:
     Child m_child;
@@ -617,12 +624,13 @@ struct IdleFootprint
     double cpuMsPerTick = NAN;        // whole process, from the second tick to the end
 };
 
-IdleFootprint measureIdle(const QString &label, const Settings &settings, const std::vector<std::string> &environment)
+IdleFootprint measureIdle(const QString &label, const Settings &settings, const std::vector<std::string> &argv,
+                          const std::vector<std::string> &environment)
 {
     IdleFootprint result;
     result.label = label;
     SpawnOptions options;
-    options.argv = {settings.clientPath.toStdString()};
+    options.argv = argv;
     options.environment = environment;
     options.out = Stream::Pipe;
     options.err = Stream::Null;
@@ -756,6 +764,78 @@ Startup measureStartup(const QString &label, const Settings &settings, const std
     if (!times.empty()) {
         result.minMs = *std::min_element(times.begin(), times.end());
         result.maxMs = *std::max_element(times.begin(), times.end());
+    }
+    return result;
+}
+
+// ---- the headless updater's start ---------------------------------------------------------------------
+
+struct HeadlessStart
+{
+    int runs = 0;
+    int failures = 0;
+    std::vector<double> requestMs;   // process start to the URL line: the request handed to the network
+    std::vector<double> connectedMs; // to the server accepting the connection
+    std::vector<double> receivedMs;  // to the server reading the request
+    std::vector<double> replyMs;     // to the reply line
+};
+
+// When the traced server saw `event` after `since`, in ms after it, reading its trace until `deadline`.
+std::optional<double> tracedEvent(UpdateServer &server, const std::string &event, Clock::time_point since,
+                                  Clock::time_point deadline)
+{
+    while (const std::optional<std::string> line = server.trace().readLine(deadline)) {
+        const std::size_t at = line->rfind(' ' + event);
+        if (at == std::string::npos || at + event.size() + 1 != line->size())
+            continue;
+        const auto when = Clock::time_point(std::chrono::microseconds(std::llround(std::atof(line->c_str()) * 1e6)));
+        if (when >= since)
+            return ms(when - since);
+    }
+    return std::nullopt;
+}
+
+// `vennacott-ddnsctl run` started afresh each time with a stored link: how soon its first update leaves it,
+// reaches the server and is answered.
+HeadlessStart measureHeadlessStart(const Settings &settings, const std::vector<std::string> &environment,
+                                   UpdateServer &server)
+{
+    HeadlessStart result;
+    for (int i = 0; i < settings.startupRuns; ++i) {
+        SpawnOptions options;
+        options.argv = {settings.ctlPath.toStdString(), "run"};
+        options.environment = environment;
+        options.out = Stream::Pipe;
+        options.err = Stream::Null;
+        Child ctl;
+        const Clock::time_point started = Clock::now();
+        if (!ctl.spawn(options)) {
+            ++result.failures;
+            continue;
+        }
+        std::optional<double> request;
+        std::optional<double> reply;
+        while (!reply) {
+            const std::optional<std::string> line = ctl.out().readLine(started + 20s);
+            if (!line)
+                break;
+            if (line->rfind("https://", 0) == 0 && !request)
+                request = ms(Clock::now() - started);
+            else if (!line->empty() && line->front() >= '0' && line->front() <= '9')
+                reply = ms(Clock::now() - started);
+        }
+        ctl.stop(10s);
+        ++result.runs;
+        const std::optional<double> connected = tracedEvent(server, "accepted", started, Clock::now() + 2s);
+        const std::optional<double> received = tracedEvent(server, "request", started, Clock::now() + 2s);
+        if (request && reply && connected && received) {
+            result.requestMs.push_back(*request);
+            result.connectedMs.push_back(*connected);
+            result.receivedMs.push_back(*received);
+            result.replyMs.push_back(*reply);
+        } else {
+            ++result.failures;
+        }
     }
     return result;
 }
@@ -918,6 +998,8 @@ int main(int argc, char **argv)
     const QCommandLineOption clientOption("idle-client", "vennacott-ddns built for the update server at --port.",
                                           "path");
     const QCommandLineOption startupOption("startup-client", "vennacott-ddns of the normal build.", "path");
+    const QCommandLineOption ctlOption("headless-ctl", "vennacott-ddnsctl built for the update server at --port.",
+                                       "path");
     const QCommandLineOption trayHostOption(
         "tray-host", "vennacott-test-snihost, for the idle footprint with the tray icon.", "path");
     const QCommandLineOption portOption(
@@ -927,10 +1009,11 @@ int main(int argc, char **argv)
     const QCommandLineOption idleOption("idle-seconds", "How long the idle client runs.", "seconds", "60");
     const QCommandLineOption runsOption("startup-runs", "Start-up runs.", "count", "10");
     const QCommandLineOption intervalOption("interval-ms", "The updater's interval while measured.", "ms", "50");
-    const QCommandLineOption phasesOption("phases", "What to measure, comma-separated: updates, curl, idle, startup.",
-                                          "list", "updates,curl,idle,startup");
-    parser.addOptions({serverOption, certsOption, clientOption, startupOption, trayHostOption, portOption, jsonOption,
-                       updatesOption, idleOption, runsOption, phasesOption, intervalOption});
+    const QCommandLineOption phasesOption("phases",
+                                          "What to measure, comma-separated: updates, curl, idle, startup, headless.",
+                                          "list", "updates,curl,idle,startup,headless");
+    parser.addOptions({serverOption, certsOption, clientOption, startupOption, ctlOption, trayHostOption, portOption,
+                       jsonOption, updatesOption, idleOption, runsOption, phasesOption, intervalOption});
     parser.process(app);
 
     Settings settings;
@@ -938,6 +1021,7 @@ int main(int argc, char **argv)
     settings.certDir = parser.value(certsOption);
     settings.clientPath = parser.value(clientOption);
     settings.startupPath = parser.value(startupOption);
+    settings.ctlPath = parser.value(ctlOption);
     settings.trayHostPath = parser.value(trayHostOption);
     settings.jsonPath = parser.value(jsonOption);
     settings.port = parser.value(portOption).toInt();
@@ -1013,43 +1097,50 @@ int main(int argc, char **argv)
                                     settings, server));
     }
 
-    // The real program with a stored link, on each platform.
+    // The real programs with a stored link: the window on each platform, and the headless updater.
     std::vector<IdleFootprint> idles;
     std::vector<Startup> startups;
+    std::optional<HeadlessStart> headlessStart;
     VirtualDisplay xvfb;
     const bool wantIdle = settings.phases.contains(QStringLiteral("idle")) && !settings.clientPath.isEmpty();
     const bool wantStartup = settings.phases.contains(QStringLiteral("startup")) && !settings.startupPath.isEmpty();
+    const bool wantHeadless = settings.phases.contains(QStringLiteral("headless")) && !settings.ctlPath.isEmpty();
     const bool haveXvfb = (wantIdle || wantStartup) && xvfb.start();
-    if (wantIdle) {
-        const QString idleRoot = root.path() + "/idle";
-        QDir().mkpath(idleRoot + "/config/vennacott");
-        QDir().mkpath(idleRoot + "/data");
-        QFile conf(idleRoot + "/config/vennacott/vennacott-ddns.conf");
+    // Private folders for a program with the benchmark's link stored.
+    const auto setupWithLink = [&root](const QString &name) {
+        const QString folder = root.path() + "/" + name;
+        QDir().mkpath(folder + "/config/vennacott");
+        QDir().mkpath(folder + "/data");
+        QFile conf(folder + "/config/vennacott/vennacott-ddns.conf");
         if (conf.open(QIODevice::WriteOnly))
             conf.write(("[General]\ndnsLink=" + kLink + "\n").toUtf8());
         conf.close();
         QFile::setPermissions(conf.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        const std::vector<std::string> common = {"XDG_CONFIG_HOME=" + (idleRoot + "/config").toStdString(),
-                                                 "XDG_DATA_HOME=" + (idleRoot + "/data").toStdString(),
-                                                 "XDG_RUNTIME_DIR=" + (root.path() + "/runtime").toStdString()};
+        return std::vector<std::string>{"XDG_CONFIG_HOME=" + (folder + "/config").toStdString(),
+                                        "XDG_DATA_HOME=" + (folder + "/data").toStdString(),
+                                        "XDG_STATE_HOME=" + (folder + "/state").toStdString(),
+                                        "XDG_RUNTIME_DIR=" + (root.path() + "/runtime").toStdString()};
+    };
+    if (wantIdle) {
+        const std::vector<std::string> common = setupWithLink(QStringLiteral("idle"));
         std::vector<std::string> offscreen = common;
         offscreen.push_back("QT_QPA_PLATFORM=offscreen");
         // No session bus in these two rows, so no tray icon; the third has one with a tray on it.
         std::fprintf(stderr, "bench: idle footprint, offscreen (%d s)\n", settings.idleSeconds);
-        idles.push_back(measureIdle(QStringLiteral("offscreen"), settings,
+        idles.push_back(measureIdle(QStringLiteral("offscreen"), settings, {settings.clientPath.toStdString()},
                                     environmentWith(offscreen, {"DBUS_SESSION_BUS_ADDRESS"})));
         if (haveXvfb) {
             std::vector<std::string> x11 = common;
             x11.push_back("DISPLAY=" + xvfb.display());
             std::fprintf(stderr, "bench: idle footprint, Xvfb (%d s)\n", settings.idleSeconds);
             idles.push_back(
-                measureIdle(QStringLiteral("Xvfb"), settings,
+                measureIdle(QStringLiteral("Xvfb"), settings, {settings.clientPath.toStdString()},
                             environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})));
             TrayDesktop tray;
             if (tray.start(settings.trayHostPath)) {
                 x11.push_back("DBUS_SESSION_BUS_ADDRESS=" + tray.address());
                 std::fprintf(stderr, "bench: idle footprint, Xvfb with the tray icon (%d s)\n", settings.idleSeconds);
-                idles.push_back(measureIdle(QStringLiteral("Xvfb, tray"), settings,
+                idles.push_back(measureIdle(QStringLiteral("Xvfb, tray"), settings, {settings.clientPath.toStdString()},
                                             environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})));
                 if (!tray.registered())
                     idles.back().label += QStringLiteral(" (no icon!)");
@@ -1078,6 +1169,23 @@ int main(int argc, char **argv)
         }
     }
     server.stop();
+    if (wantHeadless) {
+        // No display of any kind: the headless updater must not need one. The server, on the same port,
+        // now tells when each connection and request arrives.
+        UpdateServer traced;
+        const std::vector<std::string> environment = environmentWith(setupWithLink(QStringLiteral("headless")),
+                                                                     {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+        if (traced.start(settings, true)) {
+            std::fprintf(stderr, "bench: headless start, %d runs\n", settings.startupRuns);
+            headlessStart = measureHeadlessStart(settings, environment, traced);
+            std::fprintf(stderr, "bench: headless idle footprint (%d s)\n", settings.idleSeconds);
+            idles.push_back(
+                measureIdle(QStringLiteral("ctl run"), settings, {settings.ctlPath.toStdString(), "run"}, environment));
+            traced.stop();
+        } else {
+            std::fputs("bench: the traced update server did not start\n", stderr);
+        }
+    }
     const QString loadAfter = loadAverage();
 
     // ---- the table ----
@@ -1133,9 +1241,9 @@ int main(int argc, char **argv)
         print(table, QString());
     }
     if (!idles.empty()) {
-        print(table,
-              QStringLiteral("Idle footprint: the real client with a stored link after %1 s, one update every 10 s")
-                  .arg(settings.idleSeconds));
+        print(table, QStringLiteral("Idle footprint: the real programs with a stored link after %1 s, one update every "
+                                    "10 s (ctl run: vennacott-ddnsctl run, no display)")
+                         .arg(settings.idleSeconds));
         const QList<int> idleWidths = {12, 8, 8, 8, 8, 8, 7, 11, 10, 10};
         print(table,
               row({"", "VmRSS", "VmHWM", "Pss", "RssAnon", "threads", "ticks", "CPU/tick", "CPU/gap", "wakes/gap"},
@@ -1169,6 +1277,24 @@ int main(int argc, char **argv)
             print(table, row({startup.label, number(startup.medianMs, 0) + " ms", number(startup.minMs, 0) + " ms",
                               number(startup.maxMs, 0) + " ms", QString::number(startup.failures)},
                              startWidths));
+    }
+    if (headlessStart) {
+        print(table, QString());
+        print(table, QStringLiteral("Headless start: vennacott-ddnsctl run to its first update, %1 runs")
+                         .arg(headlessStart->runs));
+        const QList<int> widths = {30, 10, 10, 10, 10};
+        print(table, row({"", "median", "min", "max", "failed"}, widths));
+        const auto startRow = [&](const QString &label, std::vector<double> values) {
+            const double low = values.empty() ? NAN : *std::min_element(values.begin(), values.end());
+            const double high = values.empty() ? NAN : *std::max_element(values.begin(), values.end());
+            print(table, row({label, number(percentile(values, 50), 1) + " ms", number(low, 1) + " ms",
+                              number(high, 1) + " ms", QString::number(headlessStart->failures)},
+                             widths));
+        };
+        startRow(QStringLiteral("request handed on (URL line)"), headlessStart->requestMs);
+        startRow(QStringLiteral("connection at the server"), headlessStart->connectedMs);
+        startRow(QStringLiteral("request at the server"), headlessStart->receivedMs);
+        startRow(QStringLiteral("reply printed"), headlessStart->replyMs);
     }
     std::fflush(table);
 
@@ -1227,6 +1353,19 @@ int main(int argc, char **argv)
                                      {"min_ms", startup.minMs},
                                      {"max_ms", startup.maxMs}});
     json.insert("startup", startJson);
+    if (headlessStart) {
+        const auto summary = [](std::vector<double> values) {
+            return QJsonObject{{"median_ms", percentile(values, 50)},
+                               {"min_ms", values.empty() ? NAN : *std::min_element(values.begin(), values.end())},
+                               {"max_ms", values.empty() ? NAN : *std::max_element(values.begin(), values.end())}};
+        };
+        json.insert("headless_start", QJsonObject{{"runs", headlessStart->runs},
+                                                  {"failures", headlessStart->failures},
+                                                  {"request_handed_on", summary(headlessStart->requestMs)},
+                                                  {"connection_at_server", summary(headlessStart->connectedMs)},
+                                                  {"request_at_server", summary(headlessStart->receivedMs)},
+                                                  {"reply", summary(headlessStart->replyMs)}});
+    }
     if (!settings.jsonPath.isEmpty()) {
         QFile out(settings.jsonPath);
         if (out.open(QIODevice::WriteOnly))

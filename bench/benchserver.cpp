@@ -7,7 +7,12 @@
 // Prints "port N" once listening. Reads commands on standard input, one per line:
 //   keep          keep idle connections open (the default)
 //   close MS      close a connection once it has been idle for MS milliseconds, with a TLS close_notify
-//   stats         print "stats connections C full F resumed R requests Q idle-closes I" and reset them
+//   stats         print "stats connections C full F resumed R requests Q idle-closes I answered A dropped D
+//                 stalled S restarts T" and reset them
+//   faults D S R  from now on, of the requests that follow, close the connection of every Dth one unanswered,
+//                 never answer every Sth one (until the client gives up and closes), and at the Rth one close
+//                 every connection and the listener and listen again on the same port, as a restart would
+//                 (0 turns a fault off)
 // It ends at the end of its input, so it never outlives the benchmark that started it. With
 // VENNACOTT_BENCH_SERVER_TRACE set it writes one line per connection event on standard error.
 #include <algorithm>
@@ -46,6 +51,19 @@ struct Counters
     long resumedHandshakes = 0;
     long requests = 0;
     long idleCloses = 0;
+    long answered = 0; // replies written whole
+    long dropped = 0;
+    long stalled = 0;
+    long restarts = 0;
+};
+
+// Which requests fail, counted from the "faults" command on.
+struct Faults
+{
+    long dropEvery = 0;
+    long stallEvery = 0;
+    long restartAt = 0;
+    long seen = 0;
 };
 
 struct Connection
@@ -57,6 +75,8 @@ struct Connection
     std::string out;
     Clock::time_point lastActivity;
     bool closeAfterWrite = false;
+    bool stalled = false; // holds a request it will never answer
+    int unflushedReplies = 0;
 };
 
 bool g_trace = false;
@@ -100,7 +120,12 @@ private:
     bool command(const std::string &line);
     int pollTimeoutMs() const;
     void closeIdle();
+    void createContext();
+    void listenOn(int port);
+    void restart();
 
+    const char *m_cert;
+    const char *m_key;
     SSL_CTX *m_ctx = nullptr;
     int m_listener = -1;
     std::map<int, std::unique_ptr<Connection>> m_connections;
@@ -108,13 +133,26 @@ private:
     long m_idleCloseMs = -1; // -1: keep idle connections
     std::string m_commandBuffer;
     bool m_running = true;
+    Faults m_faults;
+    bool m_restartDue = false;
+    int m_port = 0;
 };
 
 Server::Server(const char *cert, const char *key, int port)
+    : m_cert(cert)
+    , m_key(key)
+{
+    createContext();
+    listenOn(port);
+    std::printf("port %d\n", m_port);
+    std::fflush(stdout);
+}
+
+void Server::createContext()
 {
     m_ctx = SSL_CTX_new(TLS_server_method());
-    if (!m_ctx || SSL_CTX_use_certificate_chain_file(m_ctx, cert) != 1 ||
-        SSL_CTX_use_PrivateKey_file(m_ctx, key, SSL_FILETYPE_PEM) != 1)
+    if (!m_ctx || SSL_CTX_use_certificate_chain_file(m_ctx, m_cert) != 1 ||
+        SSL_CTX_use_PrivateKey_file(m_ctx, m_key, SSL_FILETYPE_PEM) != 1)
         fail("certificate");
     SSL_CTX_set_min_proto_version(m_ctx, TLS1_2_VERSION);
     if (std::getenv("VENNACOTT_BENCH_SERVER_TLS12"))
@@ -123,7 +161,10 @@ Server::Server(const char *cert, const char *key, int port)
     static const unsigned char context[] = "vennacott-bench";
     SSL_CTX_set_session_id_context(m_ctx, context, sizeof context - 1);
     SSL_CTX_set_session_cache_mode(m_ctx, SSL_SESS_CACHE_SERVER);
+}
 
+void Server::listenOn(int port)
+{
     m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_listener < 0)
         fail("socket");
@@ -140,8 +181,22 @@ Server::Server(const char *cert, const char *key, int port)
     setNonBlocking(m_listener);
     socklen_t length = sizeof address;
     getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length);
-    std::printf("port %d\n", ntohs(address.sin_port));
-    std::fflush(stdout);
+    m_port = ntohs(address.sin_port);
+}
+
+// What a restarted server looks like to its clients: every connection ends without a word, and the port
+// answers again at once, with the same certificate and new session keys.
+void Server::restart()
+{
+    m_restartDue = false;
+    ++m_counters.restarts;
+    while (!m_connections.empty())
+        close(*m_connections.begin()->second, false);
+    ::close(m_listener);
+    SSL_CTX_free(m_ctx);
+    createContext();
+    listenOn(m_port);
+    trace("restarted", m_listener);
 }
 
 void Server::run()
@@ -181,6 +236,8 @@ void Server::run()
             if (it != m_connections.end())
                 service(*it->second, fds[i].revents);
         }
+        if (m_restartDue)
+            restart();
         closeIdle();
     }
 }
@@ -192,11 +249,16 @@ bool Server::command(const std::string &line)
     } else if (line.rfind("close ", 0) == 0) {
         m_idleCloseMs = std::max(0L, std::atol(line.c_str() + 6));
     } else if (line == "stats") {
-        std::printf("stats connections %ld full %ld resumed %ld requests %ld idle-closes %ld\n", m_counters.connections,
-                    m_counters.fullHandshakes, m_counters.resumedHandshakes, m_counters.requests,
-                    m_counters.idleCloses);
+        std::printf("stats connections %ld full %ld resumed %ld requests %ld idle-closes %ld answered %ld dropped %ld "
+                    "stalled %ld restarts %ld\n",
+                    m_counters.connections, m_counters.fullHandshakes, m_counters.resumedHandshakes,
+                    m_counters.requests, m_counters.idleCloses, m_counters.answered, m_counters.dropped,
+                    m_counters.stalled, m_counters.restarts);
         std::fflush(stdout);
         m_counters = Counters{};
+    } else if (line.rfind("faults ", 0) == 0) {
+        m_faults = Faults{};
+        std::sscanf(line.c_str() + 7, "%ld %ld %ld", &m_faults.dropEvery, &m_faults.stallEvery, &m_faults.restartAt);
     } else if (line == "quit") {
         return false;
     } else {
@@ -227,7 +289,7 @@ void Server::closeIdle()
     const Clock::time_point deadline = Clock::now() - std::chrono::milliseconds(m_idleCloseMs);
     std::vector<Connection *> idle;
     for (const auto &[fd, connection] : m_connections) {
-        if (connection->handshakeDone && connection->out.empty() && connection->in.empty() &&
+        if (connection->handshakeDone && !connection->stalled && connection->out.empty() && connection->in.empty() &&
             connection->lastActivity <= deadline)
             idle.push_back(connection.get());
     }
@@ -319,6 +381,25 @@ void Server::readRequests(Connection &connection)
         connection.in.erase(0, end + 4);
         ++m_counters.requests;
         trace("request", connection.fd);
+        if (connection.stalled)
+            continue;
+        // Drops fall halfway between stalls, so that no request is both.
+        const long n = ++m_faults.seen;
+        if (m_faults.restartAt > 0 && n == m_faults.restartAt) {
+            m_restartDue = true;
+            return;
+        }
+        if (m_faults.stallEvery > 0 && n % m_faults.stallEvery == 0) {
+            ++m_counters.stalled;
+            trace("stalled", connection.fd);
+            connection.stalled = true;
+            continue;
+        }
+        if (m_faults.dropEvery > 0 && n % m_faults.dropEvery == m_faults.dropEvery / 2) {
+            ++m_counters.dropped;
+            close(connection, false);
+            return;
+        }
         std::string lower = head;
         for (char &c : lower)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -327,6 +408,7 @@ void Server::readRequests(Connection &connection)
             "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(sizeof kBody - 1) +
             "\r\n" + (peerCloses ? "Connection: close\r\n" : "Connection: keep-alive\r\n") + "\r\n" + kBody;
         connection.closeAfterWrite = connection.closeAfterWrite || peerCloses;
+        ++connection.unflushedReplies;
     }
     if (!connection.out.empty())
         flush(connection);
@@ -346,6 +428,8 @@ void Server::flush(Connection &connection)
         }
         connection.out.erase(0, static_cast<std::size_t>(written));
     }
+    m_counters.answered += connection.unflushedReplies;
+    connection.unflushedReplies = 0;
     connection.lastActivity = Clock::now();
     if (connection.closeAfterWrite)
         close(connection, true);

@@ -163,6 +163,11 @@ bool HttpFrontend::listen(quint16 apiPort, quint16 updatePort, QString *error)
            listenOn(m_update, Origin::Update, updatePort, &m_updatePort, error);
 }
 
+void HttpFrontend::serve(Origin origin, QTcpServer *server)
+{
+    (origin == Origin::Api ? m_api : m_update).bind(server);
+}
+
 bool HttpFrontend::listenOn(QHttpServer &server, Origin origin, quint16 port, quint16 *bound, QString *error)
 {
     const auto make = [this, origin, &server] {

@@ -10,6 +10,8 @@
 #include <QSslConfiguration>
 #include <QStringList>
 
+class QTcpServer;
+
 namespace vennacott::refsvc {
 
 class ReferenceService;
@@ -26,6 +28,9 @@ public:
 
     // Listens on 127.0.0.1 and, where the system has it, on ::1 with the same port. Port 0 picks a free one.
     bool listen(quint16 apiPort, quint16 updatePort, QString *error);
+    // Serves the connections `server` hands out as `origin`, with the same routes and without TLS or the
+    // listeners' limits: the fuzzer feeds requests through it without a network.
+    void serve(Origin origin, QTcpServer *server);
     quint16 apiPort() const { return m_apiPort; }
     quint16 updatePort() const { return m_updatePort; }
     // Things worth telling the person who started the service, such as a missing IPv6 loopback.

@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QTest>
-#include <QThread>
 
 #include <optional>
 
@@ -27,7 +26,6 @@ struct Outcome
     std::mutex mutex;
     int calls = 0;
     std::optional<ResponseValue> value;
-    QThread *thread = nullptr;
 
     ResponseCallback callback()
     {
@@ -35,7 +33,6 @@ struct Outcome
             const std::lock_guard lock(mutex);
             ++calls;
             value = received;
-            thread = QThread::currentThread();
         };
     }
     int callCount()
@@ -95,7 +92,6 @@ private Q_SLOTS:
     void transportFailure_isSilent();
     void invalidUrl_sendsNothingAndSaysSo_data();
     void invalidUrl_sendsNothingAndSaysSo();
-    void callback_runsOnDeliveryThread_fromAnyCaller();
 };
 
 void TransportTest::request_headersInOrderAndBody_data()
@@ -204,12 +200,9 @@ void TransportTest::reply_isDecodedWhateverTheStatus_data()
 
     // clang-format off
     QTest::newRow("object")      << 200 << QByteArray(R"({"a":1})")      << R"(O:{"a":1})"      << R"(O:{"a":1})";
-    QTest::newRow("401 object")  << 401 << QByteArray(R"({"code":401})") << R"(O:{"code":401})" << R"(O:{"code":401})";
     QTest::newRow("500 object")  << 500 << QByteArray(R"({"e":"x"})")    << R"(O:{"e":"x"})"    << R"(O:{"e":"x"})";
     QTest::newRow("array")       << 200 << QByteArray(R"([{"a":1}])")    << "-"                 << "-";
     QTest::newRow("bare string") << 200 << QByteArray(R"("abc")")        << "F"                 << R"(T:"abc")";
-    QTest::newRow("number")      << 200 << QByteArray("42")              << "F"                 << "T:42";
-    QTest::newRow("empty body")  << 200 << QByteArray()                  << "F"                 << "T:";
     QTest::newRow("500 empty")   << 500 << QByteArray()                  << "F"                 << "T:";
     QTest::newRow("garbage")     << 200 << QByteArray("<html>oops")      << "F"                 << "T:<html>oops";
     QTest::newRow("not UTF-8")   << 200 << QByteArray("\xff\xfe\x80")    << "F"                 << "T:";
@@ -299,10 +292,7 @@ void TransportTest::invalidUrl_sendsNothingAndSaysSo_data()
 {
     QTest::addColumn<QString>("url");
     QTest::newRow("blank in host") << QStringLiteral("https://bad host.example/new/x");
-    QTest::newRow("blank in path") << QStringLiteral("https://127.0.0.1:1/new/a b");
-    QTest::newRow("no scheme") << QStringLiteral("127.0.0.1/new/x");
     QTest::newRow("other scheme") << QStringLiteral("ftp://127.0.0.1/x");
-    QTest::newRow("no host") << QStringLiteral("https:///x");
     QTest::newRow("empty") << QString();
 }
 
@@ -322,25 +312,6 @@ void TransportTest::invalidUrl_sendsNothingAndSaysSo()
     QVERIFY(exchange(false, server.baseUrl(), later));
     QCOMPARE(UrlSession::shared().finishedTaskCount(), before + 1);
     QCOMPARE(outcome.callCount(), 0);
-}
-
-void TransportTest::callback_runsOnDeliveryThread_fromAnyCaller()
-{
-    TestServer server;
-    const QString base = server.baseUrl();
-    Outcome fromMain;
-    Outcome fromWorker;
-    const quint64 before = UrlSession::shared().finishedTaskCount();
-    sendGet(base + QStringLiteral("/main"), fromMain.callback());
-    std::unique_ptr<QThread> worker(
-        QThread::create([&] { sendPost(base + QStringLiteral("/worker"), {}, fromWorker.callback()); }));
-    worker->start();
-    QVERIFY(worker->wait(10'000));
-    QVERIFY(waitForFinishedTasks(before, 2));
-    QCOMPARE(fromMain.callCount(), 1);
-    QCOMPARE(fromWorker.callCount(), 1);
-    QCOMPARE(fromMain.thread, UrlSession::shared().deliveryThread());
-    QCOMPARE(fromWorker.thread, UrlSession::shared().deliveryThread());
 }
 
 VENNACOTT_TEST_MAIN(TransportTest, QCoreApplication)

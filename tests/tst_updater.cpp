@@ -1,5 +1,6 @@
 // The periodic address update: timer, stored link, printed lines, against the local test server.
 #include "appdelegate.h"
+#include "refsvcharness.h"
 #include "settingskeys.h"
 #include "testserver.h"
 #include "testsupport.h"
@@ -8,8 +9,11 @@
 #include "userdefaults.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -48,8 +52,8 @@ private Q_SLOTS:
     void link_isRequestedOnEveryTickAndItsReplyPrinted();
     void linkChangedThenRemoved_betweenTicks();
     void replyThatIsNotJson_printsErrorThenFalse();
-    void unreachableServer_printsOnlyTheUrl();
     void secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus();
+    void serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges();
 
 private:
     std::unique_ptr<AppDelegate> launch(const QString &base);
@@ -158,25 +162,6 @@ void UpdaterTest::replyThatIsNotJson_printsErrorThenFalse()
     QCOMPARE(replyValues({lines.at(1)}), QStringList{QStringLiteral("false")});
 }
 
-void UpdaterTest::unreachableServer_printsOnlyTheUrl()
-{
-    QString base;
-    {
-        TestServer gone;
-        base = gone.baseUrl();
-    }
-    UserDefaults::standard().setObject(QStringLiteral("/x"), keys::kDnsLink);
-    ConsoleCapture console;
-    const quint64 before = UrlSession::shared().finishedTaskCount();
-    auto delegate = launch(base);
-    QVERIFY(waitForFinishedTasks(before, 2));
-    delegate.reset();
-    const QStringList lines = console.output();
-    QVERIFY(lines.size() >= 2);
-    for (const QString &line : lines)
-        QCOMPARE(line, base + QStringLiteral("/[redacted]"));
-}
-
 void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
 {
     UserDefaults::standard().setObject(QStringLiteral("/update/host/k3y"), keys::kDnsLink);
@@ -205,6 +190,54 @@ void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
     // A status about another link is not shown for the stored one.
     UserDefaults::standard().setObject(QStringLiteral("/update/other/k"), keys::kDnsLink);
     QCOMPARE(second.status().last.has_value(), false);
+}
+
+void UpdaterTest::serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges()
+{
+    QTemporaryDir dir;
+    refsvc::test::ServiceProcess service(dir.filePath(QStringLiteral("service")));
+    QVERIFY2(service.start(), service.errors().constData());
+    const SessionOptions trusted = UrlSession::shared().options();
+    const auto restoreTrust = qScopeGuard([&] { UrlSession::shared().setOptions(trusted); });
+    SessionOptions options = trusted;
+    options.extraCaCertificates += QSslCertificate::fromPath(service.caFile());
+    UrlSession::shared().setOptions(options);
+
+    const QString link = refsvc::test::Client(service.caFile()).registerHost(service.updateUrl(), "phoenix");
+    QVERIFY(!link.isEmpty());
+    UserDefaults::standard().setObject(QStringLiteral("token-kept"), keys::kToken);
+    UserDefaults::standard().setObject(QStringLiteral("phoenix"), keys::kHostname);
+    UserDefaults::standard().setObject(link, keys::kDnsLink);
+    // Read afresh each time: a write replaces the file.
+    auto settingsFile = [] {
+        QFile file(UserDefaults::standard().filePath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray stored = settingsFile();
+
+    ConsoleCapture console;
+    Updater updater(service.updateUrl(), kInterval);
+    auto tickToTheEnd = [&updater] {
+        const quint64 before = UrlSession::shared().finishedTaskCount();
+        updater.tick();
+        return waitForFinishedTasks(before);
+    };
+    QVERIFY(tickToTheEnd());
+    QCOMPARE(replyValues(console.output()).size(), 1);
+
+    // Killed as a crash would, with the client's connection open: the tick meanwhile prints only its URL.
+    service.kill();
+    QVERIFY(tickToTheEnd());
+    QCOMPARE(replyValues(console.output()).size(), 1);
+
+    // Back on the same ports: the very next tick is answered and printed.
+    QVERIFY2(service.start(service.apiPort(), service.updatePort()), service.errors().constData());
+    QVERIFY(tickToTheEnd());
+    const QStringList replies = replyValues(console.output());
+    QCOMPARE(replies.size(), 2);
+    QVERIFY2(replies.constLast().contains(QStringLiteral(R"("host":"phoenix")")), qPrintable(replies.constLast()));
+    QCOMPARE(settingsFile(), stored);
+    QVERIFY(service.stop());
 }
 
 VENNACOTT_TEST_MAIN(UpdaterTest, QCoreApplication)

@@ -6,11 +6,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vennacott;
 using namespace vennacott::test;
@@ -74,8 +76,9 @@ private Q_SLOTS:
     void writesFromOtherThreads_areSeenAtOnceAndLoseNothing();
     void corruptFile_readsEmptyAndIsKeptAside_data();
     void corruptFile_readsEmptyAndIsKeptAside();
-    void unusableLocation_readsEmptyAndReportsEachWrite_data();
-    void unusableLocation_readsEmptyAndReportsEachWrite();
+    void unusableLocation_readsEmptyAndReportsOnce_data();
+    void unusableLocation_readsEmptyAndReportsOnce();
+    void fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack();
 
 private:
     QString m_path;
@@ -96,6 +99,8 @@ void UserDefaultsTest::value_roundTripsThroughTheFile_data()
     QTest::newRow("comma and blanks") << QStringLiteral(" a,b c ");
     QTest::newRow("looks like a variant") << QStringLiteral("@Variant(abc)");
     QTest::newRow("line breaks and non-ASCII") << QStringLiteral("one\ntwo\r\n=;#\"\\ héllo-😀");
+    // Qt writes DEL as it is, unlike the other control characters: the file must still read as undamaged.
+    QTest::newRow("delete characters") << QStringLiteral("/update/a\x7f\x7f/b\x7f");
 }
 
 void UserDefaultsTest::value_roundTripsThroughTheFile()
@@ -145,6 +150,13 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
     QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0644) == 0);
     UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
     QCOMPARE(modeOf(m_path), mode_t(0600));
+
+    // A file kept elsewhere behind a link stays there, and the link stays a link.
+    const QString kept = m_dir->filePath(QStringLiteral("dotfiles.conf"));
+    QVERIFY(QFile::rename(m_path, kept) && QFile::link(kept, m_path));
+    UserDefaults(m_path).setObject(QStringLiteral("h2"), keys::kHostname);
+    QVERIFY(QFileInfo(m_path).isSymLink());
+    QCOMPARE(UserDefaults(kept).stringForKey(keys::kHostname), QStringLiteral("h2"));
 }
 
 void UserDefaultsTest::writesFromOtherThreads_areSeenAtOnceAndLoseNothing()
@@ -180,6 +192,10 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
     QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x00\x00garbage\x00\x13", 14);
     QTest::newRow("a good token, then garbage") << QByteArray("[General]\ntoken=abc\n\x01\x02\xfe\x80garbage\n");
     QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n");
+    // Qt ends a line at a carriage return too: this is the line "key" and a value without a key.
+    QTest::newRow("a carriage return inside a line") << QByteArray("[General]\ntoken=abc\nkey\r=value\n");
+    // Qt would write the key "host/" back as the section [host] and the line "=x".
+    QTest::newRow("a key that ends in a slash") << QByteArray("[General]\ntoken=abc\nhost%2F=x\n");
 }
 
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()
@@ -201,14 +217,14 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()
     QCOMPARE(UserDefaults(m_path).stringForKey(keys::kHostname), QStringLiteral("fresh"));
 }
 
-void UserDefaultsTest::unusableLocation_readsEmptyAndReportsEachWrite_data()
+void UserDefaultsTest::unusableLocation_readsEmptyAndReportsOnce_data()
 {
     QTest::addColumn<bool>("folderAsFile"); // unreadable as settings whoever runs the test (root included)
     QTest::newRow("a folder where the file should be") << true;
     QTest::newRow("a file where the folder should be") << false;
 }
 
-void UserDefaultsTest::unusableLocation_readsEmptyAndReportsEachWrite()
+void UserDefaultsTest::unusableLocation_readsEmptyAndReportsOnce()
 {
     QFETCH(bool, folderAsFile);
     writeAll(folderAsFile ? m_path + QStringLiteral("/keep") : QFileInfo(m_path).path(), "precious");
@@ -224,7 +240,85 @@ void UserDefaultsTest::unusableLocation_readsEmptyAndReportsEachWrite()
     QCOMPARE(console.errors().size(), readErrors + 1);
     QVERIFY(console.errors().constLast().contains(keys::kToken));
     QVERIFY(!console.all().contains(QStringLiteral("secret-value")));
+    defaults.setObject(QStringLiteral("h"), keys::kHostname);
+    QCOMPARE(console.errors().size(), readErrors + 1);
     QCOMPARE(readAll(folderAsFile ? m_path + QStringLiteral("/keep") : QFileInfo(m_path).path()), "precious");
+}
+
+void UserDefaultsTest::fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack()
+{
+    // The checks run in a second copy of this test, in a mount namespace of its own with a small tmpfs.
+    const QString disk = qEnvironmentVariable("VENNACOTT_TEST_SMALL_DISK");
+    if (disk.isEmpty()) {
+        const QString mountPoint = m_dir->filePath(QStringLiteral("disk"));
+        QDir().mkpath(mountPoint);
+        const QString mount = QStringLiteral("mount -t tmpfs -o size=256k tmpfs \"$0\" && exec \"$@\"");
+        QStringList namespaceArguments;
+        for (const QStringList &candidate :
+             {QStringList{QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("--mount")},
+              QStringList{QStringLiteral("--mount")}}) {
+            QProcess probe;
+            probe.start(QStringLiteral("unshare"), candidate + QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
+                                                                           mount, mountPoint, QStringLiteral("true")});
+            if (probe.waitForFinished(30'000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0) {
+                namespaceArguments = candidate;
+                break;
+            }
+        }
+        if (namespaceArguments.isEmpty())
+            QSKIP("cannot mount a small tmpfs: unshare(1) needs user namespaces, or root without them");
+        QProcess inside;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VENNACOTT_TEST_SMALL_DISK"), mountPoint);
+        inside.setProcessEnvironment(environment);
+        inside.setProcessChannelMode(QProcess::MergedChannels);
+        inside.start(QStringLiteral("unshare"),
+                     namespaceArguments + QStringList{QStringLiteral("sh"), QStringLiteral("-c"), mount, mountPoint,
+                                                      QCoreApplication::applicationFilePath(),
+                                                      QString::fromLatin1(QTest::currentTestFunction())});
+        QVERIFY(inside.waitForFinished(120'000));
+        QVERIFY2(inside.exitStatus() == QProcess::NormalExit && inside.exitCode() == 0, inside.readAll().constData());
+        return;
+    }
+
+    const QString path = disk + QStringLiteral("/vennacott/vennacott-ddns.conf");
+    UserDefaults defaults(path);
+    defaults.setObject(QStringLiteral("token-1"), keys::kToken);
+    defaults.setObject(QStringLiteral("host-1"), keys::kHostname);
+    defaults.setObject(QStringLiteral("/update/host-1/k"), keys::kDnsLink);
+    const QByteArray before = readAll(path);
+
+    QFile filler(disk + QStringLiteral("/filler"));
+    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(4096, 'x');
+    for (int i = 0; i < 1024 && filler.write(block) == block.size(); ++i) {
+    }
+    filler.close();
+
+    // Each change is refused by the disk; one line says so, and the values live on in memory.
+    ConsoleCapture console;
+    defaults.setObject(QStringLiteral("/update/host-2/k"), keys::kDnsLink);
+    defaults.setObject(QStringLiteral("host-2"), keys::kHostname);
+    defaults.removeObjectForKey(keys::kToken);
+    QCOMPARE(defaults.stringForKey(keys::kDnsLink), QStringLiteral("/update/host-2/k"));
+    QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
+    QCOMPARE(console.errors().size(), 1);
+    QVERIFY2(console.errors().constFirst().contains(QStringLiteral("no space left")), qPrintable(console.all()));
+    QCOMPARE(readAll(path), before); // never cut short
+
+    // Space is back, and meanwhile another program has changed the host name: its change wins, and the
+    // next read saves the rest.
+    QVERIFY(filler.remove());
+    UserDefaults(path).setObject(QStringLiteral("host-3"), keys::kHostname);
+    QCOMPARE(defaults.stringForKey(keys::kHostname), QStringLiteral("host-3"));
+    QCOMPARE(console.errors().size(), 2);
+    QVERIFY2(console.errors().constLast().contains(QStringLiteral("saved to")), qPrintable(console.all()));
+    UserDefaults reloaded(path);
+    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), QStringLiteral("/update/host-2/k"));
+    QCOMPARE(reloaded.stringForKey(keys::kHostname), QStringLiteral("host-3"));
+    QCOMPARE(reloaded.stringForKey(keys::kToken), std::nullopt);
+    QCOMPARE(modeOf(path), mode_t(0600));
+    QCOMPARE(QDir(disk + QStringLiteral("/vennacott")).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()});
 }
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(UserDefaultsTest, QCoreApplication, childMain)

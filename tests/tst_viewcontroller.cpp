@@ -373,17 +373,21 @@ void ViewControllerTest::screenOutsideAWindow_stillLoads()
 
 void ViewControllerTest::signIn_data()
 {
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<bool>("enter"); // Enter in the password field, else the button
+    QTest::addColumn<QByteArray>("reply"); // empty: the backend never answers
+    QTest::addColumn<bool>("enter");       // Enter in the password field, else the button
     QTest::addColumn<QStringList>("screens");
     QTest::addColumn<std::optional<QString>>("token");
+    QTest::addColumn<QString>("said"); // under the fields, when the screen stays
     const QByteArray granted = R"({"token":"fresh-token"})";
     const QStringList moved{screens::kSignIn, screens::kHost};
-    QTest::newRow("granted") << granted << false << moved << std::optional<QString>(QStringLiteral("fresh-token"));
-    QTest::newRow("granted, Enter") << granted << true << moved
-                                    << std::optional<QString>(QStringLiteral("fresh-token"));
-    QTest::newRow("refused") << QByteArray(R"({"code":401,"message":"wrong password"})") << false
-                             << QStringList{screens::kSignIn} << std::optional<QString>();
+    const std::optional<QString> fresh = QStringLiteral("fresh-token");
+    const QStringList stayed{screens::kSignIn};
+    QTest::newRow("granted") << granted << false << moved << fresh << QString();
+    QTest::newRow("granted, Enter") << granted << true << moved << fresh << QString();
+    QTest::newRow("refused") << QByteArray(R"({"code":401,"message":"wrong password"})") << false << stayed
+                             << std::optional<QString>() << "The e-mail address or password was not accepted.";
+    QTest::newRow("no answer") << QByteArray() << false << stayed << std::optional<QString>()
+                               << "The service could not be reached. Check the network connection and try again.";
 }
 
 void ViewControllerTest::signIn()
@@ -392,7 +396,11 @@ void ViewControllerTest::signIn()
     QFETCH(bool, enter);
     QFETCH(QStringList, screens);
     QFETCH(std::optional<QString>, token);
-    m_server->respondWith(ScriptedResponse::json(reply, token ? 200 : 401));
+    QFETCH(QString, said);
+    ScriptedResponse response = ScriptedResponse::json(reply, token ? 200 : 401);
+    if (reply.isEmpty())
+        response.action = ScriptedResponse::Action::Stall;
+    m_server->respondWith(response);
     auto window = launch();
     ViewController &signIn = controllerOf(*window);
     QTest::keyClicks(signIn.email, QStringLiteral("me@x.example"));
@@ -402,6 +410,9 @@ void ViewControllerTest::signIn()
         QTest::keyClick(signIn.password, Qt::Key_Return);
     else
         QTest::mouseClick(signIn.loginButton, Qt::LeftButton);
+    // Busy, never silent: the button is off until the request ends.
+    QVERIFY(!signIn.loginButton->isEnabled());
+    QCOMPARE(signIn.signInStatusLabel->text(), QStringLiteral("Signing in…"));
     QTRY_VERIFY_WITH_TIMEOUT(UrlSession::shared().finishedTaskCount() > before, 10'000);
     settle();
 
@@ -412,10 +423,12 @@ void ViewControllerTest::signIn()
              (QVariantMap{{QStringLiteral("Email"), QStringLiteral("me@x.example")},
                           {QStringLiteral("Password"), QStringLiteral("hunter22")}}));
     if (!token) {
-        // The refused screen stays as it was, with what was typed.
+        // The screen stays as it was, with what was typed, says why and lets the user try again.
         QCOMPARE(window->currentController().get(), &signIn);
         QCOMPARE(signIn.email->text(), QStringLiteral("me@x.example"));
         QCOMPARE(signIn.password->text(), QStringLiteral("hunter22"));
+        QCOMPARE(signIn.signInStatusLabel->text(), said);
+        QVERIFY(signIn.loginButton->isEnabled());
     }
 }
 
@@ -444,19 +457,25 @@ void ViewControllerTest::doneScreen_statusLineFollowsTheUpdater()
 void ViewControllerTest::registration_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("reply"); // empty: the update server never answers
     QTest::addColumn<bool>("saveAnswers");
     QTest::addColumn<QStringList>("changes"); // of the settings, in order
     QTest::addColumn<QString>("screen");
+    QTest::addColumn<bool>("warned"); // the host-unavailable label
+    QTest::addColumn<QString>("said");
     const QStringList granted{"hostname=MyHost", "dnsLink=/update/MyHost/k3y"};
     const QByteArray link = R"({"update_link":"/update/MyHost/k3y"})";
     const QByteArray refused = R"({"error":"name taken","update_link":"/update/x/y"})";
+    const QString unreachable =
+        QStringLiteral("The service could not be reached. Check the network connection and try again.");
+    const QStringList none;
     // clang-format off
-    QTest::newRow("granted")                  << "MyHost"  << link    << true  << granted       << screens::kDone;
-    QTest::newRow("granted, save unanswered") << "MyHost"  << link    << false << granted       << screens::kHost;
-    QTest::newRow("refused by the server")    << "taken"   << refused << true  << QStringList() << screens::kHost;
-    QTest::newRow("refused before sending")   << "my host" << refused << true  << QStringList() << screens::kHost;
-    QTest::newRow("a proxy's page, no link")  << "MyHost"  << QByteArray("<html>Bad Gateway</html>") << true << QStringList() << screens::kHost;
+    QTest::newRow("granted")                  << "MyHost"  << link    << true  << granted << screens::kDone << false << "";
+    QTest::newRow("granted, save unanswered") << "MyHost"  << link    << false << granted << screens::kHost << false << unreachable;
+    QTest::newRow("refused by the server")    << "taken"   << refused << true  << none    << screens::kHost << true  << "";
+    QTest::newRow("refused before sending")   << "my host" << refused << true  << none    << screens::kHost << true  << "";
+    QTest::newRow("a proxy's page, no link")  << "MyHost"  << QByteArray("<html>Bad Gateway</html>") << true << none << screens::kHost << true << "";
+    QTest::newRow("no answer")                << "MyHost"  << QByteArray() << true << none << screens::kHost << false << unreachable;
     // clang-format on
 }
 
@@ -467,11 +486,14 @@ void ViewControllerTest::registration()
     QFETCH(bool, saveAnswers);
     QFETCH(QStringList, changes);
     QFETCH(QString, screen);
+    QFETCH(bool, warned);
+    QFETCH(QString, said);
     UserDefaults::standard().setObject(QStringLiteral("tok"), keys::kToken);
     UserDefaults::standard().setObject(QStringLiteral("/update/old/k"), keys::kDnsLink);
     m_server->setHandler([reply, saveAnswers](const RecordedRequest &request) {
-        ScriptedResponse response = ScriptedResponse::json(request.target.startsWith("/new/") ? reply : "{}");
-        if (request.target == "/secure/api/save_dns" && !saveAnswers)
+        const bool registering = request.target.startsWith("/new/");
+        ScriptedResponse response = ScriptedResponse::json(registering ? reply : "{}");
+        if ((registering && reply.isEmpty()) || (request.target == "/secure/api/save_dns" && !saveAnswers))
             response.action = ScriptedResponse::Action::Stall;
         return response;
     });
@@ -481,24 +503,26 @@ void ViewControllerTest::registration()
     QTRY_COMPARE_WITH_TIMEOUT(requestsTo(*m_server, "/secure/api/get_dns"), 1, 10'000);
     m_changes.clear();
 
-    QTest::keyClicks(controllerOf(*window).hostnameEntered, name);
-    QTest::keyClick(controllerOf(*window).hostnameEntered, Qt::Key_Return);
-    const auto labelShown = [&] {
-        const QLabel *label = controllerOf(*window).labelHostUnavailable;
-        return label && !label->isHidden();
-    };
-    // Done once the screen has moved on, the label has come, or the save request has arrived.
-    QTRY_VERIFY_WITH_TIMEOUT(window->currentScreen() == screen && labelShown() == changes.isEmpty() &&
-                                 requestsTo(*m_server, "/secure/api/save_dns") == (changes.isEmpty() ? 0 : 1),
+    ViewController &host = controllerOf(*window);
+    QPointer<QPushButton> button = child<QPushButton>(*window, "hostButton");
+    QTest::keyClicks(host.hostnameEntered, name);
+    QTest::keyClick(host.hostnameEntered, Qt::Key_Return);
+    QVERIFY(!button->isEnabled());
+    // Done once the screen has moved on, or the requests have ended and the button works again.
+    QTRY_VERIFY_WITH_TIMEOUT(window->currentScreen() == screen && (screen == screens::kDone || button->isEnabled()),
                              10'000);
     settle();
     QCOMPARE(m_changes, changes);
     QCOMPARE(window->currentScreen(), screen);
     QCOMPARE(requestsTo(*m_server, "/new/"), name.contains(u' ') ? 0 : 1);
-    if (screen == screens::kHost)
-        QCOMPARE(controllerOf(*window).hostnameEntered->text(), name);
-    else
+    QCOMPARE(requestsTo(*m_server, "/secure/api/save_dns"), changes.isEmpty() ? 0 : 1);
+    if (screen == screens::kHost) {
+        QCOMPARE(host.hostnameEntered->text(), name);
+        QCOMPARE(!host.labelHostUnavailable->isHidden(), warned);
+        QCOMPARE(host.registrationStatusLabel->text(), said);
+    } else {
         QCOMPARE(controllerOf(*window).hostNameDoneLabel->text(), name + endpoints::zoneSuffix());
+    }
     for (const RecordedRequest &request : m_server->requests()) {
         if (request.target == "/secure/api/save_dns")
             QCOMPARE(QJsonDocument::fromJson(request.body).object().value(QStringLiteral("Key")).toString(),

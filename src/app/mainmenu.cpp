@@ -3,7 +3,7 @@
 
 #include "appdelegate.h"
 #include "application.h"
-#include "forget.h"
+#include "savedhost.h"
 #include "storyboard.h"
 
 #include <QAction>
@@ -29,7 +29,7 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate)
 
     file->addSeparator();
     actions.signOut = file->addAction(QCoreApplication::translate("MainMenu", "Sign &out"), &window, [&window] {
-        forgetAccount();
+        forgetSignIn();
         window.showInitialScreen();
     });
     actions.signOut->setObjectName(QStringLiteral("actionSignOut"));

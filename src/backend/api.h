@@ -2,31 +2,49 @@
 #pragma once
 
 #include "responsevalue.h"
+#include "transport.h"
 
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace vennacott {
 
 using SuccessCallback = std::function<void(bool success)>;
 using SuccessTextCallback = std::function<void(bool success, const QString &text)>;
 
+// How an operation ended, for a caller that tells more than the window shows (the command line). The
+// callbacks above never come without a reply; this always comes, once, on the delivery thread, after the
+// operation's callback when that ran.
+struct OperationEnd
+{
+    enum class Kind {
+        Done,     // granted: signed in, registered, saved, or the saved link fetched
+        Refused,  // the service, or a check of ours before sending, said no; `error` says why
+        NoAnswer, // no reply at all: no connection, a TLS failure, or no progress within the timeout
+    };
+    Kind kind = Kind::NoAnswer;
+    QString error;
+};
+using EndObserver = std::function<void(const OperationEnd &end)>;
+
 // Exchanges the credentials for a bearer token and stores it under "token" before reporting true.
 // Refusals (code 401, an empty token, a reply without a token) report false and store nothing.
-void login(const QString &email, const QString &password, SuccessCallback callback);
+void login(const QString &email, const QString &password, SuccessCallback callback, EndObserver ended = {});
 
 // Asks the update server for `name`: true with the update link, or false with the server's error text (or
 // a short text of ours when the reply holds none). A name that cannot travel unchanged as one path segment
 // is refused without a request.
-void registerHost(const QString &name, SuccessTextCallback callback);
+void registerHost(const QString &name, SuccessTextCallback callback, EndObserver ended = {});
 
-// Records the update link with the backend; reports true whenever the backend answers.
-void setSavedHost(const QString &hostLink, SuccessCallback callback);
+// Records the update link with the backend; reports true whenever the backend answers. `ended` tells
+// whether the backend actually saved it (a 2xx status without an error text).
+void setSavedHost(const QString &hostLink, SuccessCallback callback, EndObserver ended = {});
 
 // Fetches the recorded link: true with the reply text (a JSON string, quotes included), or false with
 // the empty text when the reply is not a text.
-void getSavedHost(SuccessTextCallback callback);
+void getSavedHost(SuccessTextCallback callback, EndObserver ended = {});
 
 // What a sign-in reply means: the token to store (empty for a refusal: code 401, no token text, an empty
 // one, or one with control characters, which could not be sent in a header) and the line printed after
@@ -36,6 +54,7 @@ struct LoginOutcome
     QString token;
     QString codeLine;
     bool unusableToken = false;
+    QString refusal; // why, when there is no token: the reply's error text, or ours
 };
 LoginOutcome loginOutcome(const ResponseValue &reply);
 
@@ -48,6 +67,10 @@ struct RegistrationOutcome
     QString text; // the update link, or why the name was refused
 };
 RegistrationOutcome registrationOutcome(const ResponseValue &reply);
+
+// Why an answered exchange is a refusal (an HTTP error status, or an error text in a JSON object), or
+// nothing when it is not one.
+std::optional<QString> refusalOf(const Exchange &exchange);
 
 // A reply as printed: a token and the key of an update link are redacted.
 QString printedReply(const ResponseValue &reply);

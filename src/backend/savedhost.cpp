@@ -1,4 +1,5 @@
-// The saved host as the backend returns it, cut into the host name and the update link, and stored.
+// The saved host as the backend returns it, cut into the host name and the update link, and stored; and
+// the other ways the host name and its link are stored and forgotten.
 #include "savedhost.h"
 
 #include "settingskeys.h"
@@ -82,6 +83,24 @@ void storeSavedHost(bool success, const QString &text)
         return;
     UserDefaults::standard().setObject(saved->hostname, keys::kHostname);
     UserDefaults::standard().setObject(saved->link, keys::kDnsLink);
+}
+
+void storeRegisteredHost(const QString &hostname, const QString &link)
+{
+    UserDefaults::standard().setObject(hostname, keys::kHostname);
+    UserDefaults::standard().setObject(link, keys::kDnsLink);
+}
+
+void forgetHost()
+{
+    UserDefaults::standard().removeObjectForKey(keys::kHostname);
+    UserDefaults::standard().removeObjectForKey(keys::kDnsLink);
+}
+
+void forgetSignIn()
+{
+    UserDefaults::standard().removeObjectForKey(keys::kToken);
+    forgetHost();
 }
 
 } // namespace vennacott

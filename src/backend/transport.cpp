@@ -98,6 +98,13 @@ void deliver(const std::optional<QByteArray> &body, int httpStatus, bool isPost,
         observer(exchange);
 }
 
+// The observer still hears of a request that could not be built, on the delivery thread as always.
+void notSent(ExchangeObserver observer)
+{
+    if (observer)
+        session().deliver([observer = std::move(observer)] { observer(Exchange{Exchange::End::NotSent, 0, {}}); });
+}
+
 } // namespace
 
 DecodedBody decodeBody(const QByteArray &body)
@@ -132,8 +139,7 @@ void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver obs
 {
     const std::optional<QUrl> parsed = requestUrl(url);
     if (!parsed) {
-        if (observer)
-            session().deliver([observer = std::move(observer)] { observer(Exchange{Exchange::End::NotSent, 0, {}}); });
+        notSent(std::move(observer));
         return;
     }
     QNetworkRequest request(*parsed);
@@ -146,11 +152,14 @@ void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver obs
                        });
 }
 
-void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback)
+void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback,
+              ExchangeObserver observer)
 {
     const std::optional<QUrl> parsed = requestUrl(url);
-    if (!parsed)
+    if (!parsed) {
+        notSent(std::move(observer));
         return;
+    }
     QJsonObject object;
     for (auto it = data.constBegin(); it != data.constEnd(); ++it)
         object.insert(it.key(), it.value());
@@ -172,8 +181,9 @@ void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCa
     request.setRawHeader("Accept", kJson);
     request.setRawHeader("User-Agent", buildconfig::kUserAgent);
     session().dataTask(std::move(request), QByteArrayLiteral("POST"), std::move(body),
-                       [callback = std::move(callback)](const std::optional<QByteArray> &body, int status) {
-                           deliver(body, status, true, callback, {});
+                       [callback = std::move(callback),
+                        observer = std::move(observer)](const std::optional<QByteArray> &body, int status) {
+                           deliver(body, status, true, callback, observer);
                        });
 }
 

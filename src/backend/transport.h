@@ -44,7 +44,8 @@ void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver obs
 
 // POST `data` as a pretty-printed JSON object of strings, with the stored bearer token when there is
 // one. Like sendGet, except that an undecodable body is reported as its UTF-8 text, without a line.
-void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback);
+void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback,
+              ExchangeObserver observer = {});
 
 // The body as UTF-8 text, or the empty text when it is not valid UTF-8.
 QString textOfBody(const QByteArray &body);

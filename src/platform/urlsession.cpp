@@ -13,6 +13,13 @@
 namespace vennacott {
 namespace {
 
+// Qt gives the connections to an origin one OpenSSL context, and OpenSSL keeps every session ticket a
+// server sends in that context's cache until the ticket expires, for hours with many servers: one or two
+// tickets of a few kilobytes per new connection, which nothing ever looks up. A client whose server closes
+// idle connections, or drops them, would grow by them for as long as they live. After this many new
+// connections the session lets Qt start over with a fresh context, once nothing is in flight.
+constexpr int kHandshakesPerTlsContext = 16;
+
 // Errors that Qt raises for a reply the server did send (4xx and 5xx statuses). Network and proxy
 // errors, an unknown scheme and a broken protocol stream are failures of the exchange itself.
 bool isDeliveredReply(const QNetworkReply &reply)
@@ -39,7 +46,11 @@ public:
 private:
     QNetworkAccessManager &manager(const SessionOptions &options);
 
+    void taskEnded();
+
     QNetworkAccessManager *m_manager = nullptr;
+    int m_inFlight = 0;
+    int m_handshakes = 0;
     std::optional<QSslConfiguration> m_tls;
     QList<QSslCertificate> m_tlsExtraCas;
 };
@@ -75,6 +86,8 @@ void SessionContext::start(QNetworkRequest request, const QByteArray &method, co
         body ? nam.sendCustomRequest(request, method, *body) : nam.sendCustomRequest(request, method);
     // Back-pressure: Qt reads no further than this ahead of us, so the size limit bounds memory.
     reply->setReadBufferSize(64 * 1024);
+    ++m_inFlight;
+    QObject::connect(reply, &QNetworkReply::encrypted, this, [this] { ++m_handshakes; });
 
     struct Transfer
     {
@@ -113,7 +126,17 @@ void SessionContext::start(QNetworkRequest request, const QByteArray &method, co
                              completion(std::move(transfer->body),
                                         reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
                          ++*finishedTasks;
+                         taskEnded();
                      });
+}
+
+void SessionContext::taskEnded()
+{
+    if (--m_inFlight > 0 || m_handshakes < kHandshakesPerTlsContext)
+        return;
+    // Drops Qt's cached connections and the thread they live on, and with them their TLS context.
+    m_manager->clearConnectionCache();
+    m_handshakes = 0;
 }
 
 class DeliveryThread final : public QThread

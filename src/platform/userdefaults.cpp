@@ -7,12 +7,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QStringDecoder>
+#include <QTemporaryFile>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/statvfs.h>
 
 namespace vennacott {
 namespace {
@@ -28,9 +34,11 @@ void report(const QString &message)
 constexpr qint64 kMaxFileBytes = 1024 * 1024;
 
 // True when the file holds anything but key lines, section headers, comments and blank lines, in UTF-8
-// without control characters. Qt's parser skips what it cannot read and keeps the rest, so a file whose
-// first line is a good token followed by binary garbage would otherwise be trusted; everything this
-// program writes passes (Qt escapes control characters in values and percent-encodes keys).
+// without control characters other than tab; lines end at a line feed or a carriage return, as they do for
+// Qt. Qt's parser skips what it cannot read and keeps the rest, so a file whose first line is a good token
+// followed by binary garbage would otherwise be trusted; everything this program writes passes (Qt escapes
+// the control characters below 0x20 in values and percent-encodes keys, but writes DEL as it is, so DEL is
+// no sign of damage).
 bool isDamaged(const QString &path)
 {
     QFile file(path);
@@ -38,15 +46,16 @@ bool isDamaged(const QString &path)
         return false;
     if (file.size() > kMaxFileBytes)
         return true;
-    const QByteArray content = file.read(kMaxFileBytes + 1);
+    // Read by the file's own size: a buffer of the largest size would cost a megabyte at every write.
+    const QByteArray content = file.read(file.size() + 1);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(content);
     if (decoder.hasError())
         return true;
-    const QStringList lines = text.split(QLatin1Char('\n'));
+    const QStringList lines = QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')).split(QLatin1Char('\n'));
     for (const QString &raw : lines) {
         for (const QChar c : raw) {
-            if ((c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\r')) || c.unicode() == 0x7f)
+            if (c.unicode() < 0x20 && c != QLatin1Char('\t'))
                 return true;
         }
         const QString line = raw.trimmed();
@@ -61,35 +70,61 @@ bool isDamaged(const QString &path)
     return false;
 }
 
-// Creates the folder and an empty private file so the first write never leaves a readable token behind.
-bool preparePrivateFile(const QString &path, QString *error)
+// True when Qt would write a key back as a line without a name: it writes "host/" (read from "host/=x" or
+// "host%2F=x") as the section [host] and the line "=x", which is damage, so the file would be set aside at
+// the next write, and again at every write after.
+bool hasKeyWithoutName(const QSettings &settings)
 {
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath())) {
-        *error = QStringLiteral("cannot create folder %1").arg(info.absolutePath());
-        return false;
-    }
-    if (!info.exists()) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0)
-            ::close(fd);
-    }
-    if (QFile::exists(path) && QFile::permissions(path) != kPrivateFile)
-        QFile::setPermissions(path, kPrivateFile);
-    return true;
+    const QStringList keys = settings.allKeys();
+    return std::any_of(keys.cbegin(), keys.cend(),
+                       [](const QString &key) { return key.mid(key.indexOf(QLatin1Char('/')) + 1).isEmpty(); });
 }
 
-QString statusText(QSettings::Status status)
+// How long a write waits for another program that is writing the file.
+constexpr int kLockWaitMs = 5000;
+
+// Why a file could not be written in `folder`, as far as can be told afterwards.
+QString writeFailure(const QString &folder)
 {
-    switch (status) {
-    case QSettings::NoError:
-        return QStringLiteral("no error");
-    case QSettings::AccessError:
-        return QStringLiteral("the file cannot be written");
-    case QSettings::FormatError:
-        return QStringLiteral("the file is corrupt");
-    }
-    return QStringLiteral("unknown error");
+    struct statvfs info = {};
+    if (::statvfs(QFile::encodeName(folder).constData(), &info) == 0 && info.f_bavail == 0)
+        return QStringLiteral("no space left on the device");
+    return QStringLiteral("the file cannot be written");
+}
+
+// Qt keeps the settings files it has parsed and parses one again only when its size or its time stamp, in
+// milliseconds, has changed. Two writes of the same size within one tick of the file system's clock would
+// look unchanged, and the next read, in this process or another, would get the old values: the new file
+// is given a time stamp a millisecond past the old one's instead.
+void keepQtsCacheHonest(const QString &written, const QString &replaced)
+{
+    struct stat before = {};
+    struct stat after = {};
+    if (::stat(QFile::encodeName(replaced).constData(), &before) != 0 ||
+        ::stat(QFile::encodeName(written).constData(), &after) != 0 || before.st_size != after.st_size)
+        return;
+    const auto milliseconds = [](const timespec &time) {
+        return qint64(time.tv_sec) * 1000 + time.tv_nsec / 1'000'000;
+    };
+    if (milliseconds(after.st_mtim) > milliseconds(before.st_mtim))
+        return;
+    const qint64 next = milliseconds(before.st_mtim) + 1;
+    const timespec times[2] = {after.st_atim, {time_t(next / 1000), long(next % 1000) * 1'000'000}};
+    ::utimensat(AT_FDCWD, QFile::encodeName(written).constData(), times, 0);
+}
+
+std::optional<QString> valueIn(const QHash<QString, QString> &values, const QString &key)
+{
+    const auto it = values.constFind(key);
+    return it == values.constEnd() ? std::nullopt : std::optional<QString>(*it);
+}
+
+void apply(QHash<QString, QString> &values, const QString &key, const std::optional<QString> &value)
+{
+    if (value)
+        values.insert(key, *value);
+    else
+        values.remove(key);
 }
 
 } // namespace
@@ -112,18 +147,17 @@ std::optional<QString> UserDefaults::stringForKey(const QString &key)
 {
     const std::lock_guard lock(m_mutex);
     reloadIfChangedOnDisk();
-    const auto it = m_values.constFind(key);
-    if (it == m_values.constEnd())
-        return std::nullopt;
-    return *it;
+    // Reads come with every update, so changes the disk refused are tried again without a wake-up of their own.
+    if (m_saveFailing)
+        save();
+    return valueIn(m_values, key);
 }
 
 void UserDefaults::setObject(const QString &value, const QString &key)
 {
     const std::lock_guard lock(m_mutex);
     reloadIfChangedOnDisk();
-    m_values.insert(key, value);
-    persist(key, value);
+    change(key, value);
     if (m_observer)
         m_observer(key, value);
 }
@@ -132,8 +166,7 @@ void UserDefaults::removeObjectForKey(const QString &key)
 {
     const std::lock_guard lock(m_mutex);
     reloadIfChangedOnDisk();
-    m_values.remove(key);
-    persist(key, std::nullopt);
+    change(key, std::nullopt);
     if (m_observer)
         m_observer(key, std::nullopt);
 }
@@ -166,6 +199,15 @@ void UserDefaults::reloadIfChangedOnDisk()
         return;
     m_values.clear();
     load();
+    // Changes not on disk yet stay, unless another process has changed the same key since they were made.
+    for (auto it = m_unsaved.begin(); it != m_unsaved.end();) {
+        if (valueIn(m_values, it.key()) != it->onDisk) {
+            it = m_unsaved.erase(it);
+            continue;
+        }
+        apply(m_values, it.key(), it->value);
+        ++it;
+    }
 }
 
 void UserDefaults::load()
@@ -200,7 +242,8 @@ void UserDefaults::load()
 
 bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
 {
-    const bool corrupt = settings.status() == QSettings::FormatError || isDamaged(m_filePath);
+    const bool corrupt =
+        settings.status() == QSettings::FormatError || isDamaged(m_filePath) || hasKeyWithoutName(settings);
     if (!corrupt)
         return false;
     const QString copy = m_filePath + QStringLiteral(".corrupt-") +
@@ -218,48 +261,99 @@ bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
     return true;
 }
 
-void UserDefaults::persist(const QString &key, const std::optional<QString> &value)
+void UserDefaults::change(const QString &key, const std::optional<QString> &value)
 {
-    if (m_fileUnreadable) {
-        report(QStringLiteral("setting \"%1\" not saved: settings file %2 could not be read and is left untouched")
-                   .arg(key, m_filePath));
-        return;
-    }
-    QString error;
-    if (!preparePrivateFile(m_filePath, &error)) {
-        report(QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, error));
-        return;
-    }
-    // A fresh QSettings per write: it merges what other processes wrote and its status belongs to this
-    // write alone (Qt keeps a format error flagged on an object for good).
-    QSettings settings(m_filePath, QSettings::NativeFormat);
-    if (settings.status() == QSettings::FormatError || isDamaged(m_filePath)) {
-        // Damaged since launch: keep it aside, then write the values of this process to a fresh file.
-        if (!setAsideIfCorrupt(settings))
-            return;
-        if (m_fileUnreadable || !preparePrivateFile(m_filePath, &error)) {
-            report(QStringLiteral("setting \"%1\" not saved to %2").arg(key, m_filePath));
-            return;
-        }
-        QSettings fresh(m_filePath, QSettings::NativeFormat);
-        for (auto it = m_values.constBegin(); it != m_values.constEnd(); ++it)
-            fresh.setValue(it.key(), it.value());
-        fresh.sync();
-        m_stamp = stampOnDisk();
-        if (fresh.status() != QSettings::NoError)
-            report(
-                QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, statusText(fresh.status())));
-        return;
-    }
-    if (value)
-        settings.setValue(key, *value);
+    const auto unsaved = m_unsaved.find(key);
+    if (unsaved == m_unsaved.end())
+        m_unsaved.insert(key, {value, valueIn(m_values, key)});
     else
-        settings.remove(key);
-    settings.sync();
+        unsaved->value = value;
+    apply(m_values, key, value);
+    save();
+}
+
+// One line when saving starts to fail and one when it works again, however many writes come between: a
+// full disk would otherwise add a line at every read.
+void UserDefaults::save()
+{
+    const std::optional<QString> error = writeUnsaved();
+    if (error && !m_saveFailing) {
+        QStringList keys = m_unsaved.keys();
+        keys.sort();
+        report(QStringLiteral("setting%1 \"%2\" not saved to %3: %4; %5")
+                   .arg(keys.size() > 1 ? QStringLiteral("s") : QString(), keys.join(QStringLiteral("\", \"")),
+                        m_filePath, *error,
+                        m_fileUnreadable ? QStringLiteral("kept in memory only")
+                                         : QStringLiteral("kept in memory and saved once the file can be written")));
+    } else if (!error && m_saveFailing) {
+        report(QStringLiteral("settings saved to %1 again").arg(m_filePath));
+    }
+    m_saveFailing = error.has_value();
+}
+
+// Merges the changes not on disk yet with what the file holds now (other processes' changes included) and
+// replaces the file whole with a private copy written beside it, so that a full disk leaves the old file
+// as it was. QSettings only ever reads the file itself: one whose write failed keeps the change in Qt's
+// cache of parsed files and writes it again, unasked, when the file is next opened.
+std::optional<QString> UserDefaults::writeUnsaved()
+{
+    if (m_fileUnreadable)
+        return QStringLiteral("the file could not be read and is left untouched");
+    if (m_unsaved.isEmpty())
+        return std::nullopt;
+    const QString folder = QFileInfo(m_filePath).absolutePath();
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("cannot create folder %1").arg(folder);
+    // The lock QSettings takes to write this file: writers in other processes take turns.
+    QLockFile lock(m_filePath + QStringLiteral(".lock"));
+    if (!lock.tryLock(kLockWaitMs)) {
+        return lock.error() == QLockFile::LockFailedError ? QStringLiteral("another program keeps it locked")
+                                                          : writeFailure(folder);
+    }
+    QVariantMap merged;
+    if (QFileInfo::exists(m_filePath)) {
+        const QSettings current(m_filePath, QSettings::NativeFormat);
+        if (setAsideIfCorrupt(current)) {
+            if (m_fileUnreadable)
+                return QStringLiteral("the file is damaged and could not be moved aside");
+            // Damaged since it was read: the fresh file gets every value of this process.
+            for (auto it = m_values.constBegin(); it != m_values.constEnd(); ++it)
+                m_unsaved.insert(it.key(), {it.value(), std::nullopt});
+        } else if (current.status() != QSettings::NoError) {
+            return QStringLiteral("the file cannot be read");
+        } else {
+            const QStringList keys = current.allKeys();
+            for (const QString &key : keys)
+                merged.insert(key, current.value(key));
+        }
+    }
+    for (auto it = m_unsaved.constBegin(); it != m_unsaved.constEnd(); ++it) {
+        if (it->value)
+            merged.insert(it.key(), *it->value);
+        else
+            merged.remove(it.key());
+    }
+    // A settings file that is a link (kept with other dotfiles, say) stays one: the file it points to is replaced.
+    const QFileInfo link(m_filePath);
+    const QString target = link.isSymLink() ? link.symLinkTarget() : m_filePath;
+    QTemporaryFile temp(target + QStringLiteral(".XXXXXX")); // created with mode 0600
+    if (!temp.open())
+        return writeFailure(QFileInfo(target).absolutePath());
+    {
+        QSettings written(temp.fileName(), QSettings::NativeFormat);
+        for (auto it = merged.constBegin(); it != merged.constEnd(); ++it)
+            written.setValue(it.key(), it.value());
+        written.sync();
+        if (written.status() != QSettings::NoError)
+            return writeFailure(QFileInfo(target).absolutePath());
+    }
+    keepQtsCacheHonest(temp.fileName(), target);
+    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    temp.setAutoRemove(false);
     m_stamp = stampOnDisk();
-    if (settings.status() != QSettings::NoError)
-        report(
-            QStringLiteral("setting \"%1\" not saved to %2: %3").arg(key, m_filePath, statusText(settings.status())));
+    m_unsaved.clear();
+    return std::nullopt;
 }
 
 } // namespace vennacott

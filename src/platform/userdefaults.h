@@ -15,8 +15,10 @@ namespace vennacott {
 // Text values by key, readable at once from any thread after a write and kept on disk across launches.
 // The file may hold a bearer token, so it is kept private to the user (mode 0600). A corrupt file is set
 // aside under a new name and read as empty; a file that cannot be read is read as empty and never
-// overwritten. A write that does not reach the disk is reported with one line on standard error. What
-// another process writes to the file (the command line beside the window) is seen at the next read.
+// overwritten. A change that does not reach the disk (a full disk, say) is kept in memory and written again
+// at the next read or write until it does; one line on standard error says when saving starts to fail and
+// one when it works again. What another process writes to the file (the command line beside the window)
+// is seen at the next read, and wins over a change of this process that had not reached the disk.
 class UserDefaults final
 {
 public:
@@ -51,12 +53,23 @@ private:
         bool operator==(const FileStamp &other) const;
     };
     FileStamp stampOnDisk() const;
-    void persist(const QString &key, const std::optional<QString> &value);
+    void change(const QString &key, const std::optional<QString> &value);
+    void save();
+    std::optional<QString> writeUnsaved();
     bool setAsideIfCorrupt(const QSettings &settings);
+
+    // A change not on disk yet, and the value the file held for its key when it was made.
+    struct Unsaved
+    {
+        std::optional<QString> value;
+        std::optional<QString> onDisk;
+    };
 
     const QString m_filePath;
     std::mutex m_mutex;
     QHash<QString, QString> m_values;
+    QHash<QString, Unsaved> m_unsaved;
+    bool m_saveFailing = false;
     bool m_fileUnreadable = false;
     FileStamp m_stamp;
     ChangeObserver m_observer;

@@ -5,7 +5,6 @@
 #include "appearance.h"
 #include "dispatch.h"
 #include "endpoints.h"
-#include "forget.h"
 #include "mainstoryboard.h"
 #include "savedhost.h"
 #include "settingskeys.h"
@@ -14,6 +13,7 @@
 #include "windows.h"
 
 #include <QAccessible>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
@@ -30,6 +30,16 @@ constexpr int kHostNameMaxWidth = 720;
 // Besides the text a frameless line edit needs 2 px on either side and room for its cursor; the rest
 // is slack for styles that pad their fields.
 constexpr int kHostNamePadding = 16;
+
+// Sets a label's text so that screen readers hear it without the focus moving there.
+void announce(QLabel *label, const QString &text)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    QAccessibleEvent changed(label, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+}
 
 } // namespace
 
@@ -48,6 +58,9 @@ void ViewController::connectOutlets()
     labelHostUnavailable = findChild<QLabel *>(QStringLiteral("labelHostUnavailable"));
     hostNameDoneLabel = findChild<QLineEdit *>(QStringLiteral("hostNameDoneLabel"));
     updaterStatusLabel = findChild<QLabel *>(QStringLiteral("updaterStatusLabel"));
+    signInStatusLabel = findChild<QLabel *>(QStringLiteral("signInStatusLabel"));
+    registrationStatusLabel = findChild<QLabel *>(QStringLiteral("registrationStatusLabel"));
+    m_hostButton = findChild<QPushButton *>(QStringLiteral("hostButton"));
 }
 
 void ViewController::postSegue(const QString &identifier)
@@ -100,16 +113,16 @@ void ViewController::showUpdaterStatus()
     if (!updaterStatusLabel || !m_updater)
         return;
     const QString line = statusLine(m_updater->status(), m_updater->interval());
-    if (line == updaterStatusLabel->text())
-        return;
-    updaterStatusLabel->setText(line);
-    // Screen readers hear the new line without moving the focus to it.
-    QAccessibleEvent changed(updaterStatusLabel.data(), QAccessible::NameChanged);
-    QAccessible::updateAccessibility(&changed);
+    announce(updaterStatusLabel, line);
 }
 
 void ViewController::applyAppearance()
 {
+    // Room for two lines of what a request says, kept while it is empty, so no message squeezes the screen.
+    for (QLabel *label : {signInStatusLabel.data(), registrationStatusLabel.data()}) {
+        if (label)
+            label->setMinimumHeight(2 * label->fontMetrics().lineSpacing());
+    }
     // Derived from the screen's own font and palette, which the desktop's theme sets.
     if (labelHostUnavailable) {
         labelHostUnavailable->setFont(appearance::emphasised(font()));
@@ -150,30 +163,83 @@ void ViewController::ButtonPressedWithSender()
 {
     const QString typedEmail = email ? email->text() : QString();
     const QString typedPassword = password ? password->text() : QString();
-    login(typedEmail, typedPassword, [controller = self()](bool success) {
-        if (success)
-            dispatch::mainAsync([controller] { controller->performSegue(segues::kLoginToHost); });
-    });
+    showBusy(signInStatusLabel, loginButton, QCoreApplication::translate("ViewController", "Signing in…"));
+    login(
+        typedEmail, typedPassword,
+        [controller = self()](bool success) {
+            if (success)
+                dispatch::mainAsync([controller] { controller->performSegue(segues::kLoginToHost); });
+        },
+        [controller = self()](const OperationEnd &end) {
+            dispatch::mainAsync([controller, end] {
+                controller->showEnd(
+                    controller->signInStatusLabel, controller->loginButton, end,
+                    QCoreApplication::translate("ViewController", "The e-mail address or password was not accepted."));
+            });
+        });
 }
 
 void ViewController::HostButtonPressed()
 {
     const QString name = hostnameEntered ? hostnameEntered->text() : QString();
-    registerHost(name, [controller = self(), name](bool success, const QString &text) {
-        if (!success) {
-            dispatch::mainAsync([controller] {
-                if (controller->labelHostUnavailable)
-                    controller->labelHostUnavailable->setHidden(false);
-            });
+    showBusy(registrationStatusLabel, m_hostButton, QCoreApplication::translate("ViewController", "Registering…"));
+    // The refusal has its own label; an end without an answer, from either request, is told here.
+    const auto ended = [controller = self()](const OperationEnd &end) {
+        if (end.kind == OperationEnd::Kind::Done)
             return;
-        }
-        UserDefaults::standard().setObject(name, keys::kHostname);
-        UserDefaults::standard().setObject(text, keys::kDnsLink);
-        setSavedHost(text, [controller](bool saved) {
-            if (saved)
-                dispatch::mainAsync([controller] { controller->performSegue(segues::kHostToDone); });
+        dispatch::mainAsync([controller, end] {
+            controller->showEnd(controller->registrationStatusLabel, controller->m_hostButton, end, QString());
         });
-    });
+    };
+    registerHost(
+        name,
+        [controller = self(), name, ended](bool success, const QString &text) {
+            if (!success) {
+                dispatch::mainAsync([controller] {
+                    if (controller->labelHostUnavailable)
+                        controller->labelHostUnavailable->setHidden(false);
+                });
+                return;
+            }
+            storeRegisteredHost(name, text);
+            setSavedHost(
+                text,
+                [controller](bool saved) {
+                    if (saved)
+                        dispatch::mainAsync([controller] { controller->performSegue(segues::kHostToDone); });
+                },
+                ended);
+        },
+        ended);
+}
+
+void ViewController::showBusy(QLabel *label, QPushButton *button, const QString &text)
+{
+    if (button)
+        button->setEnabled(false);
+    if (label) {
+        label->setPalette(QPalette());
+        announce(label, text);
+    }
+}
+
+void ViewController::showEnd(QLabel *label, QPushButton *button, const OperationEnd &end, const QString &refused)
+{
+    if (button)
+        button->setEnabled(true);
+    if (!label)
+        return;
+    QString text;
+    if (end.kind == OperationEnd::Kind::NoAnswer) {
+        text = QCoreApplication::translate(
+            "ViewController", "The service could not be reached. Check the network connection and try again.");
+    } else if (end.kind == OperationEnd::Kind::Refused) {
+        text = refused;
+    }
+    QPalette warning;
+    warning.setColor(QPalette::WindowText, appearance::warningRed(palette().color(QPalette::Window)));
+    label->setPalette(warning);
+    announce(label, text);
 }
 
 void ViewController::ResetButtonPressed()

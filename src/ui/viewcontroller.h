@@ -1,6 +1,7 @@
 // The controller of the setup window's three screens: sign-in, host and done.
 #pragma once
 
+#include "api.h"
 #include "updater.h"
 #include "viewcontrollerbase.h"
 
@@ -26,6 +27,9 @@ public:
     QPointer<QLineEdit> hostnameEntered;
     QPointer<QLabel> labelHostUnavailable;
     QPointer<QLineEdit> hostNameDoneLabel;
+    // What the sign-in and host screens say while a request is out, and when it ends without an answer.
+    QPointer<QLabel> signInStatusLabel;
+    QPointer<QLabel> registrationStatusLabel;
     // The done screen's line on the updater's last update.
     QPointer<QLabel> updaterStatusLabel;
 
@@ -53,6 +57,11 @@ private:
     // Segues always go through the main queue, so they run after the current action or load has returned.
     void postSegue(const QString &identifier);
     void showUpdaterStatus();
+    // A request is out: its button is off until it ends, and the screen says so.
+    void showBusy(QLabel *label, QPushButton *button, const QString &text);
+    // The request ended: the button works again, and the screen says why it did not go through.
+    void showEnd(QLabel *label, QPushButton *button, const OperationEnd &end, const QString &refused);
+    QPointer<QPushButton> m_hostButton;
 
     QPointer<Updater> m_updater;
 };

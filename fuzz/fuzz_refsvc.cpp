@@ -1,0 +1,104 @@
+// A request to the reference service through the routes of its HTTP front end, on memory connections:
+// never a crash, never a 5xx for a bad request, every error in the documented shape, nothing stored for a
+// refused request. The input reads "<api|update> <method> <path>", header lines, a blank line and the body;
+// $TOKEN stands for a valid bearer token and $KEY for the update key of the host "fuzzhost".
+#include "fuzzsupport.h"
+#include "guardedsslserver.h"
+#include "httpfrontend.h"
+#include "memoryconnection.h"
+#include "service.h"
+#include "store.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlQuery>
+
+using namespace vennacott;
+using namespace vennacott::refsvc;
+
+namespace {
+
+struct Service
+{
+    Store store;
+    ReferenceService service{store, SignInThrottle::Limits{}};
+    ServerIdentity noTls; // memory connections are plain
+    HttpFrontend frontend{service, noTls, kDefaultMaxConnections};
+    fuzz::MemoryServer api, update;
+    QByteArray token, key;
+};
+Service *service = nullptr;
+
+// Sends a request written as the input is, and returns the reply's status (0 for none) and body.
+std::pair<int, QByteArray> send(QByteArray input)
+{
+    input.replace("$TOKEN", service->token).replace("$KEY", service->key);
+    const qsizetype headersEnd = input.indexOf("\n\n");
+    const QByteArray body = headersEnd < 0 ? QByteArray() : input.mid(headersEnd + 2);
+    QList<QByteArray> lines = (headersEnd < 0 ? input : input.left(headersEnd)).split('\n');
+    const QList<QByteArray> words = lines.takeFirst().split(' ');
+    QByteArray request = words.value(1) + ' ' + words.value(2) + " HTTP/1.1\r\n";
+    for (const QByteArray &line : lines)
+        request += line + "\r\n";
+    request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    const QByteArray reply = (words.value(0) == "api" ? service->api : service->update).exchange(request);
+    const qsizetype end = reply.indexOf("\r\n\r\n");
+    if (!reply.startsWith("HTTP/1.1 ") || end < 0)
+        return {0, {}};
+    return {reply.mid(9, 3).toInt(), reply.mid(end + 4)};
+}
+
+// Changes whenever the store commits a change: SQLite's data_version, seen from a connection of our own.
+qint64 dataVersion()
+{
+    QSqlQuery query(QSqlDatabase::database(QStringLiteral("observer")));
+    FUZZ_CHECK(query.exec(QStringLiteral("PRAGMA data_version")) && query.next());
+    return query.value(0).toLongLong();
+}
+
+QString member(const QByteArray &json, const char *name)
+{
+    return QJsonDocument::fromJson(json).object().value(QLatin1String(name)).toString();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    fuzz::keepPrintedLines();
+    new QCoreApplication(*argc, *argv);
+    service = new Service;
+    const QString database = fuzz::scratchFolder() + QStringLiteral("/refsvc.sqlite3");
+    FUZZ_CHECK(service->store.open(database));
+    service->frontend.serve(Origin::Api, &service->api);
+    service->frontend.serve(Origin::Update, &service->update);
+    QSqlDatabase observer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("observer"));
+    observer.setDatabaseName(database);
+    FUZZ_CHECK(observer.open());
+    const QByteArray login = R"(api POST /login
+
+{"Email": "fuzz@example.org", "Password": "fuzz-password"})";
+    service->token = member(send(login).second, "token").toLatin1();
+    service->key = member(send("update GET /new/fuzzhost\n\n").second, "update_link").section('/', -1).toLatin1();
+    FUZZ_CHECK(!service->token.isEmpty() && !service->key.isEmpty());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    fuzz::printedLines().clear(); // the request log
+    const qint64 versionBefore = dataVersion();
+    const auto [status, body] = send(input);
+    // 501 answers a method Qt's server does not know, which is no fault of the request's content.
+    static const QList<QByteArray> known = {"GET", "PUT", "DELETE", "POST", "HEAD", "OPTIONS", "PATCH", "CONNECT"};
+    FUZZ_CHECK(status < 500 || (status == 501 && !known.contains(input.split('\n').constFirst().split(' ').value(1))));
+    if (status >= 400) {
+        const QJsonObject error = QJsonDocument::fromJson(body).object();
+        FUZZ_CHECK(error.value(QStringLiteral("code")).toInt() == status &&
+                   error.value(QStringLiteral("error")).isString());
+    }
+    if (status == 0 || status >= 400)
+        FUZZ_CHECK(dataVersion() == versionBefore);
+    return 0;
+}

@@ -1,0 +1,57 @@
+// What the fuzz targets share: the check that stops a run, a scratch folder, and printed lines kept in memory.
+#pragma once
+
+#include "console.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+
+// A broken invariant ends the run; libFuzzer keeps the input that broke it.
+#define FUZZ_CHECK(condition) vennacott::fuzz::check((condition), #condition, __FILE__, __LINE__)
+
+namespace vennacott::fuzz {
+
+inline void check(bool holds, const char *condition, const char *file, int line)
+{
+    if (holds)
+        return;
+    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, condition);
+    std::abort();
+}
+
+// A folder of this run's own under $TMPDIR, removed when the run ends normally.
+inline QString scratchFolder()
+{
+    static const QTemporaryDir folder;
+    return folder.path();
+}
+
+// A new path in the scratch folder at each call. Qt caches the settings files it has read by path, and reads
+// a file again only when its size or time stamp (in milliseconds) has changed: a new name is read afresh.
+inline QString newPath(const QString &name)
+{
+    static quint64 count = 0;
+    return scratchFolder() + QStringLiteral("/%1-").arg(++count) + name;
+}
+
+// Every line printed or logged since the last clear(), as the bytes that would have been written.
+inline QList<QByteArray> &printedLines()
+{
+    static QList<QByteArray> lines;
+    return lines;
+}
+
+// Keeps what is printed instead of writing it, and checks that every print is exactly one line.
+inline void keepPrintedLines()
+{
+    console::setSinkForTesting([](console::Stream, const QByteArray &line) {
+        FUZZ_CHECK(line.endsWith('\n') && line.count('\n') == 1 && !line.contains('\r'));
+        printedLines().append(line);
+    });
+}
+
+} // namespace vennacott::fuzz

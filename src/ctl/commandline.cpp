@@ -1,0 +1,150 @@
+// vennacott-ddnsctl's command line: the subcommands, their help and usage errors.
+#include "commandline.h"
+
+#include "buildconfig.h"
+#include "console.h"
+#include "dispatch.h"
+#include "forgetcommands.h"
+#include "logincommand.h"
+#include "passwordprompt.h"
+#include "registercommand.h"
+#include "runcommand.h"
+#include "statuscommand.h"
+
+#include <atomic>
+
+namespace vennacott::ctl {
+namespace {
+
+bool isHelp(const QString &argument)
+{
+    return argument == QLatin1String("-h") || argument == QLatin1String("--help");
+}
+
+// Only the first end counts, and it is told on the main thread whichever thread ends the command.
+Finish onceOnMainThread(std::function<void(ExitStatus)> finish)
+{
+    auto done = std::make_shared<std::atomic_bool>(false);
+    return [done, finish = std::move(finish)](ExitStatus status) {
+        if (!done->exchange(true))
+            dispatch::mainAsync([finish, status] { finish(status); });
+    };
+}
+
+// "register NAME", "status [--json]".
+QString callOf(const Command &command)
+{
+    QString call = command.name();
+    for (const QString &flag : command.flags())
+        call += QStringLiteral(" [%1]").arg(flag);
+    if (!command.argumentName().isEmpty())
+        call += QLatin1Char(' ') + command.argumentName();
+    return call;
+}
+
+} // namespace
+
+CommandLine::CommandLine(Options options)
+{
+    PasswordReader reader = options.readPassword ? options.readPassword : PasswordReader(readPassword);
+    m_commands.push_back(std::make_unique<LoginCommand>(std::move(reader)));
+    m_commands.push_back(std::make_unique<RegisterCommand>());
+    m_commands.push_back(std::make_unique<StatusCommand>());
+    m_commands.push_back(std::make_unique<ResetCommand>());
+    m_commands.push_back(std::make_unique<LogoutCommand>());
+    m_commands.push_back(std::make_unique<RunCommand>(options.updateInterval, options.updateBaseUrl));
+}
+
+CommandLine::~CommandLine() = default;
+
+Command *CommandLine::find(const QString &name) const
+{
+    for (const std::unique_ptr<Command> &command : m_commands) {
+        if (command->name() == name)
+            return command.get();
+    }
+    return nullptr;
+}
+
+void CommandLine::overview() const
+{
+    say(QStringLiteral("Usage: %1 COMMAND [ARGUMENT]").arg(kProgram));
+    say(QStringLiteral("Keeps a Vennacott DDNS host name pointing at this machine, without a window, from the same"));
+    say(QStringLiteral("settings as the window (vennacott-ddns)."));
+    say(QString());
+    say(QStringLiteral("Commands:"));
+    for (const std::unique_ptr<Command> &command : m_commands)
+        say(QStringLiteral("  %1 %2").arg(callOf(*command).leftJustified(16), command->summary()));
+    say(QString());
+    say(QStringLiteral("Options:"));
+    say(QStringLiteral("  -h, --help       this help; after a command, that command's help"));
+    say(QStringLiteral("  --version        the program's version"));
+    say(QString());
+    say(QStringLiteral("Exit status: 0 done, 1 refused by the service or by a local check (the reason on"));
+    say(QStringLiteral("standard error), 2 no answer from the service, 64 a usage error."));
+}
+
+void CommandLine::commandHelp(const Command &command) const
+{
+    say(QStringLiteral("Usage: %1 %2").arg(kProgram, callOf(command)));
+    say(QString());
+    for (const QString &line : command.help())
+        say(line);
+}
+
+void CommandLine::start(const QStringList &arguments, std::function<void(ExitStatus)> finishWith)
+{
+    const Finish finish = onceOnMainThread(std::move(finishWith));
+    const auto usageError = [&finish](const QString &problem, const QString &helpCall) {
+        complain(problem);
+        console::logLine(QStringLiteral("Try '%1 --help'.").arg(helpCall));
+        finish(ExitStatus::Usage);
+    };
+    const QString first = arguments.value(0);
+    if (arguments.isEmpty())
+        return usageError(QStringLiteral("no command given"), kProgram);
+    if (isHelp(first)) {
+        overview();
+        return finish(ExitStatus::Done);
+    }
+    if (first == QLatin1String("--version")) {
+        say(kProgram + QLatin1Char(' ') + QString::fromUtf8(buildconfig::kVersion));
+        return finish(ExitStatus::Done);
+    }
+    Command *command = find(first);
+    if (!command)
+        return usageError(first.startsWith(QLatin1Char('-')) ? QStringLiteral("unknown option '%1'").arg(first)
+                                                             : QStringLiteral("unknown command '%1'").arg(first),
+                          kProgram);
+    const QString commandCall = kProgram + QLatin1Char(' ') + command->name();
+
+    Invocation invocation;
+    bool help = false;
+    bool optionsEnded = false;
+    for (const QString &argument : arguments.mid(1)) {
+        if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
+            invocation.arguments.append(argument);
+        } else if (argument == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (isHelp(argument)) {
+            help = true;
+        } else if (command->flags().contains(argument)) {
+            invocation.flags.insert(argument);
+        } else {
+            return usageError(QStringLiteral("unknown option '%1' for %2").arg(argument, command->name()), commandCall);
+        }
+    }
+    if (help) {
+        commandHelp(*command);
+        return finish(ExitStatus::Done);
+    }
+    const qsizetype expected = command->argumentName().isEmpty() ? 0 : 1;
+    if (invocation.arguments.size() < expected)
+        return usageError(QStringLiteral("%1 needs %2").arg(command->name(), command->argumentName()), commandCall);
+    if (invocation.arguments.size() > expected)
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(invocation.arguments.at(expected)),
+                          commandCall);
+    command->start(invocation, finish);
+}
+
+} // namespace vennacott::ctl

@@ -1,0 +1,23 @@
+// login EMAIL: signs in as the window's sign-in button does, then fetches the host saved with the account.
+#pragma once
+
+#include "command.h"
+
+namespace vennacott::ctl {
+
+class LoginCommand final : public Command
+{
+public:
+    explicit LoginCommand(PasswordReader readPassword);
+
+    QString name() const override { return QStringLiteral("login"); }
+    QString argumentName() const override { return QStringLiteral("EMAIL"); }
+    QString summary() const override;
+    QStringList help() const override;
+    void start(const Invocation &invocation, const Finish &finish) override;
+
+private:
+    PasswordReader m_readPassword;
+};
+
+} // namespace vennacott::ctl

@@ -1,0 +1,23 @@
+// status [--json]: the sign-in, the host and the updater of these settings, without a network request.
+#pragma once
+
+#include "command.h"
+
+#include <QJsonObject>
+
+namespace vennacott::ctl {
+
+class StatusCommand final : public Command
+{
+public:
+    QString name() const override { return QStringLiteral("status"); }
+    QStringList flags() const override { return {QStringLiteral("--json")}; }
+    QString summary() const override;
+    QStringList help() const override;
+    void start(const Invocation &invocation, const Finish &finish) override;
+
+    // The object `status --json` prints.
+    static QJsonObject json();
+};
+
+} // namespace vennacott::ctl

@@ -1,0 +1,307 @@
+// vennacott-ddnsctl's commands in this process against the local test server: exit statuses, what is
+// stored, what is printed, the updater it runs and the status it reports.
+#include "commandline.h"
+#include "endpoints.h"
+#include "processlock.h"
+#include "settingskeys.h"
+#include "setuppaths.h"
+#include "testserver.h"
+#include "testsupport.h"
+#include "updater.h"
+#include "userdefaults.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+#include <csignal>
+#include <unistd.h>
+
+using namespace vennacott;
+using namespace vennacott::ctl;
+using namespace vennacott::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Every secret of these tests holds this word, so one search covers the password, tokens and update keys.
+const QString kSecretMark = QStringLiteral("SECRET");
+const QString kPassword = QStringLiteral("pw-SECRET-2");
+const QString kOldToken = QStringLiteral("tok-SECRET-0");
+const QString kNewToken = QStringLiteral("tok-SECRET-1");
+const QString kOldLink = QStringLiteral("/update/old/key-SECRET-0");
+const QString kNewLink = QStringLiteral("/update/host/key-SECRET-3");
+
+// Replies by request path that differ from the granting ones: "stall", or the status and the body.
+using Replies = QMap<QByteArray, QByteArray>;
+
+ScriptedResponse reply(const RecordedRequest &request, const Replies &overrides)
+{
+    const QByteArray path = request.target;
+    if (overrides.contains(path)) {
+        const QByteArray scripted = overrides.value(path);
+        if (scripted == "stall") {
+            ScriptedResponse stall;
+            stall.action = ScriptedResponse::Action::Stall;
+            return stall;
+        }
+        const qsizetype blank = scripted.indexOf(' ');
+        return ScriptedResponse::json(scripted.mid(blank + 1), scripted.left(blank).toInt());
+    }
+    if (path == "/login")
+        return ScriptedResponse::json(R"({"token":")" + kNewToken.toUtf8() + R"("})");
+    if (path == "/secure/api/get_dns")
+        return ScriptedResponse::json('"' + kNewLink.toUtf8() + '"');
+    if (path == "/secure/api/save_dns")
+        return ScriptedResponse::json(R"({"saved":true})");
+    if (path == "/new/host")
+        return ScriptedResponse::json(R"({"update_link":")" + kNewLink.toUtf8() + R"("})");
+    if (path.startsWith("/update/"))
+        return ScriptedResponse::json(R"({"host":"old","ip":"192.0.2.7"})");
+    return ScriptedResponse::json(R"({"code":404,"error":"no such path"})", 404);
+}
+
+QStringList stored()
+{
+    QStringList values;
+    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
+        values.append(UserDefaults::standard().stringForKey(key).value_or(QString()));
+    return values;
+}
+
+void store(const QStringList &values)
+{
+    const QStringList keyList{keys::kToken, keys::kHostname, keys::kDnsLink};
+    for (int i = 0; i < keyList.size(); ++i) {
+        if (values.at(i).isEmpty())
+            UserDefaults::standard().removeObjectForKey(keyList.at(i));
+        else
+            UserDefaults::standard().setObject(values.at(i), keyList.at(i));
+    }
+}
+
+using Ended = std::shared_ptr<std::optional<ExitStatus>>;
+
+Ended start(CommandLine &commandLine, const QStringList &arguments)
+{
+    auto ended = std::make_shared<std::optional<ExitStatus>>();
+    commandLine.start(arguments, [ended](ExitStatus status) { *ended = status; });
+    return ended;
+}
+
+bool printedAReply(const QStringList &lines)
+{
+    return std::any_of(lines.cbegin(), lines.cend(),
+                       [](const QString &line) { return line.startsWith(QLatin1String("20")); });
+}
+
+Options testOptions(const QString &password = kPassword)
+{
+    Options options;
+    options.readPassword = [password](const QString &) {
+        return password.isNull() ? std::nullopt : std::optional<QString>(password);
+    };
+    options.updateInterval = 100ms;
+    return options;
+}
+
+} // namespace
+
+class CtlTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { trustTestServer(1000ms); }
+    void init() { clearSettings(); }
+    void cleanup() { endpoints::overrideForTesting({}, {}); }
+
+    void command_endsWithItsStatus_storesAndPrintsNoSecret_data();
+    void command_endsWithItsStatus_storesAndPrintsNoSecret();
+    void run_refusesWhileAnotherUpdaterRuns();
+    void run_withoutLink_updatesOnceOneIsStored_andStatusReportsIt();
+};
+
+void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("password"); // null: none can be read
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<Replies>("replies");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error"); // part of standard error
+    QTest::addColumn<int>("requests");  // -1: not counted
+    QTest::addColumn<QStringList>("after");
+
+    const QStringList old{kOldToken, QStringLiteral("old"), kOldLink};
+    const QStringList signedOut{QString(), QStringLiteral("old"), kOldLink};
+    const QStringList registered{kOldToken, QStringLiteral("host"), kNewLink};
+    const QString none;
+    const QByteArray taken = R"(409 {"code":409,"error":"the host name \"host\" is taken"})";
+
+    QTest::newRow("no command") << QStringList{} << kPassword << old << Replies{} << 64 << "no command given" << 0
+                                << old;
+    QTest::newRow("unknown command") << QStringList{"frobnicate"} << kPassword << old << Replies{} << 64
+                                     << "unknown command 'frobnicate'" << 0 << old;
+    QTest::newRow("unknown option") << QStringList{"status", "--xml"} << kPassword << old << Replies{} << 64
+                                    << "unknown option '--xml'" << 0 << old;
+    QTest::newRow("missing argument") << QStringList{"login"} << kPassword << old << Replies{} << 64
+                                      << "login needs EMAIL" << 0 << old;
+    QTest::newRow("extra argument") << QStringList{"register", "a", "b"} << kPassword << old << Replies{} << 64
+                                    << "unexpected argument 'b'" << 0 << old;
+    QTest::newRow("help") << QStringList{"--help"} << kPassword << old << Replies{} << 0 << none << 0 << old;
+    QTest::newRow("command help") << QStringList{"login", "--help"} << kPassword << old << Replies{} << 0 << none << 0
+                                  << old;
+    QTest::newRow("version") << QStringList{"--version"} << kPassword << old << Replies{} << 0 << none << 0 << old;
+
+    QTest::newRow("login, host saved with the account")
+        << QStringList{"login", "me@example.org"} << kPassword << signedOut << Replies{} << 0 << none << 2
+        << QStringList{kNewToken, QStringLiteral("host"), kNewLink};
+    QTest::newRow("login, no host saved")
+        << QStringList{"login", "me@example.org"} << kPassword << signedOut
+        << Replies{{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}} << 0 << none << 2
+        << QStringList{kNewToken, QStringLiteral("old"), kOldLink};
+    QTest::newRow("login refused") << QStringList{"login", "me@example.org"} << kPassword << signedOut
+                                   << Replies{{"/login",
+                                               R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}}
+                                   << 1 << "wrong password for this e-mail address" << 1 << signedOut;
+    QTest::newRow("login, reply an array")
+        << QStringList{"login", "me@example.org"} << kPassword << signedOut << Replies{{"/login", "200 []"}} << 1
+        << "not a JSON object" << 1 << signedOut;
+    QTest::newRow("login unanswered") << QStringList{"login", "me@example.org"} << kPassword << signedOut
+                                      << Replies{{"/login", "stall"}} << 2 << "no answer from" << 1 << signedOut;
+    QTest::newRow("login, saved host unanswered")
+        << QStringList{"login", "me@example.org"} << kPassword << signedOut << Replies{{"/secure/api/get_dns", "stall"}}
+        << 2 << "no answer from" << 2 << QStringList{kNewToken, QStringLiteral("old"), kOldLink};
+    QTest::newRow("login without a password") << QStringList{"login", "me@example.org"} << QString() << signedOut
+                                              << Replies{} << 64 << "no password read" << 0 << signedOut;
+
+    QTest::newRow("register") << QStringList{"register", "host"} << kPassword << old << Replies{} << 0 << none << 2
+                              << registered;
+    QTest::newRow("register taken") << QStringList{"register", "host"} << kPassword << old
+                                    << Replies{{"/new/host", taken}} << 1 << "the host name \"host\" is taken" << 1
+                                    << old;
+    QTest::newRow("register bad name") << QStringList{"register", "my host"} << kPassword << old << Replies{} << 1
+                                       << "without blanks" << 0 << old;
+    QTest::newRow("register signed out") << QStringList{"register", "host"} << kPassword << signedOut << Replies{} << 1
+                                         << "not signed in" << 0 << signedOut;
+    QTest::newRow("register unanswered") << QStringList{"register", "host"} << kPassword << old
+                                         << Replies{{"/new/host", "stall"}} << 2 << "no answer from" << 1 << old;
+    QTest::newRow("register, not saved with the account")
+        << QStringList{"register", "host"} << kPassword << old
+        << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2
+        << registered;
+
+    QTest::newRow("status") << QStringList{"status"} << kPassword << old << Replies{} << 0 << none << 0 << old;
+    QTest::newRow("status --json") << QStringList{"status", "--json"} << kPassword << old << Replies{} << 0 << none << 0
+                                   << old;
+    QTest::newRow("reset") << QStringList{"reset"} << kPassword << old << Replies{} << 0 << none << 0
+                           << QStringList{kOldToken, QString(), QString()};
+    QTest::newRow("logout") << QStringList{"logout"} << kPassword << old << Replies{} << 0 << none << 0
+                            << QStringList{QString(), QString(), QString()};
+    QTest::newRow("run, until SIGTERM") << QStringList{"run"} << kPassword << old << Replies{} << 0 << none << -1
+                                        << old;
+}
+
+void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, password);
+    QFETCH(QStringList, before);
+    QFETCH(Replies, replies);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QFETCH(int, requests);
+    QFETCH(QStringList, after);
+
+    store(before);
+    TestServer server;
+    server.setHandler([replies](const RecordedRequest &request) { return reply(request, replies); });
+    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
+    ConsoleCapture console;
+    {
+        CommandLine commandLine(testOptions(password));
+        const Ended ended = start(commandLine, arguments);
+        if (arguments == QStringList{"run"}) {
+            QTRY_VERIFY_WITH_TIMEOUT(printedAReply(console.output()), 10'000);
+            QVERIFY(!ended->has_value());
+            ::raise(SIGTERM);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(ended->has_value(), 10'000);
+        QCOMPARE(int(**ended), status);
+    }
+    if (error.isEmpty())
+        QCOMPARE(console.errors(), QStringList());
+    else
+        QVERIFY2(console.errors().join(QLatin1Char('\n')).contains(error), qPrintable(console.all()));
+    if (requests >= 0)
+        QCOMPARE(server.requestCount(), requests);
+    QCOMPARE(stored(), after);
+    QVERIFY2(!console.all().contains(kSecretMark), qPrintable(console.all()));
+}
+
+void CtlTest::run_refusesWhileAnotherUpdaterRuns()
+{
+    ProcessLock updater(setup::updaterLockPath());
+    QVERIFY(updater.tryLock());
+    ConsoleCapture console;
+    CommandLine commandLine(testOptions());
+    const Ended ended = start(commandLine, {"run"});
+    QTRY_VERIFY(ended->has_value());
+    QCOMPARE(**ended, ExitStatus::Refused);
+    QVERIFY2(console.errors().join(QLatin1Char('\n')).contains(QStringLiteral("(process %1)").arg(::getpid())),
+             qPrintable(console.all()));
+}
+
+void CtlTest::run_withoutLink_updatesOnceOneIsStored_andStatusReportsIt()
+{
+    UserDefaults::standard().setObject(QStringLiteral("host"), keys::kHostname);
+    TestServer server;
+    server.setHandler([](const RecordedRequest &request) { return reply(request, {}); });
+    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
+    ConsoleCapture console;
+    CommandLine run(testOptions());
+    const Ended runEnded = start(run, {"run"});
+    QTest::qWait(300); // three ticks of 100 ms without a link
+    QCOMPARE(server.requestCount(), 0);
+    QVERIFY(!runEnded->has_value());
+
+    const QString link = QStringLiteral("/update/host/key-SECRET-7");
+    UserDefaults::standard().setObject(link, keys::kDnsLink);
+    const auto published = [&link] {
+        const std::optional<UpdaterStatus> status = readPublishedStatus();
+        return status && status->linkFingerprint == linkFingerprint(link) && status->last;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(published(), 10'000);
+    const qsizetype linesBefore = console.output().size();
+    CommandLine status(testOptions());
+    const Ended statusEnded = start(status, {"status", "--json"});
+    QTRY_VERIFY(statusEnded->has_value());
+    QCOMPARE(**statusEnded, ExitStatus::Done);
+    const QStringList printed = console.output().mid(linesBefore);
+    const auto json = std::find_if(printed.cbegin(), printed.cend(),
+                                   [](const QString &line) { return line.startsWith(QLatin1Char('{')); });
+    QVERIFY(json != printed.cend());
+    const QJsonObject object = QJsonDocument::fromJson(json->toUtf8()).object();
+    QCOMPARE(object.keys(), (QStringList{"full_name", "hostname", "last_update", "signed_in", "updater_running"}));
+    QCOMPARE(object.value("signed_in"), QJsonValue(false));
+    QCOMPARE(object.value("hostname"), QJsonValue("host"));
+    QCOMPARE(object.value("full_name"), QJsonValue(QStringLiteral("host") + endpoints::zoneSuffix()));
+    QCOMPARE(object.value("updater_running"), QJsonValue(true));
+    const QJsonObject last = object.value("last_update").toObject();
+    QCOMPARE(last.keys(), (QStringList{"address", "error", "result", "time"}));
+    QCOMPARE(last.value("result"), QJsonValue("updated"));
+    QCOMPARE(last.value("address"), QJsonValue("192.0.2.7"));
+    QCOMPARE(last.value("error"), QJsonValue(QJsonValue::Null));
+    const QString time = last.value("time").toString();
+    QVERIFY2(time.endsWith(QLatin1Char('Z')) && QDateTime::fromString(time, Qt::ISODate).isValid(), qPrintable(time));
+
+    ::raise(SIGTERM);
+    QTRY_VERIFY(runEnded->has_value());
+    QCOMPARE(**runEnded, ExitStatus::Done);
+}
+
+VENNACOTT_TEST_MAIN(CtlTest, QCoreApplication)
+#include "tst_ctl.moc"
