@@ -141,68 +141,37 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     const QString none;
     const QByteArray taken = R"(409 {"code":409,"error":"the host name \"host\" is taken"})";
 
-    QTest::newRow("no command") << QStringList{} << kPassword << old << Replies{} << 64 << "no command given" << 0
-                                << old;
-    QTest::newRow("unknown command") << QStringList{"frobnicate"} << kPassword << old << Replies{} << 64
-                                     << "unknown command 'frobnicate'" << 0 << old;
-    QTest::newRow("unknown option") << QStringList{"status", "--xml"} << kPassword << old << Replies{} << 64
-                                    << "unknown option '--xml'" << 0 << old;
-    QTest::newRow("missing argument") << QStringList{"login"} << kPassword << old << Replies{} << 64
-                                      << "login needs EMAIL" << 0 << old;
-    QTest::newRow("extra argument") << QStringList{"register", "a", "b"} << kPassword << old << Replies{} << 64
-                                    << "unexpected argument 'b'" << 0 << old;
-    QTest::newRow("help") << QStringList{"--help"} << kPassword << old << Replies{} << 0 << none << 0 << old;
-    QTest::newRow("command help") << QStringList{"login", "--help"} << kPassword << old << Replies{} << 0 << none << 0
-                                  << old;
-    QTest::newRow("version") << QStringList{"--version"} << kPassword << old << Replies{} << 0 << none << 0 << old;
-
-    QTest::newRow("login, host saved with the account")
-        << QStringList{"login", "me@example.org"} << kPassword << signedOut << Replies{} << 0 << none << 2
-        << QStringList{kNewToken, QStringLiteral("host"), kNewLink};
-    QTest::newRow("login, no host saved")
-        << QStringList{"login", "me@example.org"} << kPassword << signedOut
-        << Replies{{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}} << 0 << none << 2
-        << QStringList{kNewToken, QStringLiteral("old"), kOldLink};
-    QTest::newRow("login refused") << QStringList{"login", "me@example.org"} << kPassword << signedOut
-                                   << Replies{{"/login",
-                                               R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}}
-                                   << 1 << "wrong password for this e-mail address" << 1 << signedOut;
-    QTest::newRow("login, reply an array")
-        << QStringList{"login", "me@example.org"} << kPassword << signedOut << Replies{{"/login", "200 []"}} << 1
-        << "not a JSON object" << 1 << signedOut;
-    QTest::newRow("login unanswered") << QStringList{"login", "me@example.org"} << kPassword << signedOut
-                                      << Replies{{"/login", "stall"}} << 2 << "no answer from" << 1 << signedOut;
-    QTest::newRow("login, saved host unanswered")
-        << QStringList{"login", "me@example.org"} << kPassword << signedOut << Replies{{"/secure/api/get_dns", "stall"}}
-        << 2 << "no answer from" << 2 << QStringList{kNewToken, QStringLiteral("old"), kOldLink};
-    QTest::newRow("login without a password") << QStringList{"login", "me@example.org"} << QString() << signedOut
-                                              << Replies{} << 64 << "no password read" << 0 << signedOut;
-
-    QTest::newRow("register") << QStringList{"register", "host"} << kPassword << old << Replies{} << 0 << none << 2
-                              << registered;
-    QTest::newRow("register taken") << QStringList{"register", "host"} << kPassword << old
-                                    << Replies{{"/new/host", taken}} << 1 << "the host name \"host\" is taken" << 1
-                                    << old;
-    QTest::newRow("register bad name") << QStringList{"register", "my host"} << kPassword << old << Replies{} << 1
-                                       << "without blanks" << 0 << old;
-    QTest::newRow("register signed out") << QStringList{"register", "host"} << kPassword << signedOut << Replies{} << 1
-                                         << "not signed in" << 0 << signedOut;
-    QTest::newRow("register unanswered") << QStringList{"register", "host"} << kPassword << old
-                                         << Replies{{"/new/host", "stall"}} << 2 << "no answer from" << 1 << old;
-    QTest::newRow("register, not saved with the account")
-        << QStringList{"register", "host"} << kPassword << old
-        << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2
-        << registered;
-
-    QTest::newRow("status") << QStringList{"status"} << kPassword << old << Replies{} << 0 << none << 0 << old;
-    QTest::newRow("status --json") << QStringList{"status", "--json"} << kPassword << old << Replies{} << 0 << none << 0
-                                   << old;
-    QTest::newRow("reset") << QStringList{"reset"} << kPassword << old << Replies{} << 0 << none << 0
-                           << QStringList{kOldToken, QString(), QString()};
-    QTest::newRow("logout") << QStringList{"logout"} << kPassword << old << Replies{} << 0 << none << 0
-                            << QStringList{QString(), QString(), QString()};
-    QTest::newRow("run, until SIGTERM") << QStringList{"run"} << kPassword << old << Replies{} << 0 << none << -1
-                                        << old;
+    const QString unanswered = QStringLiteral("no answer from");
+    const QStringList login{"login", "me@example.org"};
+    const QStringList reg{"register", "host"};
+    const QStringList updated{kNewToken, QStringLiteral("host"), kNewLink};
+    const QStringList tokenOnly{kNewToken, QStringLiteral("old"), kOldLink};
+    // clang-format off
+    QTest::newRow("unknown command")   << QStringList{"frobnicate"} << kPassword << old << Replies{} << 64 << "unknown command 'frobnicate'" << 0 << old;
+    QTest::newRow("unknown option")    << QStringList{"status", "--xml"} << kPassword << old << Replies{} << 64 << "unknown option '--xml'" << 0 << old;
+    QTest::newRow("missing argument")  << QStringList{"login"} << kPassword << old << Replies{} << 64 << "login needs EMAIL" << 0 << old;
+    QTest::newRow("extra argument")    << QStringList{"register", "a", "b"} << kPassword << old << Replies{} << 64 << "unexpected argument 'b'" << 0 << old;
+    QTest::newRow("help")              << QStringList{"--help"} << kPassword << old << Replies{} << 0 << none << 0 << old;
+    QTest::newRow("command help")      << QStringList{"login", "--help"} << kPassword << old << Replies{} << 0 << none << 0 << old;
+    QTest::newRow("login, host saved") << login << kPassword << signedOut << Replies{} << 0 << none << 2 << updated;
+    QTest::newRow("login, none saved") << login << kPassword << signedOut << Replies{{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}} << 0 << none << 2 << tokenOnly;
+    QTest::newRow("login refused")     << login << kPassword << signedOut << Replies{{"/login", R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}} << 1 << "wrong password for this e-mail address" << 1 << signedOut;
+    QTest::newRow("login, an array")   << login << kPassword << signedOut << Replies{{"/login", "200 []"}} << 1 << "not a JSON object" << 1 << signedOut;
+    QTest::newRow("login unanswered")  << login << kPassword << signedOut << Replies{{"/login", "stall"}} << 2 << unanswered << 1 << signedOut;
+    QTest::newRow("login, saved host unanswered") << login << kPassword << signedOut << Replies{{"/secure/api/get_dns", "stall"}} << 2 << unanswered << 2 << tokenOnly;
+    QTest::newRow("login, no password") << login << QString() << signedOut << Replies{} << 64 << "no password read" << 0 << signedOut;
+    QTest::newRow("register")          << reg << kPassword << old << Replies{} << 0 << none << 2 << registered;
+    QTest::newRow("register taken")    << reg << kPassword << old << Replies{{"/new/host", taken}} << 1 << "the host name \"host\" is taken" << 1 << old;
+    QTest::newRow("register bad name") << QStringList{"register", "my host"} << kPassword << old << Replies{} << 1 << "without blanks" << 0 << old;
+    QTest::newRow("register signed out") << reg << kPassword << signedOut << Replies{} << 1 << "not signed in" << 0 << signedOut;
+    QTest::newRow("register unanswered") << reg << kPassword << old << Replies{{"/new/host", "stall"}} << 2 << unanswered << 1 << old;
+    QTest::newRow("register, not saved with the account") << reg << kPassword << old << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2 << registered;
+    QTest::newRow("status")            << QStringList{"status"} << kPassword << old << Replies{} << 0 << none << 0 << old;
+    QTest::newRow("status --json")     << QStringList{"status", "--json"} << kPassword << old << Replies{} << 0 << none << 0 << old;
+    QTest::newRow("reset")             << QStringList{"reset"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{kOldToken, QString(), QString()};
+    QTest::newRow("logout")            << QStringList{"logout"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{QString(), QString(), QString()};
+    QTest::newRow("run, until SIGTERM") << QStringList{"run"} << kPassword << old << Replies{} << 0 << none << -1 << old;
+    // clang-format on
 }
 
 void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret()
