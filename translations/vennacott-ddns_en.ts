@@ -74,6 +74,10 @@
         <source>Hide the window and keep updating</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Waiting for the first update</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>HostScreen</name>
@@ -144,6 +148,33 @@
         <source>&amp;Quit</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>&amp;Update now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sign &amp;out</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>Notifier</name>
+    <message>
+        <source>Updates of %1 fail</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Updates of %1 work again</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 now points at %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The service saw %1 before.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SignInScreen</name>
@@ -189,6 +220,82 @@
     </message>
     <message>
         <source>&amp;Sign in</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TrayIcon</name>
+    <message>
+        <source>Not set up: sign in and choose a host name in the window</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show window</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start at login</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Notifications</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>UpdaterStatus</name>
+    <message>
+        <source>the stored update link does not make a valid address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HTTP status %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the update server&apos;s reply is not a JSON object</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting for the first update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Updated at %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Updated at %1 — the service sees %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The update server refused the last update at %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>No answer from the update server since %1; trying again every %n seconds</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>ViewController</name>
+    <message>
+        <source>Signing in…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The e-mail address or password was not accepted.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Registering…</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The service could not be reached. Check the network connection and try again.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
