@@ -5,6 +5,7 @@
 #include "appdelegate.h"
 #include "console.h"
 #include "firstscreenreport.h"
+#include "measure.h"
 #include "process.h"
 #include "settingskeys.h"
 #include "transport.h"
@@ -93,92 +94,7 @@ double userMs(const rusage &usage)
     return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3;
 }
 
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(std::ceil(p / 100.0 * values.size())) - 1;
-    return values[std::min(index, values.size() - 1)];
-}
-
-std::string readText(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll().toStdString();
-}
-
-// A "Name:   123 kB" field of /proc/<pid>/status, or -1.
-long statusField(const std::string &status, const char *name)
-{
-    const std::string key = std::string("\n") + name + ":";
-    const std::size_t at = ("\n" + status).find(key);
-    if (at == std::string::npos)
-        return -1;
-    return std::atol(status.c_str() + at + key.size() - 1);
-}
-
 // ---- the update server --------------------------------------------------------------------------------
-
-struct ServerStats
-{
-    long connections = 0;
-    long full = 0;
-    long resumed = 0;
-    long requests = 0;
-    long idleCloses = 0;
-};
-
-class UpdateServer final
-{
-public:
-    // `traced`: the server writes a line per connection event, read through trace().
-    bool start(const Settings &settings, bool traced = false)
-    {
-        SpawnOptions options;
-        options.argv = {settings.serverPath.toStdString(), (settings.certDir + "/server.pem").toStdString(),
-                        (settings.certDir + "/server.key").toStdString(), std::to_string(settings.port)};
-        options.environment = environmentWith(traced ? std::vector<std::string>{"VENNACOTT_BENCH_SERVER_TRACE=1"}
-                                                     : std::vector<std::string>{});
-        options.in = Stream::Pipe;
-        options.out = Stream::Pipe;
-        options.err = traced ? Stream::Pipe : Stream::Inherit;
-        if (!m_child.spawn(options))
-            return false;
-        const std::optional<std::string> line = m_child.out().readLine(Clock::now() + 10s);
-        if (!line || line->rfind("port ", 0) != 0)
-            return false;
-        m_port = std::atoi(line->c_str() + 5);
-        return true;
-    }
-    int port() const { return m_port; }
-    QString baseUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_port); }
-    void keepIdleConnections() { m_child.writeLine("keep"); }
-    void closeIdleConnectionsAfter(std::chrono::milliseconds idle)
-    {
-        m_child.writeLine("close " + std::to_string(idle.count()));
-    }
-    // The counters since the last call; they start again from zero.
-    ServerStats takeStats()
-    {
-        m_child.writeLine("stats");
-        ServerStats stats;
-        const std::optional<std::string> line = m_child.out().readLine(Clock::now() + 10s);
-        if (line)
-            std::sscanf(line->c_str(), "stats connections %ld full %ld resumed %ld requests %ld idle-closes %ld",
-                        &stats.connections, &stats.full, &stats.resumed, &stats.requests, &stats.idleCloses);
-        return stats;
-    }
-    void stop() { m_child.stop(2s); }
-    // "<seconds>.<microseconds> fd <n> <event>" on the steady clock, the benchmark's own.
-    LineReader &trace() { return m_child.err(); }
-
-private:
-    Child m_child;
-    int m_port = 0;
-};
 
 QJsonObject toJson(const ServerStats &stats)
 {
@@ -1038,7 +954,7 @@ int main(int argc, char **argv)
     const QString loadBefore = loadAverage();
 
     UpdateServer server;
-    if (!server.start(settings)) {
+    if (!server.start(settings.serverPath, settings.certDir, settings.port)) {
         std::fputs("bench: the update server did not start\n", stderr);
         return 1;
     }
@@ -1175,7 +1091,7 @@ int main(int argc, char **argv)
         UpdateServer traced;
         const std::vector<std::string> environment = environmentWith(setupWithLink(QStringLiteral("headless")),
                                                                      {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
-        if (traced.start(settings, true)) {
+        if (traced.start(settings.serverPath, settings.certDir, settings.port, true)) {
             std::fprintf(stderr, "bench: headless start, %d runs\n", settings.startupRuns);
             headlessStart = measureHeadlessStart(settings, environment, traced);
             std::fprintf(stderr, "bench: headless idle footprint (%d s)\n", settings.idleSeconds);

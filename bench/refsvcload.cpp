@@ -2,6 +2,8 @@
 // then a burst of wrong-password sign-ins from one address and connections past the service's cap, while the
 // updates go on. Starts its own vennacott-refsvc on loopback with a temporary data folder and stops it at the
 // end. scripts/bench --refsvc-load runs it; the figures are in the README's section on the reference service.
+#include "measure.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -29,7 +31,8 @@
 #include <vector>
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using vennacott::bench::Clock;
+using vennacott::bench::percentile;
 
 namespace {
 
@@ -255,15 +258,6 @@ private:
     Clock::time_point m_outstanding;
     int m_reconnects = 0;
 };
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return NAN;
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(std::ceil(p / 100.0 * values.size())) - 1;
-    return values[std::min(index, values.size() - 1)];
-}
 
 struct Span
 {

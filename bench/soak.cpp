@@ -7,6 +7,7 @@
 // of a few milliseconds on a busy two-core machine lets work queue up faster than it drains, and the
 // queue would read as growth. One after another, every sample is taken where the product spends its
 // life, between two updates with nothing in flight, and the run takes as long as the updates themselves.
+#include "measure.h"
 #include "process.h"
 #include "settingskeys.h"
 #include "updater.h"
@@ -57,16 +58,6 @@ struct Sample
     int fds = -1;
     long replyLines = 0;
 };
-
-// A "Name:   123 kB" field of /proc/self/status, or -1.
-long statusField(const QByteArray &status, const char *name)
-{
-    const QByteArray key = QByteArray("\n") + name + ":";
-    const qsizetype at = ("\n" + status).indexOf(key);
-    if (at < 0)
-        return -1;
-    return std::atol(status.constData() + at + key.size() - 1);
-}
 
 int openDescriptors()
 {
@@ -142,67 +133,9 @@ private:
     std::atomic<long> m_others{0};
 };
 
-struct ServerStats
-{
-    long connections = 0;
-    long full = 0;
-    long resumed = 0;
-    long requests = 0;
-    long idleCloses = 0;
-    long answered = 0;
-    long dropped = 0;
-    long stalled = 0;
-    long restarts = 0;
-};
-
-class UpdateServer final
-{
-public:
-    bool start(const QString &program, const QString &certDir)
-    {
-        SpawnOptions options;
-        options.argv = {program.toStdString(), (certDir + "/server.pem").toStdString(),
-                        (certDir + "/server.key").toStdString(), "0"};
-        options.environment = environmentWith({});
-        options.in = Stream::Pipe;
-        options.out = Stream::Pipe;
-        if (!m_child.spawn(options))
-            return false;
-        const std::optional<std::string> line = m_child.out().readLine(Clock::now() + 10s);
-        if (!line || line->rfind("port ", 0) != 0)
-            return false;
-        m_port = std::atoi(line->c_str() + 5);
-        return true;
-    }
-    QString baseUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_port); }
-    void injectFaults(long dropEvery, long stallEvery, long restartAt)
-    {
-        m_child.writeLine("faults " + std::to_string(dropEvery) + " " + std::to_string(stallEvery) + " " +
-                          std::to_string(restartAt));
-    }
-    ServerStats takeStats()
-    {
-        m_child.writeLine("stats");
-        ServerStats s;
-        if (const std::optional<std::string> line = m_child.out().readLine(Clock::now() + 10s))
-            std::sscanf(line->c_str(),
-                        "stats connections %ld full %ld resumed %ld requests %ld idle-closes %ld answered %ld "
-                        "dropped %ld stalled %ld restarts %ld",
-                        &s.connections, &s.full, &s.resumed, &s.requests, &s.idleCloses, &s.answered, &s.dropped,
-                        &s.stalled, &s.restarts);
-        return s;
-    }
-    void stop() { m_child.stop(2s); }
-
-private:
-    Child m_child;
-    int m_port = 0;
-};
-
 Sample takeSample(int updates, const QElapsedTimer &clock, const OutputCounter &output)
 {
-    QFile file(QStringLiteral("/proc/self/status"));
-    const QByteArray status = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const std::string status = readText(QStringLiteral("/proc/self/status"));
     Sample sample;
     sample.updates = updates;
     sample.seconds = clock.elapsed() / 1000.0;
