@@ -1,6 +1,7 @@
-// Test helpers: the reference service as a child process, and an HTTPS client that trusts its CA.
+// Test helpers: programs run as children, the reference service among them, and HTTPS clients that trust its CA.
 #include "refsvcharness.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -11,37 +12,38 @@
 
 namespace vennacott::refsvc::test {
 
-ServiceProcess::ServiceProcess(QString dataDir, QStringList options)
-    : m_dataDir(std::move(dataDir))
-    , m_options(std::move(options))
+Finished runToEnd(const QString &program, const QStringList &arguments, const QByteArray &input,
+                  const QProcessEnvironment &environment)
 {
-    m_process.setProgram(QStringLiteral(VENNACOTT_REFSVC_BINARY));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    // Events keep flowing meanwhile, so a service's log is read.
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kStepTimeoutMs))
+        process.kill();
+    process.waitForFinished(kStepTimeoutMs);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
 }
 
-bool ServiceProcess::start(quint16 apiPort, quint16 updatePort)
+Program::Program(const QString &program, const QProcessEnvironment &environment)
 {
-    m_process.setArguments(QStringList{"--data-dir", m_dataDir, "--api-port", QString::number(apiPort), "--update-port",
-                                       QString::number(updatePort)} +
-                           m_options);
+    m_process.setProgram(program);
+    m_process.setProcessEnvironment(environment);
+}
+
+bool Program::start(const QStringList &arguments)
+{
+    m_process.setArguments(arguments);
     m_output.clear();
     m_errors.clear();
     m_process.start();
-    // Ready is the service's own word, printed once both origins listen.
-    static const QRegularExpression ready(
-        QStringLiteral("ready: API https://127\\.0\\.0\\.1:(\\d+), update server https://127\\.0\\.0\\.1:(\\d+)"));
-    QRegularExpressionMatch match;
-    const bool settled = QTest::qWaitFor(
-        [&] {
-            match = ready.match(QString::fromUtf8(collectOutput()));
-            return match.hasMatch() || m_process.state() == QProcess::NotRunning;
-        },
-        kStepTimeoutMs);
-    m_apiPort = match.captured(1).toUShort();
-    m_updatePort = match.captured(2).toUShort();
-    return settled && match.hasMatch();
+    return m_process.waitForStarted(kStepTimeoutMs);
 }
 
-bool ServiceProcess::stop()
+bool Program::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return false;
@@ -53,7 +55,7 @@ bool ServiceProcess::stop()
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
 
-void ServiceProcess::kill()
+void Program::kill()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
@@ -61,31 +63,47 @@ void ServiceProcess::kill()
     m_process.waitForFinished(kStepTimeoutMs);
 }
 
-std::unique_ptr<QProcess> ServiceProcess::runToEnd(const QStringList &arguments)
+QByteArray Program::output() const
 {
-    auto process = std::make_unique<QProcess>();
-    process->start(QStringLiteral(VENNACOTT_REFSVC_BINARY), arguments);
-    if (!QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; }, kStepTimeoutMs))
-        process->kill();
-    process->waitForFinished(kStepTimeoutMs);
-    return process;
+    return m_output += m_process.readAllStandardOutput();
 }
 
-QStringList ServiceProcess::outputLines() const
+QByteArray Program::errors() const
 {
-    return QString::fromUtf8(collectOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return m_errors += m_process.readAllStandardError();
 }
 
-QByteArray ServiceProcess::errors() const
+ServiceProcess::ServiceProcess(QString dataDir, QStringList options)
+    : Program(QStringLiteral(VENNACOTT_REFSVC_BINARY))
+    , m_dataDir(std::move(dataDir))
+    , m_options(std::move(options))
+{}
+
+bool ServiceProcess::start(quint16 apiPort, quint16 updatePort)
 {
-    m_errors += m_process.readAllStandardError();
-    return m_errors;
+    if (!Program::start(QStringList{"--data-dir", m_dataDir, "--api-port", QString::number(apiPort), "--update-port",
+                                    QString::number(updatePort)} +
+                        m_options))
+        return false;
+    // Ready is the service's own word, printed once both origins listen.
+    static const QRegularExpression ready(
+        QStringLiteral("ready: API https://127\\.0\\.0\\.1:(\\d+), update server https://127\\.0\\.0\\.1:(\\d+)"));
+    QRegularExpressionMatch match;
+    (void)QTest::qWaitFor(
+        [&] {
+            match = ready.match(QString::fromUtf8(output()));
+            return match.hasMatch() || m_process.state() == QProcess::NotRunning;
+        },
+        kStepTimeoutMs);
+    m_apiPort = match.captured(1).toUShort();
+    m_updatePort = match.captured(2).toUShort();
+    return match.hasMatch();
 }
 
-QByteArray ServiceProcess::collectOutput() const
+int ServiceProcess::recordedUpdates(const QString &host) const
 {
-    m_output += m_process.readAllStandardOutput();
-    return m_output;
+    const QString line = QStringLiteral(" update 127.0.0.1 GET /update/%1/<key> 200\n").arg(host);
+    return static_cast<int>(QString::fromUtf8(output()).count(line));
 }
 
 QJsonObject HttpReply::object() const
@@ -102,6 +120,14 @@ QByteArray HttpReply::header(const QByteArray &name) const
     return {};
 }
 
+QByteArray jsonBody(std::initializer_list<std::pair<const char *, QString>> members)
+{
+    QJsonObject object;
+    for (const auto &[name, value] : members)
+        object.insert(QLatin1String(name), value);
+    return QJsonDocument(object).toJson();
+}
+
 Client::Client(const QString &caFile)
     : m_trusted(QSslCertificate::fromPath(caFile))
 {}
@@ -113,22 +139,16 @@ QNetworkRequest Client::request(const QString &url) const
     tls.setCaCertificates(m_trusted);
     request.setSslConfiguration(tls);
     request.setTransferTimeout(kStepTimeoutMs);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
     return request;
 }
 
-HttpReply Client::post(const QString &url, const QByteArray &body, const QByteArray &token)
-{
-    Headers headers{{"Content-Type", "application/json"}};
-    if (!token.isEmpty())
-        headers.append({"Authorization", "Bearer " + token});
-    return send("POST", url, body, headers);
-}
-
-HttpReply Client::send(const QByteArray &method, const QString &url, const QByteArray &body, const Headers &headers)
+HttpReply Client::send(const QByteArray &method, const QString &url, const QByteArray &body,
+                       const QByteArray &authorization)
 {
     QNetworkRequest r = request(url);
-    for (const auto &[name, value] : headers)
-        r.setRawHeader(name, value);
+    if (!authorization.isEmpty())
+        r.setRawHeader("Authorization", authorization);
     return finish(m_manager.sendCustomRequest(r, method, body));
 }
 
@@ -151,9 +171,11 @@ HttpReply Client::finish(QNetworkReply *reply)
 
 QByteArray Client::signIn(const QString &apiUrl, const QString &email, const QString &password)
 {
-    const HttpReply reply =
-        post(apiUrl + QStringLiteral("/login"), jsonBody({{"Email", email}, {"Password", password}}));
-    return reply.object().value(QStringLiteral("token")).toString().toLatin1();
+    return post(apiUrl + QStringLiteral("/login"), credentials(email, password))
+        .object()
+        .value(QStringLiteral("token"))
+        .toString()
+        .toLatin1();
 }
 
 QString Client::registerHost(const QString &updateUrl, const QString &name)
@@ -178,42 +200,62 @@ bool RawConnection::waitEncrypted()
     return m_socket.isEncrypted();
 }
 
-HttpReply RawConnection::send(const QByteArray &method, const QString &path, const QByteArray &body)
+int RawConnection::send(const QByteArray &method, const QString &path, const QByteArray &body)
 {
     if (!waitEncrypted())
-        return {};
+        return 0;
     m_socket.write(method + ' ' + path.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
                    QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    QByteArray data;
-    HttpReply reply;
-    qsizetype headerEnd = -1;
-    qsizetype length = 0;
+    QByteArray head;
     (void)QTest::qWaitFor(
         [&] {
-            data += m_socket.readAll();
-            if (headerEnd < 0 && (headerEnd = data.indexOf("\r\n\r\n")) >= 0) {
-                const QList<QByteArray> lines = data.left(headerEnd).split('\n');
-                reply.status = lines.first().split(' ').value(1).toInt();
-                for (const QByteArray &line : lines.mid(1)) {
-                    const qsizetype colon = line.indexOf(':');
-                    reply.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
-                }
-                length = reply.header("Content-Length").toLongLong();
-            }
-            return (headerEnd >= 0 && data.size() >= headerEnd + 4 + length) ||
-                   m_socket.state() == QAbstractSocket::UnconnectedState;
+            head += m_socket.readAll();
+            return head.contains("\r\n\r\n") || m_socket.state() == QAbstractSocket::UnconnectedState;
         },
         kStepTimeoutMs);
-    reply.body = data.mid(headerEnd + 4, length);
-    return reply;
+    return head.startsWith("HTTP/1.1 ") ? head.mid(9, 3).toInt() : 0;
 }
 
-QByteArray jsonBody(std::initializer_list<std::pair<const char *, QString>> members)
+bool EndToEnd::start(const QString &caDir, quint16 apiPort, quint16 updatePort)
 {
-    QJsonObject object;
-    for (const auto &[name, value] : members)
-        object.insert(QLatin1String(name), value);
-    return QJsonDocument(object).toJson();
+    const QDir dir(m_dir.path());
+    for (const char *folder : {"service", "config", "state", "data", "runtime"}) {
+        if (!dir.mkpath(QLatin1String(folder)))
+            return false;
+        QFile::setPermissions(dir.filePath(QLatin1String(folder)),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    // The client trusts the CA it was built with, so this service signs with that CA.
+    for (const char *file : {"/ca.pem", "/ca.key"}) {
+        if (!QFile::copy(caDir + QLatin1String(file), dir.filePath(QStringLiteral("service")) + QLatin1String(file)))
+            return false;
+    }
+    m_service = std::make_unique<ServiceProcess>(dir.filePath(QStringLiteral("service")));
+    return m_service->start(apiPort, updatePort);
+}
+
+QProcessEnvironment EndToEnd::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const char *folder : {"CONFIG", "STATE", "DATA"})
+        environment.insert(QStringLiteral("XDG_%1_HOME").arg(QLatin1String(folder)),
+                           m_dir.filePath(QString::fromLatin1(folder).toLower()));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("runtime")));
+    return environment;
+}
+
+bool EndToEnd::waitForTwoUpdates(const QString &host, const Program &client)
+{
+    static const QRegularExpression reply(
+        QStringLiteral("(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000 \\{[^\n]*\"ip\":\"127\\.0\\.0\\.1\""));
+    // The first update comes at most 10 seconds after the start and the next 10 seconds later; this allows
+    // for a slow machine.
+    return QTest::qWaitFor(
+        [&] { return m_service->recordedUpdates(host) >= 2 && QString::fromUtf8(client.output()).count(reply) >= 2; },
+        120'000);
 }
 
 } // namespace vennacott::refsvc::test
