@@ -64,9 +64,9 @@ void EndToEndTest::initTestCase()
 {
     // The clients trust the CA they were built with, so this service signs with that CA, on state of its own. It
     // does not start when another service (scripts/run) holds the ports the clients were built for.
+    m_service = std::make_unique<ServiceProcess>(m_serviceDir.path());
     for (const QString file : {"/ca.pem", "/ca.key"})
         QVERIFY(QFile::copy(VENNACOTT_E2E_CA_DIR + file, m_serviceDir.path() + file));
-    m_service = std::make_unique<ServiceProcess>(m_serviceDir.path());
     QVERIFY2(m_service->start(VENNACOTT_E2E_API_PORT, VENNACOTT_E2E_UPDATE_PORT), m_service->errors().constData());
 }
 
