@@ -1,101 +1,141 @@
-// The real client, built for the local reference service, keeping a host's record current in that service.
+// The real clients, built for the local reference service, keeping a host's record current in that service: the
+// window's client, and vennacott-ddnsctl run without a display, which also signs in, registers, reports and forgets.
 #include "refsvcharness.h"
 
-#include <QDir>
-#include <QProcessEnvironment>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 
-#include <csignal>
-
 using namespace vennacott::refsvc::test;
-
-namespace {
-
-// The client's first update comes 10 seconds after launch and the next one 10 seconds later; this allows
-// for a slow machine without waiting for ever.
-constexpr int kTwoUpdatesTimeoutMs = 120'000;
-
-qsizetype countMatching(const QStringList &lines, const QRegularExpression &pattern)
-{
-    return std::count_if(lines.cbegin(), lines.cend(),
-                         [&](const QString &line) { return pattern.match(line).hasMatch(); });
-}
-
-} // namespace
 
 class EndToEndTest final : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void client_keepsItsHostCurrentInTheService();
+    void initTestCase();
+    void init();
+    void cleanupTestCase() { QVERIFY(m_service->stop()); }
+
+    void window_keepsItsHostCurrentInTheService();
+    void ctl_signsInRegistersKeepsTheHostCurrentAndForgetsIt();
+
+private:
+    // Waits until the service has accepted two updates of `host` and `client` has printed two replies, each after
+    // the UTC time, that give its loopback address.
+    bool waitForTwoUpdates(const QString &host, const Program &client)
+    {
+        static const QRegularExpression reply(QStringLiteral(
+            "(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000 \\{[^\n]*\"ip\":\"127\\.0\\.0\\.1\""));
+        // The first update comes at most 10 seconds after the start and the next 10 seconds later; this allows for
+        // a slow machine.
+        return QTest::qWaitFor(
+            [&] {
+                return m_service->recordedUpdates(host) >= 2 && QString::fromUtf8(client.output()).count(reply) >= 2;
+            },
+            120'000);
+    }
+    QString settingsFile() const { return m_home->filePath(QStringLiteral("config/vennacott/vennacott-ddns.conf")); }
+    Finished ctl(const QStringList &arguments, const QByteArray &input = {})
+    {
+        const Finished result = runToEnd(QStringLiteral(VENNACOTT_DDNSCTL_BINARY), arguments, input, m_environment);
+        m_printed += result.out + result.err;
+        return result;
+    }
+    // Standard output of `status --json` is the one object and its line end, nothing else.
+    QJsonObject status()
+    {
+        const Finished status = ctl({QStringLiteral("status"), QStringLiteral("--json")});
+        return status.status == 0 && status.out.count('\n') == 1 ? QJsonDocument::fromJson(status.out).object()
+                                                                 : QJsonObject();
+    }
+
+    QTemporaryDir m_serviceDir;
+    std::unique_ptr<ServiceProcess> m_service;
+    std::unique_ptr<QTemporaryDir> m_home; // the folders of one user of the clients
+    QProcessEnvironment m_environment;
+    QByteArray m_printed; // everything a client printed, searched for secrets
 };
 
-void EndToEndTest::client_keepsItsHostCurrentInTheService()
+void EndToEndTest::initTestCase()
 {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    // The client trusts the CA it was built with, so this test's service signs with that CA, on state of its own.
-    const QString data = dir.filePath(QStringLiteral("service"));
-    QVERIFY(QDir().mkpath(data));
-    for (const QString &file : {QStringLiteral("/ca.pem"), QStringLiteral("/ca.key")})
-        QVERIFY2(QFile::copy(QStringLiteral(VENNACOTT_E2E_CA_DIR) + file, data + file), "no reference service CA");
-    ServiceProcess service(data);
-    // Fails when another reference service (scripts/run) holds the ports the client is built for.
-    QVERIFY2(service.start(VENNACOTT_E2E_API_PORT, VENNACOTT_E2E_UPDATE_PORT), service.errors().constData());
+    // The clients trust the CA they were built with, so this service signs with that CA, on state of its own. It
+    // does not start when another service (scripts/run) holds the ports the clients were built for.
+    m_service = std::make_unique<ServiceProcess>(m_serviceDir.path());
+    for (const QString file : {"/ca.pem", "/ca.key"})
+        QVERIFY(QFile::copy(VENNACOTT_E2E_CA_DIR + file, m_serviceDir.path() + file));
+    QVERIFY2(m_service->start(VENNACOTT_E2E_API_PORT, VENNACOTT_E2E_UPDATE_PORT), m_service->errors().constData());
+}
 
+void EndToEndTest::init()
+{
+    m_home = std::make_unique<QTemporaryDir>();
+    m_environment = QProcessEnvironment::systemEnvironment();
+    for (const char *display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        m_environment.remove(QLatin1String(display));
+    for (const QString folder : {"CONFIG", "STATE", "DATA"})
+        m_environment.insert("XDG_" + folder + "_HOME", m_home->filePath(folder.toLower()));
+    m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->path());
+}
+
+void EndToEndTest::window_keepsItsHostCurrentInTheService()
+{
     const QString name = QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
-    const QString link = Client(service.caFile()).registerHost(service.updateUrl(), name);
+    const QString link = Client(m_service->caFile()).registerHost(m_service->updateUrl(), name);
     QVERIFY(!link.isEmpty());
     // The client's settings hold the granted link, as they do after a registration in its window.
-    QSettings settings(dir.filePath(QStringLiteral("config/vennacott/vennacott-ddns.conf")), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("dnsLink"), link);
-    settings.sync();
-    QCOMPARE(settings.status(), QSettings::NoError);
-    const QString runtime = dir.filePath(QStringLiteral("runtime"));
-    QVERIFY(QDir().mkpath(runtime));
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QSettings(settingsFile(), QSettings::IniFormat).setValue(QStringLiteral("dnsLink"), link);
+    m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Program client(QStringLiteral(VENNACOTT_DDNS_BINARY), m_environment);
+    QVERIFY(client.start({}));
+    QVERIFY2(waitForTwoUpdates(name, client), client.output().constData());
+    // Each update's URL line names the host and hides the update key, a secret.
+    const QString urlLine = QStringLiteral(VENNACOTT_E2E_UPDATE_URL "/update/%1/[redacted]").arg(name);
+    QVERIFY2(client.outputLines().count(urlLine) >= 2, client.output().constData());
+    QVERIFY(!client.output().contains(link.section(u'/', -1).toUtf8()));
+    QVERIFY(client.stop());
+}
 
-    QProcess client;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    client.setProcessEnvironment(environment);
-    QByteArray clientOutput;
-    connect(&client, &QProcess::readyReadStandardOutput, this, [&] { clientOutput += client.readAllStandardOutput(); });
-    client.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
-    QVERIFY(client.waitForStarted(kStepTimeoutMs));
+void EndToEndTest::ctl_signsInRegistersKeepsTheHostCurrentAndForgetsIt()
+{
+    const QString id = QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString name = QStringLiteral("ctl-") + id;
+    const QByteArray password = "e2e-password-" + id.toUtf8();
+    const Finished login =
+        ctl({QStringLiteral("login"), QStringLiteral("ctl-%1@example.org").arg(id)}, password + '\n');
+    QVERIFY2(login.status == 0, login.err.constData());
+    const Finished registration = ctl({QStringLiteral("register"), name});
+    QVERIFY2(registration.status == 0, registration.err.constData());
+    const QString fullName = name + QStringLiteral(VENNACOTT_E2E_ZONE_SUFFIX);
+    QCOMPARE(registration.out.trimmed().split('\n').constLast(), fullName.toUtf8());
 
-    // The service records two updates, and the client prints each update's URL and the reply with the time.
-    const QRegularExpression recorded(QStringLiteral(" update 127\\.0\\.0\\.1 GET /update/%1/<key> 200$").arg(name));
-    // The update key is a secret: the line names the host and hides the key.
-    const QRegularExpression urlLine(QStringLiteral("^%1$").arg(QRegularExpression::escape(
-        QStringLiteral(VENNACOTT_E2E_UPDATE_URL) + QStringLiteral("/update/%1/[redacted]").arg(name))));
-    const QRegularExpression replyLine(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000 \\{.*\"ip\":\"127\\.0\\.0\\.1\".*\\}$"));
-    const auto clientLines = [&] { return QString::fromUtf8(clientOutput).split(QLatin1Char('\n')); };
-    QTRY_VERIFY_WITH_TIMEOUT(countMatching(service.outputLines(), recorded) >= 2 &&
-                                 countMatching(clientLines(), replyLine) >= 2,
-                             kTwoUpdatesTimeoutMs);
-    QVERIFY2(countMatching(clientLines(), urlLine) >= 2, clientOutput.constData());
-    QVERIFY(!clientOutput.contains(link.section(QLatin1Char('/'), -1).toUtf8()));
+    Program run(QStringLiteral(VENNACOTT_DDNSCTL_BINARY), m_environment);
+    QVERIFY(run.start({QStringLiteral("run")}));
+    QVERIFY2(waitForTwoUpdates(name, run), run.output().constData());
+    const QJsonObject shown = status();
+    QCOMPARE(shown.value("full_name"), QJsonValue(fullName));
+    QCOMPARE(shown.value("updater_running"), QJsonValue(true));
+    QCOMPARE(shown["last_update"]["result"], QJsonValue("updated"));
+    QCOMPARE(shown["last_update"]["address"], QJsonValue("127.0.0.1"));
+    QVERIFY(run.stop());
+    m_printed += run.output() + run.errors();
+    QCOMPARE(status().value("updater_running"), QJsonValue(false));
 
-    ::kill(static_cast<pid_t>(client.processId()), SIGTERM);
-    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QProcess::NotRunning, kStepTimeoutMs);
-    QCOMPARE(client.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(client.exitCode(), 0);
-    // The service's status page shows the host at the client's address.
-    const QString page = QString::fromUtf8(Client(service.caFile()).get(service.updateUrl() + "/").body);
-    const QRegularExpression row(
-        QStringLiteral("<tr><td>%1</td><td>127\\.0\\.0\\.1</td><td>[^<]+</td><td>(\\d+)</td>").arg(name));
-    QVERIFY2(row.match(page).captured(1).toInt() >= 2, qPrintable(page));
-    QVERIFY(service.stop());
+    // The secrets as the settings hold them, before they are forgotten.
+    const QSettings settings(settingsFile(), QSettings::IniFormat);
+    const QByteArray token = settings.value(QStringLiteral("token")).toByteArray();
+    const QByteArray key = settings.value(QStringLiteral("dnsLink")).toString().section(u'/', -1).toUtf8();
+    QVERIFY(!token.isEmpty() && !key.isEmpty());
+    QCOMPARE(ctl({QStringLiteral("reset")}).status, 0);
+    QCOMPARE(status().value("hostname"), QJsonValue(QJsonValue::Null));
+    QCOMPARE(status().value("signed_in"), QJsonValue(true));
+    QCOMPARE(ctl({QStringLiteral("logout")}).status, 0);
+    QCOMPARE(status().value("signed_in"), QJsonValue(false));
+    for (const QByteArray &secret : {password, token, key})
+        QVERIFY2(!m_printed.contains(secret), m_printed.constData());
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)
