@@ -126,16 +126,20 @@ void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
     QTRY_COMPARE(distinctIcons(), 3);
 
     // The check boxes show what is on disk each time the menu opens.
+    const auto ticked = [&tray] {
+        Q_EMIT tray.menu().aboutToShow();
+        QStringList checked;
+        for (QAction *action : tray.menu().actions()) {
+            if (action->isChecked())
+                checked.append(action->text());
+        }
+        return checked;
+    };
+    QCOMPARE(ticked(), QStringList{QStringLiteral("Notifications")});
     QDir().mkpath(QFileInfo(Autostart::entryPath()).absolutePath());
     QFile(Autostart::entryPath()).open(QIODevice::WriteOnly);
     preferences.setNotificationsEnabled(false);
-    Q_EMIT tray.menu().aboutToShow();
-    QStringList checked;
-    for (QAction *action : tray.menu().actions()) {
-        if (action->isChecked())
-            checked.append(action->text());
-    }
-    QCOMPARE(checked, QStringList{QStringLiteral("Start at login")});
+    QCOMPARE(ticked(), QStringList{QStringLiteral("Start at login")});
     QFile::remove(Autostart::entryPath());
 
     // A click on the icon hides the window, the next one shows it again.
