@@ -1,5 +1,6 @@
-// Notifications through a notification service on a bus of the test's own: one for each event worth telling
-// and none per tick, the stale one replaced, none while turned off, and no secret in any.
+// Notifications on a desktop of the test's own (Xvfb, a private session bus, dunst as the notification
+// service, dbus-monitor watching the bus): one for each event worth telling and none per tick, the stale
+// one replaced, none while turned off, and no secret in any.
 #include "desktoppreferences.h"
 #include "desktopsession.h"
 #include "endpoints.h"
@@ -10,9 +11,10 @@
 #include "updater.h"
 #include "userdefaults.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
+#include <QApplication>
+#include <QDBusConnectionInterface>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -33,54 +35,79 @@ struct Notification
     uint id = 0; // what the service answered
 };
 
-// The service's side of Notify, as desktop notification services answer it: a new id for a new notification,
-// the same id for one that replaces another. It has a connection of its own, so every call crosses the bus and
-// one of another signature finds no method.
-class NotificationService final : public QObject
+// The Notify calls in dbus-monitor's output, with the ids the service gave back.
+QList<Notification> notificationsIn(const QStringList &lines)
 {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    QList<Notification> received;
-
-public Q_SLOTS:
-    uint Notify(const QString &, uint replaces, const QString &, const QString &summary, const QString &body,
-                const QStringList &, const QVariantMap &, int)
-    {
-        received.append({replaces, summary, body, replaces ? replaces : uint(received.size() + 1)});
-        return received.constLast().id;
+    static const QRegularExpression header(QStringLiteral(R"(^(\S.*) sender=(\S+) -> destination=(\S+) serial=(\d+))"));
+    static const QRegularExpression replyTo(QStringLiteral(R"(reply_serial=(\d+))"));
+    static const QRegularExpression argument(QStringLiteral(R"re(^\s+(?:string|uint32) "?(.*?)"?$)re"));
+    QList<Notification> found;
+    QHash<QString, qsizetype> calls; // caller and serial -> index
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QRegularExpressionMatch match = header.match(lines[i]);
+        if (!match.hasMatch())
+            continue;
+        if (match.captured(1).startsWith(QLatin1String("method call")) &&
+            lines[i].endsWith(QLatin1String("member=Notify"))) {
+            QStringList values;
+            for (qsizetype j = i + 1; j < lines.size() && values.size() < 5; ++j)
+                values.append(argument.match(lines[j]).captured(1));
+            calls.insert(match.captured(2) + QLatin1Char(' ') + match.captured(4), found.size());
+            found.append({values.value(1).toUInt(), values.value(3), values.value(4)});
+        } else if (match.captured(1).startsWith(QLatin1String("method return"))) {
+            const QString call = match.captured(3) + QLatin1Char(' ') + replyTo.match(lines[i]).captured(1);
+            if (calls.contains(call) && i + 1 < lines.size())
+                found[calls.value(call)].id = argument.match(lines[i + 1]).captured(1).toUInt();
+        }
     }
-};
+    return found;
+}
 
 } // namespace
 
 class NotifierTest final : public QObject
 {
     Q_OBJECT
+public:
+    explicit NotifierTest(DesktopSession &session)
+        : m_session(session)
+    {}
 
 private Q_SLOTS:
+    void initTestCase();
     void events_notifyOnceEachAndNeverPerTick();
+
+private:
+    QList<Notification> sent() const { return notificationsIn(m_session.lines(m_monitor)); }
+
+    DesktopSession &m_session;
+    QProcess *m_monitor = nullptr;
 };
+
+void NotifierTest::initTestCase()
+{
+    QVERIFY2(m_session.error().isEmpty(), qPrintable(m_session.error()));
+    const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    QVERIFY2(m_session.start(QStringLiteral("dunst")), qPrintable(m_session.error()));
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")),
+        "dunst did not take the notification service's name", 10'000);
+    m_monitor = m_session.start(QStringLiteral("dbus-monitor"),
+                                {QStringLiteral("--address"), bus,
+                                 QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'"),
+                                 QStringLiteral("type='method_return'")});
+    QVERIFY2(m_monitor && m_session.waitForLine(m_monitor, QStringLiteral("signal ")), "dbus-monitor did not start");
+}
 
 void NotifierTest::events_notifyOnceEachAndNeverPerTick()
 {
-    DesktopSession session;
-    const QString address = session.startBus();
-    QVERIFY2(!address.isEmpty(), qPrintable(session.error()));
-    NotificationService service;
-    QDBusConnection desktop = QDBusConnection::connectToBus(address, QStringLiteral("desktop"));
-    QVERIFY(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                                   QDBusConnection::ExportAllSlots));
-    QVERIFY(desktop.registerService(QStringLiteral("org.freedesktop.Notifications")));
-
     UserDefaults::standard().setObject(kToken, keys::kToken);
     UserDefaults::standard().setObject(QStringLiteral("my-computer"), keys::kHostname);
     UserDefaults::standard().setObject(QStringLiteral("/update/my-computer/") + kKey, keys::kDnsLink);
     TestServer server;
     Updater updater(server.baseUrl(), 1h);
     DesktopPreferences preferences(DesktopPreferences::defaultFilePath());
-    Notifier notifier(updater, preferences, QDBusConnection::connectToBus(address, QStringLiteral("notifier")));
+    Notifier notifier(updater, preferences);
     const auto tick = [&](const QByteArray &body, int status = 200) {
         server.respondWith(ScriptedResponse::json(body, status));
         QSignalSpy changed(&updater, &Updater::statusChanged);
@@ -94,16 +121,17 @@ void NotifierTest::events_notifyOnceEachAndNeverPerTick()
     for (int failure = 1; failure <= 4; ++failure) // failing from the third on
         QVERIFY(tick(R"({"error":"unknown key )" + kKey.toUtf8() + R"("})", 403));
     QVERIFY(tick(R"({"ip":"203.0.113.8"})")); // working again
-    QTRY_COMPARE(service.received.size(), 3);
+    QTRY_COMPARE(sent().size(), 3);
 
     preferences.setNotificationsEnabled(false);
     QVERIFY(tick(R"({"ip":"203.0.113.9"})"));
     preferences.setNotificationsEnabled(true);
     QVERIFY(tick(R"({"ip":"203.0.113.10"})"));
     // Calls from one connection arrive in order: the last one is there, so the one turned off was never sent.
-    QTRY_COMPARE(service.received.size(), 4);
+    QTRY_COMPARE(sent().size(), 4);
+    QTRY_VERIFY(sent().last().id != 0);
 
-    const QList<Notification> &notifications = service.received;
+    const QList<Notification> notifications = sent();
     const QString name = QStringLiteral("my-computer") + endpoints::zoneSuffix();
     QCOMPARE(notifications[0].summary, name + QStringLiteral(" now points at 203.0.113.8"));
     QCOMPARE(notifications[0].body, QStringLiteral("The service saw 203.0.113.7 before."));
@@ -126,5 +154,6 @@ void NotifierTest::events_notifyOnceEachAndNeverPerTick()
     QVERIFY(!settings.readAll().contains("notifications"));
 }
 
-VENNACOTT_TEST_MAIN(NotifierTest, QCoreApplication)
+VENNACOTT_DESKTOP_TEST_MAIN(NotifierTest)
+
 #include "tst_notifier.moc"

@@ -30,7 +30,7 @@ class TrayIconTest final : public QObject
 {
     Q_OBJECT
 public:
-    explicit TrayIconTest(DesktopSession &session) // its error() says why the desktop did not start
+    explicit TrayIconTest(DesktopSession &session)
         : m_session(session)
     {}
 
@@ -149,16 +149,6 @@ void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
     QTRY_VERIFY(window->isVisible());
 }
 
-int main(int argc, char **argv)
-{
-    prepareEnvironment();
-    DesktopSession session; // before the application object: its display and session bus
-    session.startDesktop();
-    QApplication app(argc, argv);
-    trustTestServer();
-    TrayIconTest test(session);
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+VENNACOTT_DESKTOP_TEST_MAIN(TrayIconTest)
 
 #include "tst_trayicon.moc"

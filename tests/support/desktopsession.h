@@ -46,3 +46,18 @@ private:
 };
 
 } // namespace vennacott::test
+
+// main() for a suite on a desktop of its own (testsupport.h): the desktop starts before the application object,
+// and the test object gets the session, whose error() says why the desktop did not start.
+#define VENNACOTT_DESKTOP_TEST_MAIN(TestClass)                                                                         \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        vennacott::test::prepareEnvironment();                                                                         \
+        vennacott::test::DesktopSession session;                                                                       \
+        session.startDesktop();                                                                                        \
+        QApplication app(argc, argv);                                                                                  \
+        vennacott::test::trustTestServer();                                                                            \
+        TestClass test(session);                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                                        \
+    }
