@@ -11,17 +11,15 @@
 #include <cstdlib>
 
 // A broken invariant ends the run; libFuzzer keeps the input that broke it.
-#define FUZZ_CHECK(condition) vennacott::fuzz::check((condition), #condition, __FILE__, __LINE__)
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition);                     \
+            std::abort();                                                                                              \
+        }                                                                                                              \
+    } while (false)
 
 namespace vennacott::fuzz {
-
-inline void check(bool holds, const char *condition, const char *file, int line)
-{
-    if (holds)
-        return;
-    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, condition);
-    std::abort();
-}
 
 // A folder of this run's own under $TMPDIR, removed when the run ends normally.
 inline QString scratchFolder()

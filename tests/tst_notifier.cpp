@@ -12,6 +12,7 @@
 #include "userdefaults.h"
 
 #include <QApplication>
+#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -68,9 +69,8 @@ class NotifierTest final : public QObject
 {
     Q_OBJECT
 public:
-    NotifierTest(DesktopSession &session, bool started)
+    explicit NotifierTest(DesktopSession &session)
         : m_session(session)
-        , m_started(started)
     {}
 
 private Q_SLOTS:
@@ -81,17 +81,17 @@ private:
     QList<Notification> sent() const { return notificationsIn(m_session.lines(m_monitor)); }
 
     DesktopSession &m_session;
-    const bool m_started;
     QProcess *m_monitor = nullptr;
 };
 
 void NotifierTest::initTestCase()
 {
-    QVERIFY2(m_started, qPrintable(m_session.error()));
+    QVERIFY2(m_session.error().isEmpty(), qPrintable(m_session.error()));
     const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-    QVERIFY2(m_session.start(QStringLiteral("dunst"), {}), qPrintable(m_session.error()));
-    QVERIFY2(DesktopSession::waitForName(bus, QStringLiteral("org.freedesktop.Notifications")),
-             "dunst did not take the notification service's name");
+    QVERIFY2(m_session.start(QStringLiteral("dunst")), qPrintable(m_session.error()));
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")),
+        "dunst did not take the notification service's name", 10'000);
     m_monitor = m_session.start(QStringLiteral("dbus-monitor"),
                                 {QStringLiteral("--address"), bus,
                                  QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'"),
@@ -154,16 +154,6 @@ void NotifierTest::events_notifyOnceEachAndNeverPerTick()
     QVERIFY(!settings.readAll().contains("notifications"));
 }
 
-int main(int argc, char **argv)
-{
-    prepareEnvironment();
-    DesktopSession session;
-    const bool started = session.startDesktop();
-    QApplication app(argc, argv);
-    trustTestServer();
-    NotifierTest test(session, started);
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+VENNACOTT_DESKTOP_TEST_MAIN(NotifierTest)
 
 #include "tst_notifier.moc"

@@ -26,22 +26,12 @@ using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(vennacott::TrayLook)
 
-namespace {
-
-UpdateAttempt attempt(UpdateResult result)
-{
-    return {QDateTime::currentDateTimeUtc(), result, {}, {}};
-}
-
-} // namespace
-
 class TrayIconTest final : public QObject
 {
     Q_OBJECT
 public:
-    TrayIconTest(DesktopSession &session, bool started)
+    explicit TrayIconTest(DesktopSession &session)
         : m_session(session)
-        , m_started(started)
     {}
 
 private Q_SLOTS:
@@ -65,14 +55,13 @@ private:
     }
 
     DesktopSession &m_session;
-    const bool m_started;
     QProcess *m_host = nullptr;
 };
 
 void TrayIconTest::initTestCase()
 {
-    QVERIFY2(m_started, qPrintable(m_session.error()));
-    m_host = m_session.start(QStringLiteral(VENNACOTT_SNIHOST), {});
+    QVERIFY2(m_session.error().isEmpty(), qPrintable(m_session.error()));
+    m_host = m_session.start(QStringLiteral(VENNACOTT_SNIHOST));
     QVERIFY2(m_host && m_session.waitForLine(m_host, QStringLiteral("ready")), "the StatusNotifier host did not start");
 }
 
@@ -96,7 +85,7 @@ void TrayIconTest::trayLook_followsTheLinkAndTheLastUpdate()
     QFETCH(TrayLook, look);
     UpdaterStatus status;
     for (const UpdateResult result : attempts)
-        status = advance(status, attempt(result));
+        status = advance(status, {QDateTime::currentDateTimeUtc(), result, {}, {}});
     QCOMPARE(trayLook(hasLink, status), look);
 }
 
@@ -137,16 +126,20 @@ void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
     QTRY_COMPARE(distinctIcons(), 3);
 
     // The check boxes show what is on disk each time the menu opens.
+    const auto ticked = [&tray] {
+        Q_EMIT tray.menu().aboutToShow();
+        QStringList checked;
+        for (QAction *action : tray.menu().actions()) {
+            if (action->isChecked())
+                checked.append(action->text());
+        }
+        return checked;
+    };
+    QCOMPARE(ticked(), QStringList{QStringLiteral("Notifications")});
     QDir().mkpath(QFileInfo(Autostart::entryPath()).absolutePath());
     QFile(Autostart::entryPath()).open(QIODevice::WriteOnly);
     preferences.setNotificationsEnabled(false);
-    Q_EMIT tray.menu().aboutToShow();
-    QStringList checked;
-    for (QAction *action : tray.menu().actions()) {
-        if (action->isChecked())
-            checked.append(action->text());
-    }
-    QCOMPARE(checked, QStringList{QStringLiteral("Start at login")});
+    QCOMPARE(ticked(), QStringList{QStringLiteral("Start at login")});
     QFile::remove(Autostart::entryPath());
 
     // A click on the icon hides the window, the next one shows it again.
@@ -156,16 +149,6 @@ void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
     QTRY_VERIFY(window->isVisible());
 }
 
-int main(int argc, char **argv)
-{
-    prepareEnvironment();
-    DesktopSession session;
-    const bool started = session.startDesktop();
-    QApplication app(argc, argv);
-    trustTestServer();
-    TrayIconTest test(session, started);
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+VENNACOTT_DESKTOP_TEST_MAIN(TrayIconTest)
 
 #include "tst_trayicon.moc"

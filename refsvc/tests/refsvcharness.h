@@ -59,7 +59,6 @@ public:
     QStringList outputLines() const { return QString::fromUtf8(output()).split(u'\n', Qt::SkipEmptyParts); }
     QByteArray errors() const { return m_errors += m_process.readAllStandardError(); }
     int exitCode() const { return m_process.exitCode(); }
-    qint64 processId() const { return m_process.processId(); }
 
 protected:
     mutable QProcess m_process; // mutable: reading the output moves it into m_output

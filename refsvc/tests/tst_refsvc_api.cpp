@@ -19,26 +19,20 @@ QString unique(const char *prefix, const char *suffix = "")
     return QLatin1String(prefix) + QUuid::createUuid().toString(QUuid::Id128).left(10) + QLatin1String(suffix);
 }
 
-// The status of a POST sent from a loopback address other than 127.0.0.1, which Qt's network access cannot choose.
-int postFrom(const QHostAddress &from, const QString &caFile, quint16 port, const QByteArray &path,
-             const QByteArray &body)
+// The status of a sign-in sent from a loopback address other than 127.0.0.1, which Qt's network access cannot
+// choose.
+int signInFrom(const QHostAddress &from, quint16 port, const QByteArray &body)
 {
     QSslSocket socket;
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(QSslCertificate::fromPath(caFile));
-    socket.setSslConfiguration(tls);
+    socket.setPeerVerifyMode(QSslSocket::VerifyNone); // what is checked here is the reply, not the service
     socket.bind(from);
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
     // Kept until the handshake is done.
-    socket.write("POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size()) +
+    socket.write("POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size()) +
                  "\r\n\r\n" + body);
     QByteArray head;
-    (void)QTest::qWaitFor(
-        [&] {
-            head += socket.readAll();
-            return head.contains("\r\n\r\n") || socket.state() == QAbstractSocket::UnconnectedState;
-        },
-        kStepTimeoutMs);
+    while (!head.contains("\r\n\r\n") && socket.waitForReadyRead(kStepTimeoutMs))
+        head += socket.readAll();
     return head.startsWith("HTTP/1.1 ") ? head.mid(9, 3).toInt() : 0;
 }
 
@@ -57,8 +51,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase() { QVERIFY2(m_service->stop(), m_service->errors().constData()); }
 
-    void login_firstSignInCreatesTheAccountWithASaltedSlowHash();
-    void savedLink_comesBackAsAJsonStringForItsAccountOnly();
+    void login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt();
     void register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheTime();
     void refusals_getAJsonErrorWithAFittingStatusAndChangeNothing_data();
     void refusals_getAJsonErrorWithAFittingStatusAndChangeNothing();
@@ -103,7 +96,7 @@ void RefsvcApiTest::initTestCase()
     QVERIFY(!m_token.isEmpty() && !registerHost(m_host).isEmpty());
 }
 
-void RefsvcApiTest::login_firstSignInCreatesTheAccountWithASaltedSlowHash()
+void RefsvcApiTest::login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt()
 {
     const QString email = unique("user", "@example.org");
     const QString password = unique("shared-password");
@@ -117,11 +110,17 @@ void RefsvcApiTest::login_firstSignInCreatesTheAccountWithASaltedSlowHash()
     const QByteArray second = again.value("token").toString().toLatin1();
     QVERIFY(!second.isEmpty() && second != first);
     QCOMPARE(getDns(first).status, 404);
-    QCOMPARE(getDns(second).status, 404);
 
-    // Another account with the same password gets a hash of its own, from a slow function.
+    // A saved link comes back between two quote characters, nothing else, on every device of its account and for
+    // no other account; a newer link replaces the older.
     const QString other = unique("user", "@example.org");
-    QVERIFY(!signIn(other, password).isEmpty());
+    const QByteArray otherToken = signIn(other, password); // the same password gets a hash of its own
+    for (const QString &link : {registerHost(unique("Saved")), registerHost(unique("newer"))}) {
+        QCOMPARE(m_client->post(api("/secure/api/save_dns"), jsonBody({{"Key", link}}), first).status, 200);
+        QCOMPARE(getDns(second).body, '"' + link.toLatin1() + '"');
+    }
+    QCOMPARE(getDns(otherToken).status, 404);
+
     // Both hashes PBKDF2 with at least 100,000 rounds, and different.
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     db.setDatabaseName(m_dir.filePath(QStringLiteral("data/refsvc.sqlite3")));
@@ -134,17 +133,6 @@ void RefsvcApiTest::login_firstSignInCreatesTheAccountWithASaltedSlowHash()
                     db);
     QVERIFY(query.next());
     QCOMPARE(query.value(0).toInt(), 2);
-}
-
-void RefsvcApiTest::savedLink_comesBackAsAJsonStringForItsAccountOnly()
-{
-    const QByteArray token = signIn(unique("user", "@example.org"), QStringLiteral("link-password"));
-    // The link between two quote characters, nothing else; a newer link replaces the older.
-    for (const QString &link : {registerHost(unique("Saved")), registerHost(unique("newer"))}) {
-        QCOMPARE(m_client->post(api("/secure/api/save_dns"), jsonBody({{"Key", link}}), token).status, 200);
-        QCOMPARE(getDns(token).body, '"' + link.toLatin1() + '"');
-    }
-    QCOMPARE(getDns(signIn(unique("user", "@example.org"), QStringLiteral("link-password"))).status, 404);
 }
 
 void RefsvcApiTest::register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheTime()
@@ -274,9 +262,7 @@ void RefsvcApiTest::signIns_areRefusedAfterABurstOfFailuresPerAccountAndAddress(
         QCOMPARE(m_client->post(api("/login"), wrong).status, 401);
     // A burst locks out its account from its address only, and the successes of others do not lift it.
     QCOMPARE(m_client->post(api("/login"), credentials(other, password)).status, 200);
-    QCOMPARE(
-        postFrom(QHostAddress(QStringLiteral("127.0.0.2")), m_service->caFile(), m_service->apiPort(), "/login", right),
-        200);
+    QCOMPARE(signInFrom(QHostAddress(QStringLiteral("127.0.0.2")), m_service->apiPort(), right), 200);
     const HttpReply refused = m_client->post(api("/login"), right);
     QCOMPARE(refused.status, 429);
     const int retryAfter = refused.headers.value("retry-after").toInt();

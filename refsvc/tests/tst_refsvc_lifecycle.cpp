@@ -27,8 +27,7 @@ private Q_SLOTS:
         m_data = m_dir->filePath(QStringLiteral("data/nested"));
     }
 
-    void firstStart_makesAPrivateFolderWithLoopbackCertificatesAndHoldsItAndItsPorts();
-    void restart_afterAKillKeepsAccountsTokensLinksHostsAndTheCa();
+    void service_holdsAPrivateFolderAndItsPortsAndKeepsItsStateAcrossAKill();
     void authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne_data();
     void authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne();
     void damagedCertificates_areIssuedAgainOrStopTheStart_data();
@@ -44,7 +43,7 @@ private:
     QString m_data;
 };
 
-void RefsvcLifecycleTest::firstStart_makesAPrivateFolderWithLoopbackCertificatesAndHoldsItAndItsPorts()
+void RefsvcLifecycleTest::service_holdsAPrivateFolderAndItsPortsAndKeepsItsStateAcrossAKill()
 {
     ServiceProcess service(m_data);
     QVERIFY2(service.start(), service.errors().constData());
@@ -69,33 +68,22 @@ void RefsvcLifecycleTest::firstStart_makesAPrivateFolderWithLoopbackCertificates
     const QString port = QString::number(service.updatePort());
     QCOMPARE(runService({"--data-dir", m_dir->filePath("other"), "--api-port", "0", "--update-port", port}).status, 1);
     QCOMPARE(runService(init(m_data)).status, 0);
-    QVERIFY(service.stop());
-}
 
-void RefsvcLifecycleTest::restart_afterAKillKeepsAccountsTokensLinksHostsAndTheCa()
-{
-    const QString email = QStringLiteral("restart@example.org");
-    const QString password = QStringLiteral("restart-password");
-    ServiceProcess service(m_data);
-    QVERIFY2(service.start(), service.errors().constData());
+    // Killed the hard way, the service keeps what it answered, and its stale lock does not stop the next start.
+    // (That it keeps its CA and serves updates again, tst_updater's restart shows.)
     const QString api = service.apiUrl();
     const QString update = service.updateUrl();
+    const QByteArray signIn = credentials(QStringLiteral("restart@example.org"), QStringLiteral("restart-password"));
     Client client(service.caFile());
-    const QByteArray token = client.signIn(api, email, password);
+    const QByteArray token = client.post(api + "/login", signIn).object().value("token").toString().toLatin1();
     const QString link = client.registerHost(update, QStringLiteral("Survivor"));
     QCOMPARE(client.post(api + "/secure/api/save_dns", jsonBody({{"Key", link}}), token).status, 200);
     QCOMPARE(client.get(update + link).status, 200);
-    const QByteArray authority = readFile(service.caFile());
-    // Killed the hard way, the service keeps what it answered, and its stale lock does not stop the next start.
     service.kill();
-
     QVERIFY2(service.start(service.apiPort(), service.updatePort()), service.errors().constData());
-    QCOMPARE(readFile(service.caFile()), authority);
     QCOMPARE(client.post(api + "/secure/api/get_dns", "{}", token).body, '"' + link.toLatin1() + '"');
-    const QJsonObject signIn = client.post(api + "/login", credentials(email, password)).object();
-    QVERIFY(signIn.contains("token") && !signIn.contains("created"));
+    QVERIFY(!client.post(api + "/login", signIn).object().contains("created"));
     QVERIFY(client.get(update + "/").body.contains("<tr><td>Survivor</td><td>127.0.0.1</td>"));
-    QCOMPARE(client.get(update + link).status, 200);
     QVERIFY(service.stop());
 }
 

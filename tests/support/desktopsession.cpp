@@ -1,11 +1,10 @@
 // A desktop of the test's own: a virtual display, private D-Bus buses and the programs on them.
 #include "desktopsession.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/prctl.h>
 
@@ -13,22 +12,6 @@ namespace vennacott::test {
 namespace {
 
 constexpr int kStartMs = 15'000;
-
-// Everything goes with the test, even when it crashes.
-void dieWithParent()
-{
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-}
-
-// The first line a program writes, read before any event loop runs.
-QByteArray firstLine(QProcess *process)
-{
-    while (!process->canReadLine()) {
-        if (!process->waitForReadyRead(kStartMs))
-            return {};
-    }
-    return process->readLine().trimmed();
-}
 
 } // namespace
 
@@ -38,48 +21,54 @@ DesktopSession::DesktopSession()
 
 DesktopSession::~DesktopSession()
 {
+    // QProcess kills whatever is still running when it is destroyed.
     for (auto program = m_programs.rbegin(); program != m_programs.rend(); ++program) {
-        program->process->terminate();
-        if (!program->process->waitForFinished(5'000)) {
-            program->process->kill();
-            program->process->waitForFinished(5'000);
-        }
+        program->process.terminate();
+        program->process.waitForFinished(5'000);
     }
 }
 
-QProcess *DesktopSession::spawn(const QString &program, const QStringList &arguments,
-                                const QProcessEnvironment &environment)
+QProcess *DesktopSession::start(const QString &program, const QStringList &arguments)
 {
-    auto process = std::make_unique<QProcess>();
-    process->setProcessEnvironment(environment);
-    process->setChildProcessModifier(dieWithParent);
-    process->setProcessChannelMode(QProcess::SeparateChannels);
-    process->setStandardErrorFile(QProcess::nullDevice());
-    process->start(program, arguments);
-    if (!process->waitForStarted(kStartMs)) {
-        m_error = program + QStringLiteral(" did not start: ") + process->errorString() +
-                  QStringLiteral(" (scripts/deps installs it)");
-        return nullptr;
-    }
-    m_programs.push_back(Program{std::move(process), {}, {}});
-    return m_programs.back().process.get();
+    Program &started = m_programs.emplace_back();
+    // Everything goes with the test, even when it crashes.
+    started.process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    started.process.setStandardErrorFile(QProcess::nullDevice());
+    QObject::connect(&started.process, &QProcess::readyReadStandardOutput, &started.process, [&started] {
+        while (started.process.canReadLine())
+            started.lines.append(QString::fromUtf8(started.process.readLine().chopped(1)));
+    });
+    started.process.start(program, arguments);
+    if (started.process.waitForStarted(kStartMs))
+        return &started.process;
+    m_error += program + QStringLiteral(" did not start: ") + started.process.errorString() +
+               QStringLiteral(" (scripts/deps installs it)");
+    m_programs.pop_back();
+    return nullptr;
 }
 
-bool DesktopSession::startDisplay()
+QString DesktopSession::firstLine(QProcess *process) const
 {
-    QProcess *xvfb =
-        spawn(QStringLiteral("Xvfb"),
-              {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-               QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")},
-              QProcessEnvironment::systemEnvironment());
-    const QByteArray display = xvfb ? firstLine(xvfb) : QByteArray();
+    while (process && lines(process).isEmpty()) {
+        if (!process->waitForReadyRead(kStartMs))
+            return {};
+    }
+    return lines(process).value(0);
+}
+
+bool DesktopSession::startDesktop()
+{
+    const QString display =
+        firstLine(start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}));
     if (display.isEmpty()) {
         m_error += QStringLiteral(" Xvfb gave no display");
         return false;
     }
-    qputenv("DISPLAY", ":" + display);
+    qputenv("DISPLAY", ":" + display.toUtf8());
     qputenv("QT_QPA_PLATFORM", "xcb");
-    return true;
+    const QString bus = startBus();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
+    return !bus.isEmpty();
 }
 
 QString DesktopSession::startBus()
@@ -87,89 +76,34 @@ QString DesktopSession::startBus()
     // Like a session bus, but nothing installed on this machine is started on demand.
     const QString config = m_folder.filePath(QStringLiteral("bus-%1.conf").arg(m_programs.size()));
     QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return {};
-    file.write("<busconfig><type>session</type><listen>unix:tmpdir=" + QFile::encodeName(m_folder.path()) +
-               "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+    if (file.open(QIODevice::WriteOnly))
+        file.write("<busconfig><type>session</type><listen>unix:tmpdir=" + QFile::encodeName(m_folder.path()) +
+                   "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
     file.close();
-    QProcess *bus = spawn(
-        QStringLiteral("dbus-daemon"),
-        {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1")},
-        QProcessEnvironment::systemEnvironment());
-    const QByteArray address = bus ? firstLine(bus) : QByteArray();
+    const QString address =
+        firstLine(start("dbus-daemon", {"--config-file=" + config, "--nofork", "--print-address=1"}));
     if (address.isEmpty())
         m_error += QStringLiteral(" dbus-daemon gave no address");
-    return QString::fromUtf8(address);
+    return address;
 }
 
-bool DesktopSession::startDesktop()
+QStringList DesktopSession::lines(const QProcess *process) const
 {
-    if (!startDisplay())
-        return false;
-    const QString bus = startBus();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", bus.toUtf8());
-    return !bus.isEmpty();
+    const auto found = std::find_if(m_programs.cbegin(), m_programs.cend(),
+                                    [process](const Program &program) { return &program.process == process; });
+    return found == m_programs.cend() ? QStringList() : found->lines;
 }
 
-QProcess *DesktopSession::start(const QString &program, const QStringList &arguments,
-                                const QProcessEnvironment &environment)
+bool DesktopSession::waitForLine(const QProcess *process, const QString &prefix) const
 {
-    QProcess *process = spawn(program, arguments, environment);
-    if (process) {
-        Program *entry = find(process);
-        QObject::connect(process, &QProcess::readyReadStandardOutput, process, [entry] {
-            entry->pending += entry->process->readAllStandardOutput();
-            for (qsizetype end; (end = entry->pending.indexOf('\n')) >= 0; entry->pending.remove(0, end + 1))
-                entry->lines.append(QString::fromUtf8(entry->pending.left(end)));
-        });
-    }
-    return process;
-}
-
-DesktopSession::Program *DesktopSession::find(QProcess *process)
-{
-    for (Program &program : m_programs) {
-        if (program.process.get() == process)
-            return &program;
-    }
-    return nullptr;
-}
-
-QStringList DesktopSession::lines(QProcess *process)
-{
-    Program *program = find(process);
-    return program ? program->lines : QStringList();
-}
-
-std::optional<QString> DesktopSession::waitForLine(QProcess *process, const QString &prefix, int skip)
-{
-    std::optional<QString> found;
-    (void)QTest::qWaitFor(
+    return QTest::qWaitFor(
         [&] {
-            int seen = 0;
-            for (const QString &line : lines(process)) {
-                if (line.startsWith(prefix) && seen++ == skip) {
-                    found = line.mid(prefix.size());
-                    return true;
-                }
-            }
-            return false;
+            const QStringList written = lines(process);
+            return std::any_of(written.cbegin(), written.cend(),
+                               [&](const QString &line) { return line.startsWith(prefix); });
         },
         10'000);
-    return found;
-}
-
-bool DesktopSession::waitForName(const QString &address, const QString &name)
-{
-    const QString connectionName = QStringLiteral("vennacott-test-probe");
-    bool owned = false;
-    {
-        QDBusConnection bus = QDBusConnection::connectToBus(address, connectionName);
-        owned = QTest::qWaitFor([&] { return bus.interface() && bus.interface()->isServiceRegistered(name); }, 10'000);
-    }
-    QDBusConnection::disconnectFromBus(connectionName);
-    return owned;
 }
 
 } // namespace vennacott::test

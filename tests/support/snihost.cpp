@@ -26,6 +26,23 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
+// The pixmaps of an icon, a(iiay): their bytes, one after the other.
+QByteArray pixmapBytes(const QDBusArgument &argument)
+{
+    QByteArray bytes;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        int width = 0, height = 0;
+        QByteArray data;
+        argument.beginStructure();
+        argument >> width >> height >> data;
+        argument.endStructure();
+        bytes += data;
+    }
+    argument.endArray();
+    return bytes;
+}
+
 class Watcher final : public QObject
 {
     Q_OBJECT
@@ -70,15 +87,7 @@ public Q_SLOTS:
             QString icon, title, text;
             argument.beginStructure();
             argument >> icon;
-            argument.beginArray();
-            while (!argument.atEnd()) {
-                int width = 0, height = 0;
-                QByteArray data;
-                argument.beginStructure();
-                argument >> width >> height >> data;
-                argument.endStructure();
-            }
-            argument.endArray();
+            pixmapBytes(argument);
             argument >> title >> text;
             argument.endStructure();
             say(QStringLiteral("tooltip ") + title.replace(QLatin1Char('\n'), QStringLiteral("\\n")));
@@ -88,18 +97,8 @@ public Q_SLOTS:
     void readIcon()
     {
         read(QStringLiteral("IconPixmap"), [](const QDBusArgument &argument) {
-            QCryptographicHash digest(QCryptographicHash::Sha1);
-            argument.beginArray();
-            while (!argument.atEnd()) {
-                int width = 0, height = 0;
-                QByteArray data;
-                argument.beginStructure();
-                argument >> width >> height >> data;
-                argument.endStructure();
-                digest.addData(data);
-            }
-            argument.endArray();
-            say(QStringLiteral("icon ") + QString::fromLatin1(digest.result().toHex().left(12)));
+            const QByteArray digest = QCryptographicHash::hash(pixmapBytes(argument), QCryptographicHash::Sha1);
+            say(QStringLiteral("icon ") + QString::fromLatin1(digest.toHex().left(12)));
         });
     }
 
