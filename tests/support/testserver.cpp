@@ -8,8 +8,6 @@
 #include <QSslSocket>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace vennacott::test {
 namespace {
 
@@ -30,12 +28,6 @@ QByteArray RecordedRequest::header(const QByteArray &name) const
             return value;
     }
     return QByteArray();
-}
-
-int RecordedRequest::headerCount(const QByteArray &name) const
-{
-    return int(std::count_if(headers.cbegin(), headers.cend(),
-                             [&](const auto &header) { return header.first.compare(name, Qt::CaseInsensitive) == 0; }));
 }
 
 ScriptedResponse ScriptedResponse::json(const QByteArray &body, int status)

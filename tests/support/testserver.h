@@ -26,7 +26,6 @@ struct RecordedRequest
 
     // The value of the first header named `name` (case-insensitive), or a null array.
     QByteArray header(const QByteArray &name) const;
-    int headerCount(const QByteArray &name) const;
 };
 
 struct ScriptedResponse
