@@ -91,12 +91,6 @@ Ended start(CommandLine &commandLine, const QStringList &arguments)
     return ended;
 }
 
-bool printedAReply(const QStringList &lines)
-{
-    return std::any_of(lines.cbegin(), lines.cend(),
-                       [](const QString &line) { return line.startsWith(QLatin1String("20")); });
-}
-
 Options testOptions(const QString &password = kPassword)
 {
     Options options;
@@ -132,7 +126,7 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     QTest::addColumn<Replies>("replies");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("error"); // part of standard error
-    QTest::addColumn<int>("requests");  // -1: not counted
+    QTest::addColumn<int>("requests");
     QTest::addColumn<QStringList>("after");
 
     const QStringList old{kOldToken, QStringLiteral("old"), kOldLink};
@@ -162,15 +156,12 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     QTest::newRow("login, no password") << login << QString() << signedOut << Replies{} << 64 << "no password read" << 0 << signedOut;
     QTest::newRow("register")          << reg << kPassword << old << Replies{} << 0 << none << 2 << registered;
     QTest::newRow("register taken")    << reg << kPassword << old << Replies{{"/new/host", taken}} << 1 << "the host name \"host\" is taken" << 1 << old;
-    QTest::newRow("register bad name") << QStringList{"register", "my host"} << kPassword << old << Replies{} << 1 << "without blanks" << 0 << old;
     QTest::newRow("register signed out") << reg << kPassword << signedOut << Replies{} << 1 << "not signed in" << 0 << signedOut;
     QTest::newRow("register unanswered") << reg << kPassword << old << Replies{{"/new/host", "stall"}} << 2 << unanswered << 1 << old;
     QTest::newRow("register, not saved with the account") << reg << kPassword << old << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2 << registered;
     QTest::newRow("status")            << QStringList{"status"} << kPassword << old << Replies{} << 0 << none << 0 << old;
-    QTest::newRow("status --json")     << QStringList{"status", "--json"} << kPassword << old << Replies{} << 0 << none << 0 << old;
     QTest::newRow("reset")             << QStringList{"reset"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{kOldToken, QString(), QString()};
     QTest::newRow("logout")            << QStringList{"logout"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{QString(), QString(), QString()};
-    QTest::newRow("run, until SIGTERM") << QStringList{"run"} << kPassword << old << Replies{} << 0 << none << -1 << old;
     // clang-format on
 }
 
@@ -193,11 +184,6 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret()
     {
         CommandLine commandLine(testOptions(password));
         const Ended ended = start(commandLine, arguments);
-        if (arguments == QStringList{"run"}) {
-            QTRY_VERIFY_WITH_TIMEOUT(printedAReply(console.output()), 10'000);
-            QVERIFY(!ended->has_value());
-            ::raise(SIGTERM);
-        }
         QTRY_VERIFY_WITH_TIMEOUT(ended->has_value(), 10'000);
         QCOMPARE(int(**ended), status);
     }
@@ -205,8 +191,7 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret()
         QCOMPARE(console.errors(), QStringList());
     else
         QVERIFY2(console.errors().join(QLatin1Char('\n')).contains(error), qPrintable(console.all()));
-    if (requests >= 0)
-        QCOMPARE(server.requestCount(), requests);
+    QCOMPARE(server.requestCount(), requests);
     QCOMPARE(stored(), after);
     QVERIFY2(!console.all().contains(kSecretMark), qPrintable(console.all()));
 }
@@ -227,13 +212,14 @@ void CtlTest::run_refusesWhileAnotherUpdaterRuns()
 void CtlTest::run_withoutLink_updatesOnceOneIsStored_andStatusReportsIt()
 {
     UserDefaults::standard().setObject(QStringLiteral("host"), keys::kHostname);
+    UserDefaults::standard().setObject(QString(), keys::kDnsLink);
     TestServer server;
     server.setHandler([](const RecordedRequest &request) { return reply(request, {}); });
     endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
     ConsoleCapture console;
     CommandLine run(testOptions());
     const Ended runEnded = start(run, {"run"});
-    QTest::qWait(300); // three ticks of 100 ms without a link
+    QTest::qWait(300); // three ticks of 100 ms with an empty link
     QCOMPARE(server.requestCount(), 0);
     QVERIFY(!runEnded->has_value());
 
@@ -253,19 +239,15 @@ void CtlTest::run_withoutLink_updatesOnceOneIsStored_andStatusReportsIt()
     const auto json = std::find_if(printed.cbegin(), printed.cend(),
                                    [](const QString &line) { return line.startsWith(QLatin1Char('{')); });
     QVERIFY(json != printed.cend());
-    const QJsonObject object = QJsonDocument::fromJson(json->toUtf8()).object();
-    QCOMPARE(object.keys(), (QStringList{"full_name", "hostname", "last_update", "signed_in", "updater_running"}));
-    QCOMPARE(object.value("signed_in"), QJsonValue(false));
-    QCOMPARE(object.value("hostname"), QJsonValue("host"));
-    QCOMPARE(object.value("full_name"), QJsonValue(QStringLiteral("host") + endpoints::zoneSuffix()));
-    QCOMPARE(object.value("updater_running"), QJsonValue(true));
-    const QJsonObject last = object.value("last_update").toObject();
-    QCOMPARE(last.keys(), (QStringList{"address", "error", "result", "time"}));
-    QCOMPARE(last.value("result"), QJsonValue("updated"));
-    QCOMPARE(last.value("address"), QJsonValue("192.0.2.7"));
-    QCOMPARE(last.value("error"), QJsonValue(QJsonValue::Null));
-    const QString time = last.value("time").toString();
+    QJsonObject object = QJsonDocument::fromJson(json->toUtf8()).object();
+    QJsonObject last = object.take(QStringLiteral("last_update")).toObject();
+    const QString time = last.take(QStringLiteral("time")).toString();
     QVERIFY2(time.endsWith(QLatin1Char('Z')) && QDateTime::fromString(time, Qt::ISODate).isValid(), qPrintable(time));
+    QCOMPARE(last, (QJsonObject{{"result", "updated"}, {"address", "192.0.2.7"}, {"error", QJsonValue::Null}}));
+    const QString fullName = QStringLiteral("host") + endpoints::zoneSuffix();
+    QCOMPARE(
+        object,
+        (QJsonObject{{"signed_in", false}, {"hostname", "host"}, {"full_name", fullName}, {"updater_running", true}}));
 
     ::raise(SIGTERM);
     QTRY_VERIFY(runEnded->has_value());
