@@ -57,7 +57,7 @@ bool exchange(bool post, const QString &url, Outcome &outcome, const QMap<QStrin
         sendPost(url, data, outcome.callback());
     else
         sendGet(url, outcome.callback());
-    return waitForFinishedTasks(before);
+    return QTest::qWaitFor([&] { return UrlSession::shared().finishedTaskCount() > before; }, 10'000);
 }
 
 } // namespace

@@ -9,17 +9,6 @@
 #include <QTimer>
 
 namespace vennacott::test {
-namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("test server: cannot read %s", qPrintable(path));
-    return file.readAll();
-}
-
-} // namespace
 
 QByteArray RecordedRequest::header(const QByteArray &name) const
 {
@@ -32,11 +21,7 @@ QByteArray RecordedRequest::header(const QByteArray &name) const
 
 ScriptedResponse ScriptedResponse::json(const QByteArray &body, int status)
 {
-    ScriptedResponse response;
-    response.status = status;
-    response.body = body;
-    response.headers = {{"Content-Type", "application/json"}};
-    return response;
+    return {Action::Respond, status, {{"Content-Type", "application/json"}}, body, {}};
 }
 
 struct TestServer::Connection
@@ -46,11 +31,6 @@ struct TestServer::Connection
     bool busy = false; // a response is pending; further requests wait
 };
 
-QString TestServer::certificateDirectory()
-{
-    return QStringLiteral(VENNACOTT_TEST_CERT_DIR);
-}
-
 TestServer::TestServer(Identity identity)
     : m_identity(identity)
     , m_handler([](const RecordedRequest &) { return ScriptedResponse::json("{}"); })
@@ -59,11 +39,14 @@ TestServer::TestServer(Identity identity)
         m_server = std::make_unique<QTcpServer>();
     } else {
         auto server = std::make_unique<QSslServer>();
-        const QString base = certificateDirectory() +
+        const QString base = QStringLiteral(VENNACOTT_TEST_CERT_DIR) +
                              (identity == Identity::Trusted ? QStringLiteral("/server") : QStringLiteral("/rogue"));
+        QFile key(base + QStringLiteral(".key"));
+        if (!key.open(QIODevice::ReadOnly))
+            qFatal("test server: cannot read %s", qPrintable(key.fileName()));
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setLocalCertificate(QSslCertificate(readFile(base + QStringLiteral(".pem"))));
-        tls.setPrivateKey(QSslKey(readFile(base + QStringLiteral(".key")), QSsl::Ec));
+        tls.setLocalCertificate(QSslCertificate::fromPath(base + QStringLiteral(".pem")).value(0));
+        tls.setPrivateKey(QSslKey(&key, QSsl::Ec));
         tls.setPeerVerifyMode(QSslSocket::VerifyNone);
         server->setSslConfiguration(tls);
         m_server = std::move(server);

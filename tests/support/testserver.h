@@ -63,8 +63,6 @@ public:
     QList<RecordedRequest> requests() const { return m_requests; }
     int requestCount() const { return m_requests.size(); }
 
-    static QString certificateDirectory();
-
 Q_SIGNALS:
     void requestReceived();
 

@@ -2,7 +2,6 @@
 #include "testsupport.h"
 
 #include "settingskeys.h"
-#include "testserver.h"
 #include "urlsession.h"
 #include "userdefaults.h"
 
@@ -60,7 +59,7 @@ QString temporaryRoot()
 
 void trustTestServer(std::chrono::milliseconds timeout)
 {
-    QFile ca(TestServer::certificateDirectory() + QStringLiteral("/ca.pem"));
+    QFile ca(QStringLiteral(VENNACOTT_TEST_CERT_DIR "/ca.pem"));
     if (!ca.open(QIODevice::ReadOnly))
         qFatal("cannot read the test CA");
     SessionOptions options;
@@ -73,11 +72,6 @@ void clearSettings()
 {
     for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
         UserDefaults::standard().removeObjectForKey(key);
-}
-
-bool waitForFinishedTasks(quint64 before, quint64 count)
-{
-    return QTest::qWaitFor([&] { return UrlSession::shared().finishedTaskCount() >= before + count; }, 10'000);
 }
 
 ConsoleCapture::ConsoleCapture()

@@ -28,9 +28,6 @@ void quietPlatformWarnings();
 // Clears the three stored settings.
 void clearSettings();
 
-// Waits until `count` more exchanges of the shared session than `before` have ended, called back or not.
-bool waitForFinishedTasks(quint64 before, quint64 count = 1);
-
 // Collects every line printed while it lives.
 class ConsoleCapture final
 {
