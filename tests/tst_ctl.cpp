@@ -48,8 +48,8 @@ ScriptedResponse reply(const RecordedRequest &request, const Replies &overrides)
     }
     if (path == "/login")
         return ScriptedResponse::json(R"({"token":")" + kNewToken.toUtf8() + R"("})");
-    if (path == "/secure/api/get_dns")
-        return ScriptedResponse::json('"' + kNewLink.toUtf8() + '"');
+    if (path == "/secure/api/get_dns") // a JSON string, its slashes escaped: the link is its value
+        return ScriptedResponse::json('"' + kNewLink.toUtf8().replace("/", "\\/") + '"');
     if (path == "/secure/api/save_dns")
         return ScriptedResponse::json(R"({"saved":true})");
     if (path == "/new/host")
