@@ -1,6 +1,7 @@
 // Shared set-up for the test suites: private folders, the trusted test CA and captured output.
 #include "testsupport.h"
 
+#include "refsvcharness.h"
 #include "settingskeys.h"
 #include "urlsession.h"
 #include "userdefaults.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <QTest>
 
 namespace vennacott::test {
 namespace {
@@ -90,18 +90,11 @@ QString childRole()
 
 ChildResult runChild(const QString &role)
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("VENNACOTT_TEST_CHILD"), role);
-    process.setProcessEnvironment(environment);
-    process.start(QCoreApplication::applicationFilePath(), {});
-    // Events keep flowing while the child runs: it may talk to a test server of this process.
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60'000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitCode(), process.exitStatus(), process.readAllStandardOutput(), process.readAllStandardError()};
+    const refsvc::test::Finished child =
+        refsvc::test::runToEnd(QCoreApplication::applicationFilePath(), {}, {}, environment);
+    return {child.status, child.status < 0 ? QProcess::CrashExit : QProcess::NormalExit, child.out, child.err};
 }
 
 } // namespace vennacott::test

@@ -62,7 +62,8 @@ struct ChildResult
     QByteArray out;
     QByteArray err;
 };
-// The child sees this process's environment as it is now.
+// The child sees this process's environment as it is now; events keep flowing while it runs (it may talk to a
+// test server of this process).
 ChildResult runChild(const QString &role);
 
 // The role this process was started in as a child, or empty.
