@@ -102,7 +102,6 @@ private Q_SLOTS:
 
     void command_endsWithItsStatus_storesAndPrintsNoSecret_data();
     void command_endsWithItsStatus_storesAndPrintsNoSecret();
-    void run_refusesWhileAnotherUpdaterRuns();
     void run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt();
 };
 
@@ -149,6 +148,7 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     QTest::newRow("register, not saved with the account") << reg << kPassword << old << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2 << registered;
     QTest::newRow("status")            << QStringList{"status"} << kPassword << old << Replies{} << 0 << none << 0 << old;
     QTest::newRow("reset")             << QStringList{"reset"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{kOldToken, QString(), QString()};
+    QTest::newRow("run, another updater runs") << QStringList{"run"} << kPassword << old << Replies{} << 1 << QStringLiteral("already runs for these settings (process %1)").arg(::getpid()) << 0 << old;
     QTest::newRow("logout")            << QStringList{"logout"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{QString(), QString(), QString()};
     // clang-format on
 }
@@ -168,6 +168,9 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret()
         if (!before.at(i).isEmpty())
             UserDefaults::standard().setObject(before.at(i), kKeys.at(i));
     }
+    // Meanwhile this process is the updater of these settings, so run refuses to start a second.
+    ProcessLock updater(setup::updaterLockPath());
+    QVERIFY(updater.tryLock());
     TestServer server;
     server.setHandler([replies](const RecordedRequest &request) { return reply(request, replies); });
     endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
@@ -185,19 +188,6 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret()
     QCOMPARE(server.requestCount(), requests);
     QCOMPARE(stored(), after);
     QVERIFY2(!console.all().contains(kSecretMark), qPrintable(console.all()));
-}
-
-void CtlTest::run_refusesWhileAnotherUpdaterRuns()
-{
-    ProcessLock updater(setup::updaterLockPath());
-    QVERIFY(updater.tryLock());
-    ConsoleCapture console;
-    CommandLine commandLine(testOptions());
-    const Ended ended = start(commandLine, {"run"});
-    QTRY_VERIFY(ended->has_value());
-    QCOMPARE(**ended, ExitStatus::Refused);
-    QVERIFY2(console.errors().join(QLatin1Char('\n')).contains(QStringLiteral("(process %1)").arg(::getpid())),
-             qPrintable(console.all()));
 }
 
 void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
