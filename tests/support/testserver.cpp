@@ -83,16 +83,6 @@ QString TestServer::baseUrl() const
     return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(m_server->serverPort());
 }
 
-void TestServer::setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler)
-{
-    m_handler = std::move(handler);
-}
-
-void TestServer::respondWith(const ScriptedResponse &response)
-{
-    m_handler = [response](const RecordedRequest &) { return response; };
-}
-
 void TestServer::process(const std::shared_ptr<Connection> &connection)
 {
     while (!connection->busy) {

@@ -57,8 +57,14 @@ public:
 
     QString baseUrl() const; // scheme, 127.0.0.1 and the port, no trailing slash
 
-    void setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler);
-    void respondWith(const ScriptedResponse &response);
+    void setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler)
+    {
+        m_handler = std::move(handler);
+    }
+    void respondWith(const ScriptedResponse &response)
+    {
+        m_handler = [response](const RecordedRequest &) { return response; };
+    }
 
     QList<RecordedRequest> requests() const { return m_requests; }
     int requestCount() const { return m_requests.size(); }
