@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,23 +40,12 @@ mode_t modeOf(const QString &path)
     return info.st_mode & 0777;
 }
 
-// The child writes what the parent reads, and reads back what the parent wrote.
-int childMain(const QString &role)
+// Another process writing while this one runs.
+int childMain(const QString &)
 {
-    UserDefaults &defaults = UserDefaults::standard();
-    if (role == QLatin1String("write")) {
-        defaults.setObject(QStringLiteral("child-token"), keys::kToken);
-        defaults.setObject(QStringLiteral("child-host"), keys::kHostname);
-        return 0;
-    }
-    if (role == QLatin1String("read")) {
-        const QString link = defaults.stringForKey(keys::kDnsLink).value_or(QStringLiteral("<absent>"));
-        QFile out;
-        out.open(stdout, QIODevice::WriteOnly);
-        out.write(link.toUtf8());
-        return 0;
-    }
-    return 2;
+    UserDefaults::standard().setObject(QStringLiteral("child-token"), keys::kToken);
+    UserDefaults::standard().setObject(QStringLiteral("child-host"), keys::kHostname);
+    return 0;
 }
 
 } // namespace
@@ -71,12 +59,10 @@ private Q_SLOTS:
 
     void value_roundTripsThroughTheFile_data();
     void value_roundTripsThroughTheFile();
-    void values_crossProcessesBothWays();
+    void valuesWrittenByAnotherProcess_areSeenAtTheNextRead();
     void file_isCreatedOnFirstWriteAndPrivateToTheUser();
-    void writesFromOtherThreads_areSeenAtOnceAndLoseNothing();
     void corruptFile_readsEmptyAndIsKeptAside_data();
     void corruptFile_readsEmptyAndIsKeptAside();
-    void unusableLocation_readsEmptyAndReportsOnce_data();
     void unusableLocation_readsEmptyAndReportsOnce();
     void fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack();
 
@@ -94,10 +80,8 @@ void UserDefaultsTest::init()
 
 void UserDefaultsTest::value_roundTripsThroughTheFile_data()
 {
-    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("value"); // the settings fuzz target writes and reads back many more
     QTest::newRow("empty") << QString();
-    QTest::newRow("comma and blanks") << QStringLiteral(" a,b c ");
-    QTest::newRow("looks like a variant") << QStringLiteral("@Variant(abc)");
     QTest::newRow("line breaks and non-ASCII") << QStringLiteral("one\ntwo\r\n=;#\"\\ héllo-😀");
     // Qt writes DEL as it is, unlike the other control characters: the file must still read as undamaged.
     QTest::newRow("delete characters") << QStringLiteral("/update/a\x7f\x7f/b\x7f");
@@ -120,21 +104,15 @@ void UserDefaultsTest::value_roundTripsThroughTheFile()
     QCOMPARE(reloaded.stringForKey(keys::kHostname), std::nullopt);
 }
 
-void UserDefaultsTest::values_crossProcessesBothWays()
+void UserDefaultsTest::valuesWrittenByAnotherProcess_areSeenAtTheNextRead()
 {
-    // This process's store, loaded before the child writes, sees the child's values at its next read.
+    // This process's store, loaded before the child writes, sees the child's values and keeps its own.
     UserDefaults &running = UserDefaults::standard();
     running.setObject(QStringLiteral("/update/before/child"), keys::kDnsLink);
-    const ChildResult written = runChild(QStringLiteral("write"));
-    QCOMPARE(written.exitCode, 0);
+    QCOMPARE(runChild(QStringLiteral("write")).exitCode, 0);
     QCOMPARE(running.stringForKey(keys::kToken), QStringLiteral("child-token"));
     QCOMPARE(running.stringForKey(keys::kHostname), QStringLiteral("child-host"));
     QCOMPARE(running.stringForKey(keys::kDnsLink), QStringLiteral("/update/before/child"));
-
-    UserDefaults::standard().setObject(QStringLiteral("/update/from/parent"), keys::kDnsLink);
-    const ChildResult read = runChild(QStringLiteral("read"));
-    QCOMPARE(read.exitCode, 0);
-    QCOMPARE(read.out, QByteArray("/update/from/parent"));
 }
 
 void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
@@ -159,38 +137,11 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
     QCOMPARE(UserDefaults(kept).stringForKey(keys::kHostname), QStringLiteral("h2"));
 }
 
-void UserDefaultsTest::writesFromOtherThreads_areSeenAtOnceAndLoseNothing()
-{
-    UserDefaults defaults(m_path);
-    constexpr int kRounds = 50;
-    auto writeRounds = [&](const QString &key) {
-        return QThread::create([&defaults, key] {
-            for (int i = 0; i < kRounds; ++i) {
-                defaults.setObject(QString::number(i), key);
-                (void)defaults.stringForKey(keys::kToken);
-            }
-        });
-    };
-    std::unique_ptr<QThread> first(writeRounds(keys::kHostname));
-    std::unique_ptr<QThread> second(writeRounds(keys::kDnsLink));
-    first->start();
-    second->start();
-    QVERIFY(first->wait(30'000));
-    QVERIFY(second->wait(30'000));
-    const QString last = QString::number(kRounds - 1);
-    QCOMPARE(defaults.stringForKey(keys::kHostname), last);
-    QCOMPARE(defaults.stringForKey(keys::kDnsLink), last);
-    UserDefaults reloaded(m_path);
-    QCOMPARE(reloaded.stringForKey(keys::kHostname), last);
-    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), last);
-}
-
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("unclosed section") << QByteArray("[General\ntoken=abc\n\x01\xff=\n");
-    QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x00\x00garbage\x00\x13", 14);
-    QTest::newRow("a good token, then garbage") << QByteArray("[General]\ntoken=abc\n\x01\x02\xfe\x80garbage\n");
+    QTest::newRow("control characters") << QByteArray("garbage\x00\x13", 9);
+    QTest::newRow("a good token, then bytes that are not UTF-8") << QByteArray("[General]\ntoken=abc\n\xfe\x80=x\n");
     QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n");
     // Qt ends a line at a carriage return too: this is the line "key" and a value without a key.
     QTest::newRow("a carriage return inside a line") << QByteArray("[General]\ntoken=abc\nkey\r=value\n");
@@ -217,32 +168,25 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()
     QCOMPARE(UserDefaults(m_path).stringForKey(keys::kHostname), QStringLiteral("fresh"));
 }
 
-void UserDefaultsTest::unusableLocation_readsEmptyAndReportsOnce_data()
-{
-    QTest::addColumn<bool>("folderAsFile"); // unreadable as settings whoever runs the test (root included)
-    QTest::newRow("a folder where the file should be") << true;
-    QTest::newRow("a file where the folder should be") << false;
-}
-
 void UserDefaultsTest::unusableLocation_readsEmptyAndReportsOnce()
 {
-    QFETCH(bool, folderAsFile);
-    writeAll(folderAsFile ? m_path + QStringLiteral("/keep") : QFileInfo(m_path).path(), "precious");
+    // A folder where the file should be cannot be read or written, whoever runs the test (root included).
+    const QString kept = m_path + QStringLiteral("/keep");
+    writeAll(kept, "precious");
     ConsoleCapture console;
     UserDefaults defaults(m_path);
     QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
-    const int readErrors = folderAsFile ? 1 : 0;
-    QCOMPARE(console.errors().size(), readErrors);
+    QCOMPARE(console.errors().size(), 1);
 
     // The value stays in memory; the one line names the key, never the value.
     defaults.setObject(QStringLiteral("secret-value"), keys::kToken);
     QCOMPARE(defaults.stringForKey(keys::kToken), QStringLiteral("secret-value"));
-    QCOMPARE(console.errors().size(), readErrors + 1);
+    QCOMPARE(console.errors().size(), 2);
     QVERIFY(console.errors().constLast().contains(keys::kToken));
     QVERIFY(!console.all().contains(QStringLiteral("secret-value")));
     defaults.setObject(QStringLiteral("h"), keys::kHostname);
-    QCOMPARE(console.errors().size(), readErrors + 1);
-    QCOMPARE(readAll(folderAsFile ? m_path + QStringLiteral("/keep") : QFileInfo(m_path).path()), "precious");
+    QCOMPARE(console.errors().size(), 2);
+    QCOMPARE(readAll(kept), "precious");
 }
 
 void UserDefaultsTest::fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack()
@@ -252,33 +196,25 @@ void UserDefaultsTest::fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack(
     if (disk.isEmpty()) {
         const QString mountPoint = m_dir->filePath(QStringLiteral("disk"));
         QDir().mkpath(mountPoint);
-        const QString mount = QStringLiteral("mount -t tmpfs -o size=256k tmpfs \"$0\" && exec \"$@\"");
-        QStringList namespaceArguments;
-        for (const QStringList &candidate :
-             {QStringList{QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("--mount")},
-              QStringList{QStringLiteral("--mount")}}) {
-            QProcess probe;
-            probe.start(QStringLiteral("unshare"), candidate + QStringList{QStringLiteral("sh"), QStringLiteral("-c"),
-                                                                           mount, mountPoint, QStringLiteral("true")});
-            if (probe.waitForFinished(30'000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0) {
-                namespaceArguments = candidate;
-                break;
-            }
+        const QStringList mount{"sh", "-c", "mount -t tmpfs -o size=256k tmpfs \"$0\" && exec \"$@\"", mountPoint};
+        // An ordinary user mounts in a user namespace of its own; root without user namespaces still can.
+        for (const QStringList &namespaces :
+             {QStringList{"--user", "--map-root-user", "--mount"}, QStringList{"--mount"}}) {
+            if (QProcess::execute(QStringLiteral("unshare"), namespaces + mount + QStringList{"true"}) != 0)
+                continue;
+            QProcess inside;
+            inside.setProcessChannelMode(QProcess::MergedChannels);
+            qputenv("VENNACOTT_TEST_SMALL_DISK", QFile::encodeName(mountPoint));
+            inside.start(QStringLiteral("unshare"),
+                         namespaces + mount +
+                             QStringList{QCoreApplication::applicationFilePath(), QTest::currentTestFunction()});
+            const bool ended = inside.waitForFinished(120'000);
+            qunsetenv("VENNACOTT_TEST_SMALL_DISK");
+            QVERIFY2(ended && inside.exitStatus() == QProcess::NormalExit && inside.exitCode() == 0,
+                     inside.readAll().constData());
+            return;
         }
-        if (namespaceArguments.isEmpty())
-            QSKIP("cannot mount a small tmpfs: unshare(1) needs user namespaces, or root without them");
-        QProcess inside;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("VENNACOTT_TEST_SMALL_DISK"), mountPoint);
-        inside.setProcessEnvironment(environment);
-        inside.setProcessChannelMode(QProcess::MergedChannels);
-        inside.start(QStringLiteral("unshare"),
-                     namespaceArguments + QStringList{QStringLiteral("sh"), QStringLiteral("-c"), mount, mountPoint,
-                                                      QCoreApplication::applicationFilePath(),
-                                                      QString::fromLatin1(QTest::currentTestFunction())});
-        QVERIFY(inside.waitForFinished(120'000));
-        QVERIFY2(inside.exitStatus() == QProcess::NormalExit && inside.exitCode() == 0, inside.readAll().constData());
-        return;
+        QSKIP("cannot mount a small tmpfs: unshare(1) needs user namespaces, or root without them");
     }
 
     const QString path = disk + QStringLiteral("/vennacott/vennacott-ddns.conf");

@@ -8,20 +8,7 @@
 #include <QSslSocket>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace vennacott::test {
-namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("test server: cannot read %s", qPrintable(path));
-    return file.readAll();
-}
-
-} // namespace
 
 QByteArray RecordedRequest::header(const QByteArray &name) const
 {
@@ -32,19 +19,9 @@ QByteArray RecordedRequest::header(const QByteArray &name) const
     return QByteArray();
 }
 
-int RecordedRequest::headerCount(const QByteArray &name) const
-{
-    return int(std::count_if(headers.cbegin(), headers.cend(),
-                             [&](const auto &header) { return header.first.compare(name, Qt::CaseInsensitive) == 0; }));
-}
-
 ScriptedResponse ScriptedResponse::json(const QByteArray &body, int status)
 {
-    ScriptedResponse response;
-    response.status = status;
-    response.body = body;
-    response.headers = {{"Content-Type", "application/json"}};
-    return response;
+    return {Action::Respond, status, {{"Content-Type", "application/json"}}, body, {}};
 }
 
 struct TestServer::Connection
@@ -54,11 +31,6 @@ struct TestServer::Connection
     bool busy = false; // a response is pending; further requests wait
 };
 
-QString TestServer::certificateDirectory()
-{
-    return QStringLiteral(VENNACOTT_TEST_CERT_DIR);
-}
-
 TestServer::TestServer(Identity identity)
     : m_identity(identity)
     , m_handler([](const RecordedRequest &) { return ScriptedResponse::json("{}"); })
@@ -67,11 +39,14 @@ TestServer::TestServer(Identity identity)
         m_server = std::make_unique<QTcpServer>();
     } else {
         auto server = std::make_unique<QSslServer>();
-        const QString base = certificateDirectory() +
+        const QString base = QStringLiteral(VENNACOTT_TEST_CERT_DIR) +
                              (identity == Identity::Trusted ? QStringLiteral("/server") : QStringLiteral("/rogue"));
+        QFile key(base + QStringLiteral(".key"));
+        if (!key.open(QIODevice::ReadOnly))
+            qFatal("test server: cannot read %s", qPrintable(key.fileName()));
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setLocalCertificate(QSslCertificate(readFile(base + QStringLiteral(".pem"))));
-        tls.setPrivateKey(QSslKey(readFile(base + QStringLiteral(".key")), QSsl::Ec));
+        tls.setLocalCertificate(QSslCertificate::fromPath(base + QStringLiteral(".pem")).value(0));
+        tls.setPrivateKey(QSslKey(&key, QSsl::Ec));
         tls.setPeerVerifyMode(QSslSocket::VerifyNone);
         server->setSslConfiguration(tls);
         m_server = std::move(server);
@@ -106,16 +81,6 @@ QString TestServer::baseUrl() const
 {
     const QString scheme = m_identity == Identity::PlainHttp ? QStringLiteral("http") : QStringLiteral("https");
     return QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(m_server->serverPort());
-}
-
-void TestServer::setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler)
-{
-    m_handler = std::move(handler);
-}
-
-void TestServer::respondWith(const ScriptedResponse &response)
-{
-    m_handler = [response](const RecordedRequest &) { return response; };
 }
 
 void TestServer::process(const std::shared_ptr<Connection> &connection)

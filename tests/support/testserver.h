@@ -26,7 +26,6 @@ struct RecordedRequest
 
     // The value of the first header named `name` (case-insensitive), or a null array.
     QByteArray header(const QByteArray &name) const;
-    int headerCount(const QByteArray &name) const;
 };
 
 struct ScriptedResponse
@@ -58,13 +57,17 @@ public:
 
     QString baseUrl() const; // scheme, 127.0.0.1 and the port, no trailing slash
 
-    void setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler);
-    void respondWith(const ScriptedResponse &response);
+    void setHandler(std::function<ScriptedResponse(const RecordedRequest &)> handler)
+    {
+        m_handler = std::move(handler);
+    }
+    void respondWith(const ScriptedResponse &response)
+    {
+        m_handler = [response](const RecordedRequest &) { return response; };
+    }
 
     QList<RecordedRequest> requests() const { return m_requests; }
     int requestCount() const { return m_requests.size(); }
-
-    static QString certificateDirectory();
 
 Q_SIGNALS:
     void requestReceived();

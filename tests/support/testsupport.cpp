@@ -1,8 +1,8 @@
 // Shared set-up for the test suites: private folders, the trusted test CA and captured output.
 #include "testsupport.h"
 
+#include "refsvcharness.h"
 #include "settingskeys.h"
-#include "testserver.h"
 #include "urlsession.h"
 #include "userdefaults.h"
 
@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <QTest>
 
 namespace vennacott::test {
 namespace {
@@ -60,7 +59,7 @@ QString temporaryRoot()
 
 void trustTestServer(std::chrono::milliseconds timeout)
 {
-    QFile ca(TestServer::certificateDirectory() + QStringLiteral("/ca.pem"));
+    QFile ca(QStringLiteral(VENNACOTT_TEST_CERT_DIR "/ca.pem"));
     if (!ca.open(QIODevice::ReadOnly))
         qFatal("cannot read the test CA");
     SessionOptions options;
@@ -73,11 +72,6 @@ void clearSettings()
 {
     for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
         UserDefaults::standard().removeObjectForKey(key);
-}
-
-bool waitForFinishedTasks(quint64 before, quint64 count)
-{
-    return QTest::qWaitFor([&] { return UrlSession::shared().finishedTaskCount() >= before + count; }, 10'000);
 }
 
 ConsoleCapture::ConsoleCapture()
@@ -96,18 +90,11 @@ QString childRole()
 
 ChildResult runChild(const QString &role)
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("VENNACOTT_TEST_CHILD"), role);
-    process.setProcessEnvironment(environment);
-    process.start(QCoreApplication::applicationFilePath(), {});
-    // Events keep flowing while the child runs: it may talk to a test server of this process.
-    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60'000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitCode(), process.exitStatus(), process.readAllStandardOutput(), process.readAllStandardError()};
+    const refsvc::test::Finished child =
+        refsvc::test::runToEnd(QCoreApplication::applicationFilePath(), {}, {}, environment);
+    return {child.status, child.status < 0 ? QProcess::CrashExit : QProcess::NormalExit, child.out, child.err};
 }
 
 } // namespace vennacott::test

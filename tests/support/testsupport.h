@@ -28,9 +28,6 @@ void quietPlatformWarnings();
 // Clears the three stored settings.
 void clearSettings();
 
-// Waits until `count` more exchanges of the shared session than `before` have ended, called back or not.
-bool waitForFinishedTasks(quint64 before, quint64 count = 1);
-
 // Collects every line printed while it lives.
 class ConsoleCapture final
 {
@@ -65,7 +62,8 @@ struct ChildResult
     QByteArray out;
     QByteArray err;
 };
-// The child sees this process's environment as it is now.
+// The child sees this process's environment as it is now; events keep flowing while it runs (it may talk to a
+// test server of this process).
 ChildResult runChild(const QString &role);
 
 // The role this process was started in as a child, or empty.
