@@ -1,13 +1,16 @@
 // The periodic address update: timer, stored link, printed lines, against the local test server.
 #include "appdelegate.h"
+#include "refsvcharness.h"
 #include "settingskeys.h"
 #include "testserver.h"
 #include "testsupport.h"
 #include "updater.h"
+#include "urlsession.h"
 #include "userdefaults.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -44,6 +47,7 @@ private Q_SLOTS:
 
     void link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTicks();
     void secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus();
+    void serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges();
 };
 
 void UpdaterTest::link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTicks()
@@ -109,6 +113,47 @@ void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
     // A status about another link is not shown for the stored one.
     UserDefaults::standard().setObject(QStringLiteral("/update/other/k"), keys::kDnsLink);
     QCOMPARE(second.status().last.has_value(), false);
+}
+
+void UpdaterTest::serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges()
+{
+    QTemporaryDir dir;
+    refsvc::test::ServiceProcess service(dir.filePath(QStringLiteral("service")));
+    QVERIFY2(service.start(), service.errors().constData());
+    const SessionOptions trusted = UrlSession::shared().options();
+    const auto restoreTrust = qScopeGuard([&] { UrlSession::shared().setOptions(trusted); });
+    SessionOptions options = trusted;
+    options.extraCaCertificates += QSslCertificate::fromPath(service.caFile());
+    UrlSession::shared().setOptions(options);
+    const QString link = refsvc::test::Client(service.caFile()).registerHost(service.updateUrl(), "phoenix");
+    QVERIFY(!link.isEmpty());
+    UserDefaults::standard().setObject(link, keys::kDnsLink);
+    QFile settings(UserDefaults::standard().filePath());
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    const QByteArray stored = settings.readAll();
+
+    ConsoleCapture console;
+    Updater updater(service.updateUrl(), kInterval);
+    const auto tickToTheEnd = [&updater] {
+        const quint64 before = UrlSession::shared().finishedTaskCount();
+        updater.tick();
+        return QTest::qWaitFor([&] { return UrlSession::shared().finishedTaskCount() > before; }, 70'000);
+    };
+    QVERIFY(tickToTheEnd());
+    // Killed as a crash would, with the client's connection open: the tick meanwhile prints only its URL.
+    service.kill();
+    QVERIFY(tickToTheEnd());
+    QCOMPARE(replyValues(console.output()).size(), 1);
+    // Back on the same ports: the very next tick is answered and printed, and the settings are as they were.
+    QVERIFY2(service.start(service.apiPort(), service.updatePort()), service.errors().constData());
+    QVERIFY(tickToTheEnd());
+    const QStringList replies = replyValues(console.output());
+    QCOMPARE(replies.size(), 2);
+    QVERIFY2(replies.constLast().contains(QStringLiteral(R"("host":"phoenix")")), qPrintable(replies.constLast()));
+    settings.close();
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    QCOMPARE(settings.readAll(), stored);
+    QVERIFY(service.stop());
 }
 
 VENNACOTT_TEST_MAIN(UpdaterTest, QCoreApplication)
