@@ -1,5 +1,5 @@
-// Which ways out of the window ask the quit decision: Quit, its shortcut and the window's close button do;
-// the Close buttons of the screens end the process at once.
+// The ways out of the program. The termination route asks the delegate and follows its reply; Quit, its
+// shortcut and the window's close button take that route; the screens' Close buttons end the process at once.
 #include "appdelegate.h"
 #include "application.h"
 #include "endpoints.h"
@@ -14,11 +14,12 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 using namespace vennacott;
 using namespace vennacott::test;
@@ -26,22 +27,45 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Records each question and answers it as told.
-class AskedDelegate final : public ApplicationDelegate
+constexpr int kStillRunning = 7;
+
+// Records each question and answers it as scripted: the replies in turn, then Now.
+class ScriptedDelegate final : public ApplicationDelegate
 {
 public:
     TerminateReply applicationShouldTerminate(Application &) override
     {
         ++asked;
         console::printLine(u"asked");
-        return reply;
+        if (whileAsked)
+            whileAsked();
+        return replies.value(asked - 1, TerminateReply::Now);
     }
     void applicationWillTerminate() override { ++told; }
 
-    TerminateReply reply = TerminateReply::Cancel;
+    QList<TerminateReply> replies;
+    std::function<void()> whileAsked;
     int asked = 0;
     int told = 0;
 };
+
+// Runs `requests` inside the application's event loop and returns how the loop ended: 0 when the
+// termination route ended it, kStillRunning when it was still running one turn later.
+int runEventLoop(const std::function<void()> &requests)
+{
+    // Timers owned here, so that none is left to fire in a later test's loop.
+    QTimer start;
+    QTimer probe;
+    start.setSingleShot(true);
+    probe.setSingleShot(true);
+    QObject::connect(&start, &QTimer::timeout, [&] {
+        requests();
+        probe.start(0);
+    });
+    QObject::connect(&probe, &QTimer::timeout, [] { QCoreApplication::exit(kStillRunning); });
+    start.start(0);
+    return QCoreApplication::exec();
+}
 
 // The window as main builds it, with the menu, on the sign-in screen.
 struct MainWindow
@@ -57,19 +81,24 @@ struct MainWindow
     QAction *action(const char *name) const { return window->findChild<QAction *>(QLatin1String(name)); }
 };
 
-int childMain(const QString &role)
+// A child that clicks the Close button named `button`: the process must end there, with status 0.
+int childMain(const QString &button)
 {
-    AskedDelegate asked;
+    ScriptedDelegate asked;
     Application::shared().setDelegate(&asked);
     MainWindow main;
-    if (role == QLatin1String("close-button")) {
-        QTest::mouseClick(main.window->currentController()->findChild<QPushButton *>(QStringLiteral("CloseButton")),
-                          Qt::LeftButton);
+    if (button == u"CloseButtonDone") {
+        main.window->currentController()->performSegue(segues::kLoginToHost);
+        main.window->currentController()->performSegue(segues::kHostToDone);
     }
+    QTest::mouseClick(main.window->currentController()->findChild<QPushButton *>(button), Qt::LeftButton);
+    console::printLine(u"still running");
     return 3;
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(TerminateReply)
 
 class QuitRoutesTest final : public QObject
 {
@@ -79,16 +108,57 @@ private Q_SLOTS:
     void initTestCase() { quietPlatformWarnings(); }
     void cleanup() { Application::shared().setDelegate(nullptr); }
 
-    void quitRoutes_askTheDelegate_data();
-    void quitRoutes_askTheDelegate();
-    void cancelledQuit_keepsTheWindow();
+    void terminate_followsTheDelegatesReply_data();
+    void terminate_followsTheDelegatesReply();
+    void windowRoutes_askTheDelegate_data();
+    void windowRoutes_askTheDelegate();
+    void closeButtons_endTheProcessWithoutAsking_data();
+    void closeButtons_endTheProcessWithoutAsking();
     void saveMenu_sendsTheSaveAction();
     void menuBar_leavesTheScreenItsRoom();
-    void closeButton_neverAsks();
     void fileMenu_updatesNowAndSignsOut();
 };
 
-void QuitRoutesTest::quitRoutes_askTheDelegate_data()
+void QuitRoutesTest::terminate_followsTheDelegatesReply_data()
+{
+    QTest::addColumn<bool>("delegated");
+    QTest::addColumn<QList<TerminateReply>>("replies"); // to each request in turn
+    QTest::addColumn<bool>("requestWhileDeciding");     // a signal while the quit alert is up
+    QTest::addColumn<int>("loopEnd");
+
+    // The delegate answers Now or Cancel; the program never answers Later.
+    using R = TerminateReply;
+    // clang-format off
+    QTest::newRow("no delegate")                << false << QList<R>{R::Now} << false << 0;
+    QTest::newRow("now")                        << true << QList<R>{R::Now} << false << 0;
+    QTest::newRow("now, asked again meanwhile") << true << QList<R>{R::Now} << true << 0;
+    QTest::newRow("cancel")                     << true << QList<R>{R::Cancel} << false << kStillRunning;
+    QTest::newRow("cancel, then asked again")   << true << QList<R>{R::Cancel, R::Now} << false << 0;
+    // clang-format on
+}
+
+void QuitRoutesTest::terminate_followsTheDelegatesReply()
+{
+    QFETCH(bool, delegated);
+    QFETCH(QList<TerminateReply>, replies);
+    QFETCH(bool, requestWhileDeciding);
+    QFETCH(int, loopEnd);
+    ScriptedDelegate delegate;
+    delegate.replies = replies;
+    if (requestWhileDeciding)
+        delegate.whileAsked = [] { Application::shared().terminate(); };
+    Application::shared().setDelegate(delegated ? &delegate : nullptr);
+
+    const int end = runEventLoop([&] {
+        for (qsizetype i = 0; i < replies.size(); ++i)
+            Application::shared().terminate();
+    });
+    QCOMPARE(end, loopEnd);
+    QCOMPARE(delegate.asked, delegated ? replies.size() : 0);
+    QCOMPARE(delegate.told, delegated && loopEnd == 0 ? 1 : 0);
+}
+
+void QuitRoutesTest::windowRoutes_askTheDelegate_data()
 {
     QTest::addColumn<QString>("route");
     QTest::newRow("Quit menu item") << QStringLiteral("menu");
@@ -96,11 +166,12 @@ void QuitRoutesTest::quitRoutes_askTheDelegate_data()
     QTest::newRow("window close button") << QStringLiteral("close");
 }
 
-void QuitRoutesTest::quitRoutes_askTheDelegate()
+void QuitRoutesTest::windowRoutes_askTheDelegate()
 {
     QFETCH(QString, route);
     MainWindow main;
-    AskedDelegate asked;
+    ScriptedDelegate asked;
+    asked.replies = {TerminateReply::Cancel};
     Application::shared().setDelegate(&asked);
     QApplication::setActiveWindow(main.window.get());
     QVERIFY(QTest::qWaitForWindowActive(main.window.get()));
@@ -112,17 +183,25 @@ void QuitRoutesTest::quitRoutes_askTheDelegate()
     else
         main.window->close();
     QTRY_COMPARE_WITH_TIMEOUT(asked.asked, 1, 5000);
-}
-
-void QuitRoutesTest::cancelledQuit_keepsTheWindow()
-{
-    MainWindow main;
-    AskedDelegate asked;
-    Application::shared().setDelegate(&asked);
-    main.window->close();
-    QTRY_COMPARE_WITH_TIMEOUT(asked.asked, 1, 5000);
+    // Cancelled: the window stays.
     QVERIFY(main.window->isVisible());
     QCOMPARE(asked.told, 0);
+}
+
+void QuitRoutesTest::closeButtons_endTheProcessWithoutAsking_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("sign-in screen") << QStringLiteral("CloseButton");
+    QTest::newRow("done screen") << QStringLiteral("CloseButtonDone");
+}
+
+void QuitRoutesTest::closeButtons_endTheProcessWithoutAsking()
+{
+    QFETCH(QString, button);
+    const ChildResult result = runChild(button);
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QByteArray());
 }
 
 void QuitRoutesTest::saveMenu_sendsTheSaveAction()
@@ -142,14 +221,6 @@ void QuitRoutesTest::menuBar_leavesTheScreenItsRoom()
     const ViewControllerBase &screen = *main.window->currentController();
     QVERIFY(screen.height() >= screen.sizeHint().height());
     QVERIFY(screen.width() >= screen.sizeHint().width());
-}
-
-void QuitRoutesTest::closeButton_neverAsks()
-{
-    const ChildResult result = runChild(QStringLiteral("close-button"));
-    QCOMPARE(result.exitStatus, QProcess::NormalExit);
-    QCOMPARE(result.exitCode, 0);
-    QVERIFY(!result.out.contains("asked"));
 }
 
 void QuitRoutesTest::fileMenu_updatesNowAndSignsOut()
