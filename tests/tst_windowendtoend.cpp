@@ -1,5 +1,5 @@
 // The whole path through the real window against the local reference service: sign in, register, updates
-// recorded, a taken name refused, reset, and a later launch that fetches the saved host back.
+// recorded and shown, a taken name refused, reset, and a later launch that fetches the saved host back.
 #include "appdelegate.h"
 #include "endpoints.h"
 #include "mainstoryboard.h"
@@ -12,7 +12,6 @@
 #include "viewcontroller.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,14 +26,6 @@ namespace {
 
 // Sign-in hashes the password slowly on purpose, and the sanitizer build is slower still.
 constexpr int kStepMs = refsvc::test::kStepTimeoutMs;
-
-int recordedUpdates(const refsvc::test::ServiceProcess &service, const QString &host)
-{
-    int count = 0;
-    for (const QString &line : service.outputLines())
-        count += line.contains(QStringLiteral(" GET /update/%1/<key> 200").arg(host)) ? 1 : 0;
-    return count;
-}
 
 ViewController &controllerOf(const StoryboardWindow &window)
 {
@@ -63,10 +54,9 @@ void WindowEndToEndTest::initTestCase()
     clearSettings();
     m_service = std::make_unique<refsvc::test::ServiceProcess>(m_dir.filePath(QStringLiteral("service")));
     QVERIFY2(m_service->start(), m_service->errors().constData());
-    QFile ca(m_service->caFile());
-    QVERIFY(ca.open(QIODevice::ReadOnly));
     SessionOptions options = UrlSession::shared().options();
-    options.extraCaCertificates = QSslCertificate::fromData(ca.readAll(), QSsl::Pem);
+    options.extraCaCertificates = QSslCertificate::fromPath(m_service->caFile());
+    QVERIFY(!options.extraCaCertificates.isEmpty());
     options.inactivityTimeout = std::chrono::milliseconds(kStepMs);
     UrlSession::shared().setOptions(options);
     endpoints::overrideForTesting(m_service->apiUrl(), m_service->updateUrl());
@@ -83,7 +73,7 @@ void WindowEndToEndTest::window_carriesTheUserThroughTheService()
     AppDelegate delegate(UpdaterOptions{200ms, m_service->updateUrl()});
     delegate.applicationDidFinishLaunching();
     ConsoleCapture console;
-    auto window = createMainWindow();
+    auto window = createMainWindow(&delegate.updater());
     window->show();
     QCOMPARE(window->currentScreen(), screens::kSignIn);
 
@@ -105,15 +95,19 @@ void WindowEndToEndTest::window_carriesTheUserThroughTheService()
     const QString link = UserDefaults::standard().stringForKey(keys::kDnsLink).value_or(QString());
     QVERIFY2(link.startsWith(QStringLiteral("/update/e2e-host/")), qPrintable(link));
 
-    // The updater keeps the record current, and the service says so.
-    QTRY_VERIFY_WITH_TIMEOUT(recordedUpdates(*m_service, QStringLiteral("e2e-host")) >= 2, kStepMs);
+    // The updater keeps the record current, the service says so, and so does the done screen.
+    QTRY_VERIFY_WITH_TIMEOUT(m_service->recordedUpdates(QStringLiteral("e2e-host")) >= 2, kStepMs);
     QTRY_VERIFY_WITH_TIMEOUT(console.all().contains(QStringLiteral(R"("host":"e2e-host")")), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        controllerOf(*window).updaterStatusLabel->text().endsWith(QStringLiteral(" — the service sees 127.0.0.1")),
+        kStepMs);
 
     // Reset: back to the host screen, still signed in; the same name is now taken by this account's host.
     QTest::mouseClick(window->currentController()->findChild<QPushButton *>(QStringLiteral("ResetButton")),
                       Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(window->currentScreen(), screens::kHost, kStepMs);
     QCOMPARE(UserDefaults::standard().stringForKey(keys::kToken), token);
+    QCOMPARE(UserDefaults::standard().stringForKey(keys::kHostname), std::nullopt);
     QCOMPARE(UserDefaults::standard().stringForKey(keys::kDnsLink), std::nullopt);
     QTest::keyClicks(controllerOf(*window).hostnameEntered, QStringLiteral("E2E-HOST"));
     QTest::keyClick(controllerOf(*window).hostnameEntered, Qt::Key_Return);
