@@ -218,14 +218,10 @@ void AppDelegateTest::decision_logsPresentsAndReplies()
     QCOMPARE(m_user.errors.size(), presented ? 1 : 0);
     if (presented)
         QCOMPARE(m_user.errors.constFirst().code, int(StoreErrorCode::Validation));
+    // What the alert says and its buttons: on the real message box below.
     QCOMPARE(m_user.alerts.size(), alerted ? 1 : 0);
-    if (alerted) {
-        const Alert &alert = m_user.alerts.constFirst();
-        QCOMPARE(alert.messageText(), kQuestion);
-        QCOMPARE(alert.informativeText(), kInformation);
-        QCOMPARE(alert.buttonTitles(), (QStringList{QStringLiteral("Quit anyway"), QStringLiteral("Cancel")}));
-        QCOMPARE(alert.alertStyle(), Alert::Style::Warning);
-    }
+    if (alerted)
+        QCOMPARE(m_user.alerts.constFirst().alertStyle(), Alert::Style::Warning);
     // Whatever was not saved stays in the context; the store exists once either action has run.
     QVERIFY(QFile::exists(m_dataHome + kStoreFile));
     QCOMPARE(delegate.persistentContainer().viewContext().hasChanges(), change != Change::None && !saved);
@@ -238,17 +234,12 @@ void AppDelegateTest::unusableStore_endsTheProcessAtOnce_data()
     QTest::addColumn<QString>("role"); // the action the child runs
     QTest::addColumn<QString>("damage");
     QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("dataFolder"); // under the test's own folder
     const int cannotOpen = int(StoreErrorCode::CannotOpen);
     const int incompatible = int(StoreErrorCode::IncompatibleModel);
-    const QString plain = QStringLiteral("data");
     // clang-format off
-    QTest::newRow("save, data folder is a file")   << QStringLiteral("save") << QStringLiteral("file") << cannotOpen << plain;
-    QTest::newRow("quit, store is not a database") << QStringLiteral("quit") << QStringLiteral("garbage") << cannotOpen << plain;
-    QTest::newRow("quit, store of another model")  << QStringLiteral("quit") << QStringLiteral("newer") << incompatible << plain;
-    // The message is printed as the fatal line: a "%" in a path must come out as it stands.
-    QTest::newRow("save, another model, %1%2 in the path")
-        << QStringLiteral("save") << QStringLiteral("newer") << incompatible << QStringLiteral("a%1%2");
+    QTest::newRow("save, data folder is a file")   << QStringLiteral("save") << QStringLiteral("file") << cannotOpen;
+    QTest::newRow("quit, store is not a database") << QStringLiteral("quit") << QStringLiteral("garbage") << cannotOpen;
+    QTest::newRow("save, store of another model")  << QStringLiteral("save") << QStringLiteral("newer") << incompatible;
     // clang-format on
 }
 
@@ -257,8 +248,8 @@ void AppDelegateTest::unusableStore_endsTheProcessAtOnce()
     QFETCH(QString, role);
     QFETCH(QString, damage);
     QFETCH(int, code);
-    QFETCH(QString, dataFolder);
-    const QString dataHome = m_dataHome + QLatin1Char('/') + dataFolder;
+    // The message is printed as the fatal line: a "%" in the path must come out as it stands.
+    const QString dataHome = m_dataHome + QStringLiteral("/a%1%2");
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
     const QString store = dataHome + kStoreFile;
     const QString folder = QFileInfo(store).path();
