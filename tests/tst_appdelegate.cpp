@@ -145,12 +145,10 @@ void AppDelegateTest::init()
     m_user = ScriptedUser();
     Application::shared().setErrorPresenter(&m_user);
     Application::shared().setAlertRunner(&m_user);
-    clearSettings();
 }
 
 void AppDelegateTest::cleanup()
 {
-    Application::shared().setDelegate(nullptr);
     Application::shared().setErrorPresenter(nullptr);
     Application::shared().setAlertRunner(nullptr);
 }
