@@ -1,14 +1,10 @@
-// The delegate's local store, save action and quit decision, with the store's faults injected.
+// The delegate's local store, save action and quit decision, with the store's faults injected: a store
+// that cannot be opened, a save that fails, an edit that will not commit.
 #include "appdelegate.h"
 #include "application.h"
-#include "dispatch.h"
 #include "persistentcontainer.h"
-#include "settingskeys.h"
 #include "storyboard.h"
-#include "testserver.h"
 #include "testsupport.h"
-#include "urlsession.h"
-#include "userdefaults.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -16,15 +12,13 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 
-#include <cstdio>
-
 using namespace vennacott;
 using namespace vennacott::test;
-using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(vennacott::TerminateReply)
 Q_DECLARE_METATYPE(vennacott::ModalResponse)
@@ -67,12 +61,6 @@ public:
 // What is in the context before the action.
 enum class Change { None, Valid, Unsavable };
 
-} // namespace
-
-Q_DECLARE_METATYPE(Change)
-
-namespace {
-
 // Puts the change into the delegate's context (creating the container, so only when there is one).
 void prepare(AppDelegate &delegate, Change change, bool refuseCommit, RefusingEditor &editor)
 {
@@ -95,6 +83,19 @@ bool noteIsSaved()
     return loaded && reader.viewContext().value(QStringLiteral("note")).has_value();
 }
 
+// Marks a store file as written for another model version, as a newer program would.
+bool markAsNewerModel(const QString &path)
+{
+    bool marked = false;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("newer"));
+        database.setDatabaseName(path);
+        marked = database.open() && QSqlQuery(database).exec(QStringLiteral("PRAGMA user_version = 7"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("newer"));
+    return marked;
+}
+
 // A child on an unusable store: the process must end inside the action, before anything is shown.
 int childMain(const QString &role)
 {
@@ -106,11 +107,13 @@ int childMain(const QString &role)
         delegate.saveAction();
     else
         delegate.applicationShouldTerminate(Application::shared());
-    std::printf("went on: %lld presented, %lld alerted\n", qint64(user.errors.size()), qint64(user.alerts.size()));
+    console::printLine(u"went on");
     return 0;
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Change)
 
 class AppDelegateTest final : public QObject
 {
@@ -123,9 +126,6 @@ private Q_SLOTS:
 
     void decision_logsPresentsAndReplies_data();
     void decision_logsPresentsAndReplies();
-    void persistentContainer_isCreatedOnFirstReadOnly();
-    void cancelledQuit_keepsTheUpdaterTicking_data();
-    void cancelledQuit_keepsTheUpdaterTicking();
     void unusableStore_endsTheProcessAtOnce_data();
     void unusableStore_endsTheProcessAtOnce();
     void quitAlert_onARealMessageBox_data();
@@ -145,12 +145,10 @@ void AppDelegateTest::init()
     m_user = ScriptedUser();
     Application::shared().setErrorPresenter(&m_user);
     Application::shared().setAlertRunner(&m_user);
-    clearSettings();
 }
 
 void AppDelegateTest::cleanup()
 {
-    Application::shared().setDelegate(nullptr);
     Application::shared().setErrorPresenter(nullptr);
     Application::shared().setAlertRunner(nullptr);
 }
@@ -185,7 +183,6 @@ void AppDelegateTest::decision_logsPresentsAndReplies_data()
     QTest::newRow("save: change saved")             << false << false << Change::Valid << false << F << R::Now << none << false << false << true;
     QTest::newRow("save: commit refused")           << false << true << Change::None << false << F << R::Now << kCommitBeforeSaving << false << false << false;
     QTest::newRow("save: commit refused, saved")    << false << true << Change::Valid << false << F << R::Now << kCommitBeforeSaving << false << false << true;
-    QTest::newRow("save: fails, resolved")          << false << false << Change::Unsavable << true << F << R::Now << none << true << false << false;
     QTest::newRow("save: fails, not resolved")      << false << false << Change::Unsavable << false << F << R::Now << none << true << false << false;
     // clang-format on
 }
@@ -219,14 +216,10 @@ void AppDelegateTest::decision_logsPresentsAndReplies()
     QCOMPARE(m_user.errors.size(), presented ? 1 : 0);
     if (presented)
         QCOMPARE(m_user.errors.constFirst().code, int(StoreErrorCode::Validation));
+    // What the alert says and its buttons: on the real message box below.
     QCOMPARE(m_user.alerts.size(), alerted ? 1 : 0);
-    if (alerted) {
-        const Alert &alert = m_user.alerts.constFirst();
-        QCOMPARE(alert.messageText(), kQuestion);
-        QCOMPARE(alert.informativeText(), kInformation);
-        QCOMPARE(alert.buttonTitles(), (QStringList{QStringLiteral("Quit anyway"), QStringLiteral("Cancel")}));
-        QCOMPARE(alert.alertStyle(), Alert::Style::Warning);
-    }
+    if (alerted)
+        QCOMPARE(m_user.alerts.constFirst().alertStyle(), Alert::Style::Warning);
     // Whatever was not saved stays in the context; the store exists once either action has run.
     QVERIFY(QFile::exists(m_dataHome + kStoreFile));
     QCOMPARE(delegate.persistentContainer().viewContext().hasChanges(), change != Change::None && !saved);
@@ -234,97 +227,47 @@ void AppDelegateTest::decision_logsPresentsAndReplies()
     delegate.persistentContainer().viewContext().objectDidEndEditing(&editor);
 }
 
-void AppDelegateTest::persistentContainer_isCreatedOnFirstReadOnly()
-{
-    AppDelegate delegate(UpdaterOptions{50ms, QStringLiteral("https://127.0.0.1:9")});
-    delegate.applicationDidFinishLaunching();
-    QSignalSpy ticks(delegate.findChild<QTimer *>(), &QTimer::timeout);
-    QVERIFY(ticks.wait(5000));
-    QVERIFY(!QFile::exists(QFileInfo(m_dataHome + kStoreFile).path())); // launch and ticks leave the store alone
-
-    PersistentContainer &first = delegate.persistentContainer();
-    QVERIFY(QFile::exists(m_dataHome + kStoreFile));
-    first.viewContext().setValue(QStringLiteral("note"), QStringLiteral("pending"));
-    // Loading again would fail (the store is open) and end the process; a new container would drop the edit.
-    ConsoleCapture console;
-    PersistentContainer &second = delegate.persistentContainer();
-    QCOMPARE(&second, &first);
-    QVERIFY(second.viewContext().hasChanges());
-    QCOMPARE(console.all(), QString());
-}
-
-void AppDelegateTest::cancelledQuit_keepsTheUpdaterTicking_data()
-{
-    QTest::addColumn<ModalResponse>("answer");
-    QTest::addColumn<bool>("keepsRunning");
-    QTest::newRow("alert cancelled") << ModalResponse::SecondButton << true;
-    QTest::newRow("quit anyway") << ModalResponse::FirstButton << false;
-}
-
-void AppDelegateTest::cancelledQuit_keepsTheUpdaterTicking()
-{
-    QFETCH(ModalResponse, answer);
-    QFETCH(bool, keepsRunning);
-    constexpr int kStillTicking = 7;
-    m_user.answer = answer;
-    TestServer server;
-    UserDefaults::standard().setObject(QStringLiteral("/update/host/k3y"), keys::kDnsLink);
-    ConsoleCapture console;
-    RefusingEditor unused;
-    AppDelegate delegate(UpdaterOptions{50ms, server.baseUrl()});
-    prepare(delegate, Change::Unsavable, false, unused);
-    Application::shared().setDelegate(&delegate);
-
-    // In the running event loop: one tick's request, then the quit request, then two more ticks' requests.
-    int requestsAtQuit = -1;
-    connect(&server, &TestServer::requestReceived, this, [&] {
-        if (requestsAtQuit < 0) {
-            requestsAtQuit = server.requestCount();
-            Application::shared().terminate();
-        } else if (server.requestCount() >= requestsAtQuit + 2) {
-            QCoreApplication::exit(kStillTicking);
-        }
-    });
-    QTimer watchdog;
-    connect(&watchdog, &QTimer::timeout, this, [] { QCoreApplication::exit(99); });
-    watchdog.start(30'000);
-    QTimer::singleShot(0, &delegate, &AppDelegate::applicationDidFinishLaunching);
-    const quint64 finishedBefore = UrlSession::shared().finishedTaskCount();
-    const int end = QCoreApplication::exec();
-    server.disconnect(this);
-    QCOMPARE(end, keepsRunning ? kStillTicking : 0);
-
-    // Let the requests of the last ticks finish while their lines are still captured.
-    delegate.findChild<QTimer *>()->stop();
-    dispatch::drainBackground();
-    const QString url = server.baseUrl() + QStringLiteral("/update/host/[redacted]");
-    QTRY_COMPARE_WITH_TIMEOUT(UrlSession::shared().finishedTaskCount() - finishedBefore,
-                              quint64(console.output().count(url)), 10'000);
-}
-
 void AppDelegateTest::unusableStore_endsTheProcessAtOnce_data()
 {
-    QTest::addColumn<QString>("role");
-    QTest::newRow("save action") << QStringLiteral("save");
-    QTest::newRow("quit decision") << QStringLiteral("quit");
+    QTest::addColumn<QString>("role"); // the action the child runs
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("code");
+    const int cannotOpen = int(StoreErrorCode::CannotOpen);
+    const int incompatible = int(StoreErrorCode::IncompatibleModel);
+    // clang-format off
+    QTest::newRow("save, data folder is a file")   << QStringLiteral("save") << QStringLiteral("file") << cannotOpen;
+    QTest::newRow("quit, store is not a database") << QStringLiteral("quit") << QStringLiteral("garbage") << cannotOpen;
+    QTest::newRow("save, store of another model")  << QStringLiteral("save") << QStringLiteral("newer") << incompatible;
+    // clang-format on
 }
 
 void AppDelegateTest::unusableStore_endsTheProcessAtOnce()
 {
     QFETCH(QString, role);
-    // A file where the store's folder should be.
-    QFile inTheWay(QFileInfo(m_dataHome + kStoreFile).path());
-    QVERIFY(inTheWay.open(QIODevice::WriteOnly));
-    inTheWay.close();
+    QFETCH(QString, damage);
+    QFETCH(int, code);
+    // The message is printed as the fatal line: a "%" in the path must come out as it stands.
+    const QString dataHome = m_dataHome + QStringLiteral("/a%1%2");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+    const QString store = dataHome + kStoreFile;
+    const QString folder = QFileInfo(store).path();
+    QVERIFY(QDir().mkpath(damage == u"file" ? dataHome : folder));
+    if (damage == u"newer") {
+        QVERIFY(markAsNewerModel(store));
+    } else {
+        QFile file(damage == u"file" ? folder : store);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(4096, 'x'));
+    }
 
     const ChildResult child = runChild(role);
     QCOMPARE(child.exitStatus, QProcess::NormalExit);
     QCOMPARE(child.exitCode, 1);
     QCOMPARE(child.out, QByteArray()); // nothing after the end
     const QString err = QString::fromUtf8(child.err);
-    QVERIFY2(err.startsWith(QStringLiteral("Fatal error: Unresolved error Error Domain=VennacottStoreErrorDomain")),
-             qPrintable(err));
-    QVERIFY2(err.contains(m_dataHome + kStoreFile), qPrintable(err));
+    const QString start = QStringLiteral("Fatal error: Unresolved error Error Domain=%1 Code=%2 ");
+    QVERIFY2(err.startsWith(start.arg(kStoreErrorDomain, QString::number(code))), qPrintable(err));
+    QVERIFY2(err.contains(store), qPrintable(err));
     QVERIFY(err.endsWith(u'\n') && err.count(u'\n') == 1);
 }
 

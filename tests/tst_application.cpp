@@ -1,19 +1,102 @@
-// The real executable as a process: signals end it through the quit decision, a plain message
-// without a display, and --help and --version answered without one.
+// The application's ways in and out. Inside the process: the termination route asks the delegate and
+// follows its reply; Quit, its shortcut and the window's close button take that route; the screens' Close
+// buttons end the process at once; the File menu. The real executable as a process: signals end it through
+// the quit decision, a plain message without a display, --help and --version answered without one, and one
+// window per settings file.
+#include "appdelegate.h"
+#include "application.h"
 #include "buildconfig.h"
+#include "endpoints.h"
+#include "mainmenu.h"
+#include "mainstoryboard.h"
+#include "settingskeys.h"
+#include "storyboard.h"
+#include "testserver.h"
 #include "testsupport.h"
+#include "userdefaults.h"
+#include "viewcontrollerbase.h"
 
-#include <QCoreApplication>
+#include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
+#include <functional>
 
+using namespace vennacott;
 using namespace vennacott::test;
+using namespace std::chrono_literals;
 
 namespace {
+
+constexpr int kStillRunning = 7;
+
+// Records each question and answers it as scripted: the replies in turn, then Now.
+class ScriptedDelegate final : public ApplicationDelegate
+{
+public:
+    TerminateReply applicationShouldTerminate(Application &) override
+    {
+        ++asked;
+        console::printLine(u"asked");
+        if (whileAsked)
+            whileAsked();
+        return replies.value(asked - 1, TerminateReply::Now);
+    }
+    void applicationWillTerminate() override { ++told; }
+
+    QList<TerminateReply> replies;
+    std::function<void()> whileAsked;
+    int asked = 0;
+    int told = 0;
+};
+
+// Runs `requests` inside the application's event loop and returns how the loop ended: 0 when the
+// termination route ended it, kStillRunning when it was still running one turn later.
+int runEventLoop(const std::function<void()> &requests)
+{
+    QObject scope; // the timers end with it, so that none is left to fire in a later test's loop
+    QTimer::singleShot(0, &scope, [&] {
+        requests();
+        QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
+    });
+    return QCoreApplication::exec();
+}
+
+// The window as main builds it, with the updater and the menu.
+struct MainWindow
+{
+    AppDelegate delegate;
+    std::unique_ptr<StoryboardWindow> window = createMainWindow(&delegate.updater());
+
+    explicit MainWindow(UpdaterOptions options = {})
+        : delegate(std::move(options))
+    {
+        installMainMenu(*window, delegate);
+        window->show();
+    }
+    QAction *action(const char *name) const { return window->findChild<QAction *>(QLatin1String(name)); }
+};
+
+// A child that clicks the Close button named `button`: the process must end there, with status 0.
+int childMain(const QString &button)
+{
+    ScriptedDelegate asked;
+    Application::shared().setDelegate(&asked);
+    MainWindow main;
+    if (button == u"CloseButtonDone") {
+        main.window->currentController()->performSegue(segues::kLoginToHost);
+        main.window->currentController()->performSegue(segues::kHostToDone);
+    }
+    QTest::mouseClick(main.window->currentController()->findChild<QPushButton *>(button), Qt::LeftButton);
+    console::printLine(u"still running");
+    return 3;
+}
 
 // True once the process has installed a handler for `signalNumber` (the SigCgt mask in /proc).
 bool catches(qint64 pid, int signalNumber)
@@ -30,27 +113,28 @@ bool catches(qint64 pid, int signalNumber)
     return false;
 }
 
-QProcessEnvironment environmentWith(std::initializer_list<std::pair<const char *, const char *>> changes)
+// Starts the program in this process's environment with `changes` (a null value removes the variable).
+bool start(QProcess &program, std::initializer_list<std::pair<QString, QString>> changes,
+           const QStringList &arguments = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     for (const auto &[name, value] : changes) {
-        if (value)
-            environment.insert(QLatin1String(name), QLatin1String(value));
+        if (value.isNull())
+            environment.remove(name);
         else
-            environment.remove(QLatin1String(name));
+            environment.insert(name, value);
     }
-    return environment;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), arguments);
+    // Until the exec, the child has this process's signal handlers: its SigCgt would say it is ready.
+    return program.waitForStarted(10'000);
 }
 
-// Starts the program with its own data folder, waits until it handles `signalNumber` and sends it.
-bool startAndSignal(QProcess &program, const QString &dataHome, int signalNumber)
+// Sends `signalNumber` once the program handles it, and waits for the end.
+bool signalAndWait(QProcess &program, int signalNumber)
 {
-    QProcessEnvironment environment = environmentWith({{"QT_QPA_PLATFORM", "offscreen"}});
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
-    if (!program.waitForStarted(10'000) ||
-        !QTest::qWaitFor([&] { return catches(program.processId(), signalNumber); }, 20'000))
+    if (!QTest::qWaitFor([&] { return catches(program.processId(), signalNumber); }, 20'000))
         return false;
     ::kill(static_cast<pid_t>(program.processId()), signalNumber);
     return QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20'000);
@@ -58,113 +142,226 @@ bool startAndSignal(QProcess &program, const QString &dataHome, int signalNumber
 
 } // namespace
 
+Q_DECLARE_METATYPE(TerminateReply)
+
 class ApplicationTest final : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void signal_endsTheProgramWithStatusZero_data();
-    void signal_endsTheProgramWithStatusZero();
-    void noDisplay_saysSoAndFails();
-    void informationOption_withoutDisplay_printsAndSucceeds_data();
-    void informationOption_withoutDisplay_printsAndSucceeds();
-    void firstScreenLine_onlyWhenAsked_data();
-    void firstScreenLine_onlyWhenAsked();
+    void initTestCase() { quietPlatformWarnings(); }
+    void cleanup() { Application::shared().setDelegate(nullptr); }
+
+    void terminate_followsTheDelegatesReply_data();
+    void terminate_followsTheDelegatesReply();
+    void windowRoutes_askTheDelegate_data();
+    void windowRoutes_askTheDelegate();
+    void closeButtons_endTheProcessWithoutAsking_data();
+    void closeButtons_endTheProcessWithoutAsking();
+    void saveMenu_sendsTheSaveAction();
+    void menuBar_leavesTheScreenItsRoom();
+    void fileMenu_updatesNowAndSignsOut();
+    void signal_endsTheProgramThroughTheQuitDecision_data();
+    void signal_endsTheProgramThroughTheQuitDecision();
+    void withoutDisplay_answersOptionsOrSaysWhy_data();
+    void withoutDisplay_answersOptionsOrSaysWhy();
     void secondStart_handsOverToTheWindowOfItsSettings_data();
     void secondStart_handsOverToTheWindowOfItsSettings();
 };
 
-void ApplicationTest::signal_endsTheProgramWithStatusZero_data()
+void ApplicationTest::terminate_followsTheDelegatesReply_data()
+{
+    QTest::addColumn<bool>("delegated");
+    QTest::addColumn<QList<TerminateReply>>("replies"); // to each request in turn
+    QTest::addColumn<bool>("requestWhileDeciding");     // a signal while the quit alert is up
+    QTest::addColumn<int>("loopEnd");
+
+    // The delegate answers Now or Cancel; the program never answers Later.
+    using R = TerminateReply;
+    // clang-format off
+    QTest::newRow("no delegate")                << false << QList<R>{R::Now} << false << 0;
+    QTest::newRow("now")                        << true << QList<R>{R::Now} << false << 0;
+    QTest::newRow("now, asked again meanwhile") << true << QList<R>{R::Now} << true << 0;
+    QTest::newRow("cancel")                     << true << QList<R>{R::Cancel} << false << kStillRunning;
+    QTest::newRow("cancel, then asked again")   << true << QList<R>{R::Cancel, R::Now} << false << 0;
+    // clang-format on
+}
+
+void ApplicationTest::terminate_followsTheDelegatesReply()
+{
+    QFETCH(bool, delegated);
+    QFETCH(QList<TerminateReply>, replies);
+    QFETCH(bool, requestWhileDeciding);
+    QFETCH(int, loopEnd);
+    ScriptedDelegate delegate;
+    delegate.replies = replies;
+    if (requestWhileDeciding)
+        delegate.whileAsked = [] { Application::shared().terminate(); };
+    Application::shared().setDelegate(delegated ? &delegate : nullptr);
+
+    const int end = runEventLoop([&] {
+        for (qsizetype i = 0; i < replies.size(); ++i)
+            Application::shared().terminate();
+    });
+    QCOMPARE(end, loopEnd);
+    QCOMPARE(delegate.asked, delegated ? replies.size() : 0);
+    QCOMPARE(delegate.told, delegated && loopEnd == 0 ? 1 : 0);
+}
+
+void ApplicationTest::windowRoutes_askTheDelegate_data()
+{
+    QTest::addColumn<QString>("route");
+    QTest::newRow("Quit menu item") << QStringLiteral("menu");
+    QTest::newRow("Quit shortcut") << QStringLiteral("shortcut");
+    QTest::newRow("window close button") << QStringLiteral("close");
+}
+
+void ApplicationTest::windowRoutes_askTheDelegate()
+{
+    QFETCH(QString, route);
+    MainWindow main;
+    ScriptedDelegate asked;
+    asked.replies = {TerminateReply::Cancel};
+    Application::shared().setDelegate(&asked);
+    QApplication::setActiveWindow(main.window.get());
+    QVERIFY(QTest::qWaitForWindowActive(main.window.get()));
+
+    if (route == QLatin1String("menu"))
+        main.action("actionQuit")->trigger();
+    else if (route == QLatin1String("shortcut"))
+        QTest::keySequence(main.window.get(), main.action("actionQuit")->shortcut());
+    else
+        main.window->close();
+    QTRY_COMPARE_WITH_TIMEOUT(asked.asked, 1, 5000);
+    // Cancelled: the window stays.
+    QVERIFY(main.window->isVisible());
+    QCOMPARE(asked.told, 0);
+}
+
+void ApplicationTest::closeButtons_endTheProcessWithoutAsking_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("sign-in screen") << QStringLiteral("CloseButton");
+    QTest::newRow("done screen") << QStringLiteral("CloseButtonDone");
+}
+
+void ApplicationTest::closeButtons_endTheProcessWithoutAsking()
+{
+    QFETCH(QString, button);
+    const ChildResult result = runChild(button);
+    QCOMPARE(result.exitStatus, QProcess::NormalExit);
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.out, QByteArray());
+}
+
+void ApplicationTest::saveMenu_sendsTheSaveAction()
+{
+    MainWindow main;
+    const QString store =
+        qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
+    QVERIFY(!QFile::exists(store)); // the store opens on first use
+    QCOMPARE(main.action("actionSave")->shortcut(), QKeySequence(QKeySequence::Save));
+    main.action("actionSave")->trigger();
+    QVERIFY(QFile::exists(store));
+}
+
+void ApplicationTest::menuBar_leavesTheScreenItsRoom()
+{
+    MainWindow main;
+    const ViewControllerBase &screen = *main.window->currentController();
+    QVERIFY(screen.height() >= screen.sizeHint().height());
+    QVERIFY(screen.width() >= screen.sizeHint().width());
+}
+
+void ApplicationTest::fileMenu_updatesNowAndSignsOut()
+{
+    TestServer server;
+    server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
+    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
+    for (const auto &[key, value] :
+         {std::pair{keys::kToken, "tok"}, {keys::kHostname, "me"}, {keys::kDnsLink, "/update/me/k"}})
+        UserDefaults::standard().setObject(QLatin1String(value), key);
+    MainWindow main(UpdaterOptions{10s, server.baseUrl()});
+    QTRY_COMPARE_WITH_TIMEOUT(main.window->currentScreen(), screens::kDone, 5000);
+
+    // Update now: one request at once, through the updater.
+    QTest::keySequence(main.window.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
+    QTRY_VERIFY_WITH_TIMEOUT(main.delegate.updater().status().last.has_value(), 10'000);
+    QCOMPARE(server.requests().constLast().target, QByteArray("/update/me/k"));
+
+    // Sign out: nothing of the account is left on this computer, and the sign-in screen shows.
+    main.action("actionSignOut")->trigger();
+    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
+        QCOMPARE(UserDefaults::standard().stringForKey(key), std::nullopt);
+    QCOMPARE(main.window->currentScreen(), screens::kSignIn);
+    endpoints::overrideForTesting(QString(), QString());
+}
+
+void ApplicationTest::signal_endsTheProgramThroughTheQuitDecision_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGINT") << SIGINT;
+    QTest::addColumn<bool>("reportFirstScreen"); // the line the benchmark times start-up by
+    QTest::newRow("SIGTERM, first screen reported") << SIGTERM << true;
+    QTest::newRow("SIGINT") << SIGINT << false;
 }
 
-void ApplicationTest::signal_endsTheProgramWithStatusZero()
+void ApplicationTest::signal_endsTheProgramThroughTheQuitDecision()
 {
     QFETCH(int, signalNumber);
+    QFETCH(bool, reportFirstScreen);
     const QString dataHome = temporaryRoot() + QStringLiteral("/signal-%1").arg(signalNumber);
+    const QString store = dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
     QVERIFY(QDir().mkpath(dataHome));
     QProcess program;
-    QVERIFY(startAndSignal(program, dataHome, signalNumber));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    // The quit decision ran: it opens the local store, which nothing before it touches.
-    QVERIFY(QFile::exists(dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite")));
-}
-
-void ApplicationTest::noDisplay_saysSoAndFails()
-{
-    QProcess program;
-    program.setProcessEnvironment(
-        environmentWith({{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}}));
-    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
-    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 1);
-    const QByteArray message = program.readAllStandardError();
-    QVERIFY(message.contains("no display"));
-    QVERIFY(message.contains("xvfb-run"));
-}
-
-void ApplicationTest::informationOption_withoutDisplay_printsAndSucceeds_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QByteArray>("expected");
-    const QByteArray version = QByteArray("vennacott-ddns ") + vennacott::buildconfig::kVersion + '\n';
-    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << QByteArray("Usage: vennacott-ddns");
-    QTest::newRow("-h after an ignored argument")
-        << QStringList{QStringLiteral("--unknown"), QStringLiteral("-h")} << QByteArray("Usage: vennacott-ddns");
-    QTest::newRow("--version") << QStringList{QStringLiteral("--version")} << version;
-    QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << version;
-}
-
-void ApplicationTest::informationOption_withoutDisplay_printsAndSucceeds()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QByteArray, expected);
-    QProcess program;
-    program.setProcessEnvironment(
-        environmentWith({{"QT_QPA_PLATFORM", nullptr}, {"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", nullptr}}));
-    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), arguments);
-    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    QVERIFY(program.readAllStandardOutput().startsWith(expected));
-    QCOMPARE(program.readAllStandardError(), QByteArray());
-}
-
-void ApplicationTest::firstScreenLine_onlyWhenAsked_data()
-{
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<int>("lines");
-    QTest::newRow("asked") << QByteArray("1") << 1;
-    QTest::newRow("unset") << QByteArray() << 0;
-}
-
-void ApplicationTest::firstScreenLine_onlyWhenAsked()
-{
-    QFETCH(QByteArray, value);
-    QFETCH(int, lines);
-    const QString dataHome = temporaryRoot() + QStringLiteral("/first-screen-") + QTest::currentDataTag();
-    QVERIFY(QDir().mkpath(dataHome));
-    QProcessEnvironment environment = environmentWith(
-        {{"QT_QPA_PLATFORM", "offscreen"}, {"VENNACOTT_REPORT_FIRST_SCREEN", value.isEmpty() ? nullptr : "1"}});
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
-    QVERIFY(program.waitForStarted(10'000));
+    QVERIFY(start(program, {{QStringLiteral("XDG_DATA_HOME"), dataHome},
+                            {QStringLiteral("VENNACOTT_REPORT_FIRST_SCREEN"),
+                             reportFirstScreen ? QStringLiteral("1") : QString()}}));
     const QByteArray line("vennacott-ddns: first screen shown\n");
     QByteArray errors;
-    if (lines > 0)
+    if (reportFirstScreen)
         QTRY_VERIFY_WITH_TIMEOUT((errors += program.readAllStandardError()).contains(line), 20'000);
-    QTRY_VERIFY_WITH_TIMEOUT(catches(program.processId(), SIGTERM), 20'000);
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    // Launched and drawn, the program has left the local store alone; the quit decision opens it.
+    QVERIFY(!QFile::exists(store));
+    QVERIFY(signalAndWait(program, signalNumber));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(QFile::exists(store));
+    QCOMPARE((errors + program.readAllStandardError()).count(line), reportFirstScreen ? 1 : 0);
+}
+
+void ApplicationTest::withoutDisplay_answersOptionsOrSaysWhy_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("said"); // the start of standard output on success, else of standard error
+    const QByteArray usage("Usage: vennacott-ddns");
+    const QByteArray version = QByteArray("vennacott-ddns ") + vennacott::buildconfig::kVersion + '\n';
+    QTest::newRow("no option") << QStringList() << 1 << QByteArray("vennacott-ddns: no display");
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << usage;
+    QTest::newRow("-h after an ignored argument")
+        << QStringList{QStringLiteral("--unknown"), QStringLiteral("-h")} << 0 << usage;
+    // --version is asked of the installed program by the install test.
+    QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << 0 << version;
+}
+
+void ApplicationTest::withoutDisplay_answersOptionsOrSaysWhy()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, said);
+    QProcess program;
+    QVERIFY(start(program,
+                  {{QStringLiteral("QT_QPA_PLATFORM"), QString()},
+                   {QStringLiteral("DISPLAY"), QString()},
+                   {QStringLiteral("WAYLAND_DISPLAY"), QString()}},
+                  arguments));
     QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
-    errors += program.readAllStandardError();
-    QCOMPARE(errors.count(line), lines);
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), exitCode);
+    const QByteArray out = program.readAllStandardOutput();
+    const QByteArray err = program.readAllStandardError();
+    QVERIFY2((exitCode == 0 ? out : err).startsWith(said), (out + err).constData());
+    QCOMPARE(exitCode == 0 ? err : out, QByteArray());
 }
 
 void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings_data()
@@ -177,37 +374,26 @@ void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings_data()
 void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings()
 {
     QFETCH(bool, sameSettings);
-    const QProcessEnvironment environment = environmentWith({{"QT_QPA_PLATFORM", "offscreen"}});
     QProcess first;
-    first.setProcessEnvironment(environment);
-    first.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
-    QVERIFY(first.waitForStarted(10'000));
+    QVERIFY(start(first, {}));
     QTRY_VERIFY_WITH_TIMEOUT(catches(first.processId(), SIGTERM), 20'000);
 
-    QProcessEnvironment secondEnvironment = environment;
-    if (!sameSettings) {
-        const QString config = temporaryRoot() + QStringLiteral("/other-config");
-        QVERIFY(QDir().mkpath(config));
-        secondEnvironment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    }
+    const QString config = temporaryRoot() + QStringLiteral("/other-config");
+    QVERIFY(QDir().mkpath(config));
     QProcess second;
-    second.setProcessEnvironment(secondEnvironment);
-    second.start(QStringLiteral(VENNACOTT_DDNS_BINARY), {});
-    QVERIFY(second.waitForStarted(10'000));
+    QVERIFY(start(second, {{QStringLiteral("XDG_CONFIG_HOME"),
+                            sameSettings ? qEnvironmentVariable("XDG_CONFIG_HOME") : config}}));
     if (sameSettings) {
         // The first window answered that it came forward; the second ends at once.
         QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20'000);
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(catches(second.processId(), SIGTERM), 20'000);
-        ::kill(static_cast<pid_t>(second.processId()), SIGTERM);
-        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20'000);
+        QVERIFY(signalAndWait(second, SIGTERM));
     }
     QCOMPARE(first.state(), QProcess::Running);
-    ::kill(static_cast<pid_t>(first.processId()), SIGTERM);
-    QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 20'000);
+    QVERIFY(signalAndWait(first, SIGTERM));
 }
 
-VENNACOTT_TEST_MAIN(ApplicationTest, QCoreApplication)
+VENNACOTT_TEST_MAIN_WITH_CHILD(ApplicationTest, QApplication, childMain)
 #include "tst_application.moc"
