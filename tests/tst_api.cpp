@@ -105,7 +105,6 @@ void ApiTest::reply_decidesOutcomeStorageAndPrintedLines_data()
     QTest::newRow("register: proxy's page")         << "register" << 502 << QByteArray("<html>Bad Gateway</html>") << false << ours << "false";
     // Saving reports any answer; the saved link comes as the reply's text, quotes included.
     QTest::newRow("save: error object") << "save" << 401 << QByteArray(R"({"code":401,"error":"no"})") << true << "" << "";
-    QTest::newRow("save: not JSON")     << "save" << 500 << QByteArray("oops") << true << "" << "";
     QTest::newRow("get: JSON string")   << "get" << 200 << QByteArray(R"("/update/me/k")") << true << R"("/update/me/k")" << "";
     QTest::newRow("get: error object")  << "get" << 200 << QByteArray(R"({"error":"none saved"})") << false << "" << "";
     QTest::newRow("get: empty body")    << "get" << 200 << QByteArray() << true << "" << "";
@@ -142,13 +141,9 @@ void ApiTest::reply_decidesOutcomeStorageAndPrintedLines()
     else
         QCOMPARE(seen, text);
 
+    // No password or token in any line: the command line's test and the reply fuzz target check that.
     const QStringList lines = console.output();
     QCOMPARE(lines.isEmpty() ? QString() : lines.constLast(), printed);
-    if (call == u"login") {
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines.constFirst(), QStringLiteral("me@x.example [redacted]"));
-        QVERIFY(!lines.at(1).contains(QLatin1String("new")));
-    }
 }
 
 void ApiTest::registration_sendsTheNameAsTypedOrRefusesItHere_data()

@@ -40,11 +40,11 @@ mode_t modeOf(const QString &path)
     return info.st_mode & 0777;
 }
 
-// Another process writing while this one runs.
+// Another process writing and removing while this one runs.
 int childMain(const QString &)
 {
     UserDefaults::standard().setObject(QStringLiteral("child-token"), keys::kToken);
-    UserDefaults::standard().setObject(QStringLiteral("child-host"), keys::kHostname);
+    UserDefaults::standard().removeObjectForKey(keys::kHostname);
     return 0;
 }
 
@@ -57,8 +57,6 @@ class UserDefaultsTest final : public QObject
 private Q_SLOTS:
     void init();
 
-    void value_roundTripsThroughTheFile_data();
-    void value_roundTripsThroughTheFile();
     void valuesWrittenByAnotherProcess_areSeenAtTheNextRead();
     void file_isCreatedOnFirstWriteAndPrivateToTheUser();
     void corruptFile_readsEmptyAndIsKeptAside_data();
@@ -78,40 +76,16 @@ void UserDefaultsTest::init()
     clearSettings();
 }
 
-void UserDefaultsTest::value_roundTripsThroughTheFile_data()
-{
-    QTest::addColumn<QString>("value"); // the settings fuzz target writes and reads back many more
-    QTest::newRow("empty") << QString();
-    QTest::newRow("line breaks and non-ASCII") << QStringLiteral("one\ntwo\r\n=;#\"\\ héllo-😀");
-    // Qt writes DEL as it is, unlike the other control characters: the file must still read as undamaged.
-    QTest::newRow("delete characters") << QStringLiteral("/update/a\x7f\x7f/b\x7f");
-}
-
-void UserDefaultsTest::value_roundTripsThroughTheFile()
-{
-    QFETCH(QString, value);
-    {
-        UserDefaults defaults(m_path);
-        defaults.setObject(QStringLiteral("t"), keys::kToken);
-        defaults.setObject(value, keys::kDnsLink);
-        defaults.setObject(QStringLiteral("h"), keys::kHostname);
-        defaults.removeObjectForKey(keys::kHostname);
-        QCOMPARE(defaults.stringForKey(keys::kDnsLink), value);
-    }
-    UserDefaults reloaded(m_path);
-    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), value);
-    QCOMPARE(reloaded.stringForKey(keys::kToken), QStringLiteral("t"));
-    QCOMPARE(reloaded.stringForKey(keys::kHostname), std::nullopt);
-}
-
 void UserDefaultsTest::valuesWrittenByAnotherProcess_areSeenAtTheNextRead()
 {
-    // This process's store, loaded before the child writes, sees the child's values and keeps its own.
+    // This process's store, loaded before the child writes, sees the child's changes and keeps its own values.
+    // (What the store writes reads back unchanged: the settings fuzz target checks that on many values.)
     UserDefaults &running = UserDefaults::standard();
     running.setObject(QStringLiteral("/update/before/child"), keys::kDnsLink);
+    running.setObject(QStringLiteral("parent-host"), keys::kHostname);
     QCOMPARE(runChild(QStringLiteral("write")).exitCode, 0);
     QCOMPARE(running.stringForKey(keys::kToken), QStringLiteral("child-token"));
-    QCOMPARE(running.stringForKey(keys::kHostname), QStringLiteral("child-host"));
+    QCOMPARE(running.stringForKey(keys::kHostname), std::nullopt);
     QCOMPARE(running.stringForKey(keys::kDnsLink), QStringLiteral("/update/before/child"));
 }
 
