@@ -10,9 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 using namespace vennacott;
 using namespace vennacott::test;
 
@@ -32,13 +29,8 @@ void writeAll(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-mode_t modeOf(const QString &path)
-{
-    struct stat info = {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return 0;
-    return info.st_mode & 0777;
-}
+// Read and write for the owner only (Qt reports the owner's permissions as the user's too).
+const QFile::Permissions kPrivate = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
 
 // Another process writing and removing while this one runs.
 int childMain(const QString &)
@@ -96,12 +88,12 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
         QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
         QVERIFY2(!QFile::exists(m_path), "reading never creates the file");
         defaults.setObject(QStringLiteral("secret"), keys::kToken);
-        QCOMPARE(modeOf(m_path), mode_t(0600));
+        QCOMPARE(QFile::permissions(m_path), kPrivate);
     }
     // A file made readable to others by hand is tightened on the next write.
-    QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0644) == 0);
+    QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
     UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
-    QCOMPARE(modeOf(m_path), mode_t(0600));
+    QCOMPARE(QFile::permissions(m_path), kPrivate);
 
     // A file kept elsewhere behind a link stays there, and the link stays a link.
     const QString kept = m_dir->filePath(QStringLiteral("dotfiles.conf"));
@@ -227,7 +219,7 @@ void UserDefaultsTest::fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack(
     QCOMPARE(reloaded.stringForKey(keys::kDnsLink), QStringLiteral("/update/host-2/k"));
     QCOMPARE(reloaded.stringForKey(keys::kHostname), QStringLiteral("host-3"));
     QCOMPARE(reloaded.stringForKey(keys::kToken), std::nullopt);
-    QCOMPARE(modeOf(path), mode_t(0600));
+    QCOMPARE(QFile::permissions(path), kPrivate);
     QCOMPARE(QDir(disk + QStringLiteral("/vennacott")).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()});
 }
 
