@@ -111,8 +111,7 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
     QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n");
     // Qt ends a line at a carriage return too: this is the line "key" and a value without a key.
     QTest::newRow("a carriage return inside a line") << QByteArray("[General]\ntoken=abc\nkey\r=value\n");
-    // Qt would write the key "host/" back as the section [host] and the line "=x".
-    QTest::newRow("a key that ends in a slash") << QByteArray("[General]\ntoken=abc\nhost%2F=x\n");
+    // A key Qt writes back without a name ("host%2F=x") is the settings fuzz target's: it rereads what it writes.
 }
 
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()
