@@ -92,20 +92,16 @@ void ApiTest::reply_decidesOutcomeStorageAndPrintedLines_data()
     QTest::newRow("login: code 401.0")            << "login" << 200 << QByteArray(R"({"code":401.0,"token":"new"})") << false << "old" << "3 [redacted] 401";
     QTest::newRow("login: code 401.5 is no code") << "login" << 200 << QByteArray(R"({"code":401.5,"token":"new"})") << true << "new" << "3 [redacted] 1";
     QTest::newRow("login: empty token")           << "login" << 200 << QByteArray(R"({"token":""})") << false << "old" << "3  1";
-    QTest::newRow("login: token not a string")    << "login" << 200 << QByteArray(R"({"token":12345})") << false << "old" << "3  1";
-    QTest::newRow("login: not JSON")              << "login" << 502 << QByteArray("<html>bad gateway</html>") << false << "old" << "3  1";
     QTest::newRow("login: token with line break") << "login" << 200 << QByteArray(R"({"token":"a\r\nX: 1"})") << false << "old" << "3 [redacted] 1";
-    // Registration succeeds only with an update link; its key is never printed.
+    // Registration succeeds only with an update link; its key is never printed. (A token that is no text, and a
+    // reply that is no object or holds no link, are the reply fuzz target's.)
     QTest::newRow("register: granted")              << "register" << 200 << QByteArray(R"({"update_link":"/update/me/k3y"})") << true << "/update/me/k3y" << R"({"update_link":"/update/me/[redacted]"})";
     QTest::newRow("register: empty error")          << "register" << 200 << QByteArray(R"({"error":"","update_link":"/update/me/k"})") << true << "/update/me/k" << R"({"error":"","update_link":"/update/me/[redacted]"})";
     QTest::newRow("register: error wins over link") << "register" << 409 << QByteArray(R"({"error":"taken","update_link":"/u/k"})") << false << "taken" << R"({"error":"taken","update_link":"/u/[redacted]"})";
     QTest::newRow("register: error is a boolean")   << "register" << 200 << QByteArray(R"({"error":true,"update_link":"/u"})") << true << "/u" << R"({"error":true,"update_link":"/[redacted]"})";
-    QTest::newRow("register: link missing")         << "register" << 200 << QByteArray(R"({"error":1})") << false << ours << R"({"error":1})";
     QTest::newRow("register: link empty")           << "register" << 200 << QByteArray(R"({"update_link":""})") << false << ours << R"({"update_link":""})";
-    QTest::newRow("register: proxy's page")         << "register" << 502 << QByteArray("<html>Bad Gateway</html>") << false << ours << "false";
     // Saving reports any answer; the saved link comes as the reply's text, quotes included.
     QTest::newRow("save: error object") << "save" << 401 << QByteArray(R"({"code":401,"error":"no"})") << true << "" << "";
-    QTest::newRow("save: not JSON")     << "save" << 500 << QByteArray("oops") << true << "" << "";
     QTest::newRow("get: JSON string")   << "get" << 200 << QByteArray(R"("/update/me/k")") << true << R"("/update/me/k")" << "";
     QTest::newRow("get: error object")  << "get" << 200 << QByteArray(R"({"error":"none saved"})") << false << "" << "";
     QTest::newRow("get: empty body")    << "get" << 200 << QByteArray() << true << "" << "";
@@ -142,13 +138,9 @@ void ApiTest::reply_decidesOutcomeStorageAndPrintedLines()
     else
         QCOMPARE(seen, text);
 
+    // No password or token in any line: the command line's test and the reply fuzz target check that.
     const QStringList lines = console.output();
     QCOMPARE(lines.isEmpty() ? QString() : lines.constLast(), printed);
-    if (call == u"login") {
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines.constFirst(), QStringLiteral("me@x.example [redacted]"));
-        QVERIFY(!lines.at(1).contains(QLatin1String("new")));
-    }
 }
 
 void ApiTest::registration_sendsTheNameAsTypedOrRefusesItHere_data()

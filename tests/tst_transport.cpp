@@ -179,7 +179,7 @@ void TransportTest::reply_isDeliveredDecodedOrNotAtAll_data()
     QTest::newRow("redirect to plain http") << "trusted" << redirect(m_plain->baseUrl().toUtf8() + "/stolen") << "-" << "-";
     QTest::newRow("redirect within https")  << "trusted" << redirect("/moved") << moved << moved;
     QTest::newRow("stalled")                << "trusted" << act(Action::Stall) << "-" << "-";
-    QTest::newRow("connection dropped")     << "trusted" << act(Action::Drop) << "-" << "-";
+    // Closed after the headers; a connection closed before any answer fails the same way (the updater's test).
     QTest::newRow("body cut short")         << "trusted" << act(Action::DropMidBody) << "-" << "-";
     QTest::newRow("body without end")       << "trusted" << act(Action::StreamForever) << "-" << "-";
     QTest::newRow("body over 1 MiB")        << "trusted" << json(mebibyte.chopped(2) + "x\"}") << "-" << "-";

@@ -81,8 +81,6 @@ void UpdaterTest::link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTick
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, 5000);
     QCOMPARE(console.output().size(), lines);
     QCOMPARE(replyValues(console.output()).constLast(), QStringLiteral(R"({"done":true})"));
-    for (const RecordedRequest &request : server.requests())
-        QVERIFY(request.method == "GET" && request.header("Authorization").isNull());
 }
 
 void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
@@ -95,7 +93,6 @@ void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
     Updater second(server.baseUrl(), kInterval);
     QVERIFY(first->tryToBecomeTheUpdater());
     QVERIFY(!second.tryToBecomeTheUpdater());
-    QCOMPARE(second.status().last.has_value(), false);
 
     // The second shows what the first publishes, and sends nothing itself.
     first->tick();

@@ -10,9 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 using namespace vennacott;
 using namespace vennacott::test;
 
@@ -32,19 +29,14 @@ void writeAll(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-mode_t modeOf(const QString &path)
-{
-    struct stat info = {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return 0;
-    return info.st_mode & 0777;
-}
+// Read and write for the owner only (Qt reports the owner's permissions as the user's too).
+const QFile::Permissions kPrivate = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
 
-// Another process writing while this one runs.
+// Another process writing and removing while this one runs.
 int childMain(const QString &)
 {
     UserDefaults::standard().setObject(QStringLiteral("child-token"), keys::kToken);
-    UserDefaults::standard().setObject(QStringLiteral("child-host"), keys::kHostname);
+    UserDefaults::standard().removeObjectForKey(keys::kHostname);
     return 0;
 }
 
@@ -57,8 +49,6 @@ class UserDefaultsTest final : public QObject
 private Q_SLOTS:
     void init();
 
-    void value_roundTripsThroughTheFile_data();
-    void value_roundTripsThroughTheFile();
     void valuesWrittenByAnotherProcess_areSeenAtTheNextRead();
     void file_isCreatedOnFirstWriteAndPrivateToTheUser();
     void corruptFile_readsEmptyAndIsKeptAside_data();
@@ -78,40 +68,16 @@ void UserDefaultsTest::init()
     clearSettings();
 }
 
-void UserDefaultsTest::value_roundTripsThroughTheFile_data()
-{
-    QTest::addColumn<QString>("value"); // the settings fuzz target writes and reads back many more
-    QTest::newRow("empty") << QString();
-    QTest::newRow("line breaks and non-ASCII") << QStringLiteral("one\ntwo\r\n=;#\"\\ héllo-😀");
-    // Qt writes DEL as it is, unlike the other control characters: the file must still read as undamaged.
-    QTest::newRow("delete characters") << QStringLiteral("/update/a\x7f\x7f/b\x7f");
-}
-
-void UserDefaultsTest::value_roundTripsThroughTheFile()
-{
-    QFETCH(QString, value);
-    {
-        UserDefaults defaults(m_path);
-        defaults.setObject(QStringLiteral("t"), keys::kToken);
-        defaults.setObject(value, keys::kDnsLink);
-        defaults.setObject(QStringLiteral("h"), keys::kHostname);
-        defaults.removeObjectForKey(keys::kHostname);
-        QCOMPARE(defaults.stringForKey(keys::kDnsLink), value);
-    }
-    UserDefaults reloaded(m_path);
-    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), value);
-    QCOMPARE(reloaded.stringForKey(keys::kToken), QStringLiteral("t"));
-    QCOMPARE(reloaded.stringForKey(keys::kHostname), std::nullopt);
-}
-
 void UserDefaultsTest::valuesWrittenByAnotherProcess_areSeenAtTheNextRead()
 {
-    // This process's store, loaded before the child writes, sees the child's values and keeps its own.
+    // This process's store, loaded before the child writes, sees the child's changes and keeps its own values.
+    // (What the store writes reads back unchanged: the settings fuzz target checks that on many values.)
     UserDefaults &running = UserDefaults::standard();
     running.setObject(QStringLiteral("/update/before/child"), keys::kDnsLink);
+    running.setObject(QStringLiteral("parent-host"), keys::kHostname);
     QCOMPARE(runChild(QStringLiteral("write")).exitCode, 0);
     QCOMPARE(running.stringForKey(keys::kToken), QStringLiteral("child-token"));
-    QCOMPARE(running.stringForKey(keys::kHostname), QStringLiteral("child-host"));
+    QCOMPARE(running.stringForKey(keys::kHostname), std::nullopt);
     QCOMPARE(running.stringForKey(keys::kDnsLink), QStringLiteral("/update/before/child"));
 }
 
@@ -122,12 +88,12 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
         QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
         QVERIFY2(!QFile::exists(m_path), "reading never creates the file");
         defaults.setObject(QStringLiteral("secret"), keys::kToken);
-        QCOMPARE(modeOf(m_path), mode_t(0600));
+        QCOMPARE(QFile::permissions(m_path), kPrivate);
     }
     // A file made readable to others by hand is tightened on the next write.
-    QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0644) == 0);
+    QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
     UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
-    QCOMPARE(modeOf(m_path), mode_t(0600));
+    QCOMPARE(QFile::permissions(m_path), kPrivate);
 
     // A file kept elsewhere behind a link stays there, and the link stays a link.
     const QString kept = m_dir->filePath(QStringLiteral("dotfiles.conf"));
@@ -145,8 +111,7 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
     QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n");
     // Qt ends a line at a carriage return too: this is the line "key" and a value without a key.
     QTest::newRow("a carriage return inside a line") << QByteArray("[General]\ntoken=abc\nkey\r=value\n");
-    // Qt would write the key "host/" back as the section [host] and the line "=x".
-    QTest::newRow("a key that ends in a slash") << QByteArray("[General]\ntoken=abc\nhost%2F=x\n");
+    // A key Qt writes back without a name ("host%2F=x") is the settings fuzz target's: it rereads what it writes.
 }
 
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()
@@ -253,7 +218,7 @@ void UserDefaultsTest::fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack(
     QCOMPARE(reloaded.stringForKey(keys::kDnsLink), QStringLiteral("/update/host-2/k"));
     QCOMPARE(reloaded.stringForKey(keys::kHostname), QStringLiteral("host-3"));
     QCOMPARE(reloaded.stringForKey(keys::kToken), std::nullopt);
-    QCOMPARE(modeOf(path), mode_t(0600));
+    QCOMPARE(QFile::permissions(path), kPrivate);
     QCOMPARE(QDir(disk + QStringLiteral("/vennacott")).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()});
 }
 

@@ -127,11 +127,8 @@ void TestServer::process(const std::shared_ptr<Connection> &connection)
 void TestServer::answer(QTcpSocket *socket, const ScriptedResponse &response)
 {
     using Action = ScriptedResponse::Action;
-    if (!socket || response.action == Action::Drop) {
-        if (socket)
-            socket->abort();
+    if (!socket)
         return;
-    }
     // Clients read the status code, never the reason phrase.
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
     for (const auto &[name, value] : response.headers)

@@ -33,7 +33,6 @@ struct ScriptedResponse
     enum class Action {
         Respond,      // status line, headers, body
         Stall,        // read the request, never answer
-        Drop,         // close the connection without answering
         DropMidBody,  // send the headers and half the body, then close
         StreamForever // chunked body that never ends, until the client gives up
     };

@@ -83,11 +83,6 @@ ConsoleCapture::ConsoleCapture()
     });
 }
 
-QString childRole()
-{
-    return qEnvironmentVariable("VENNACOTT_TEST_CHILD");
-}
-
 ChildResult runChild(const QString &role)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -66,9 +66,6 @@ struct ChildResult
 // test server of this process).
 ChildResult runChild(const QString &role);
 
-// The role this process was started in as a child, or empty.
-QString childRole();
-
 } // namespace vennacott::test
 
 // main() for a suite: environment first, then the application, then the tests, or `childMain` when the
@@ -79,8 +76,8 @@ QString childRole();
         vennacott::test::prepareEnvironment();                                                                         \
         AppClass app(argc, argv);                                                                                      \
         vennacott::test::trustTestServer();                                                                            \
-        if (!vennacott::test::childRole().isEmpty())                                                                   \
-            return std::function<int(const QString &)>(childMain)(vennacott::test::childRole());                       \
+        if (const QString role = qEnvironmentVariable("VENNACOTT_TEST_CHILD"); !role.isEmpty())                        \
+            return std::function<int(const QString &)>(childMain)(role);                                               \
         TestClass tc;                                                                                                  \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
         return QTest::qExec(&tc, argc, argv);                                                                          \
