@@ -9,6 +9,7 @@
 #include "endpoints.h"
 #include "mainmenu.h"
 #include "mainstoryboard.h"
+#include "refsvcharness.h"
 #include "settingskeys.h"
 #include "storyboard.h"
 #include "testserver.h"
@@ -113,9 +114,10 @@ bool catches(qint64 pid, int signalNumber)
     return false;
 }
 
-// Starts the program in this process's environment with `changes` (a null value removes the variable).
-bool start(QProcess &program, std::initializer_list<std::pair<QString, QString>> changes,
-           const QStringList &arguments = {})
+using Changes = std::initializer_list<std::pair<QString, QString>>;
+
+// This process's environment on the offscreen platform, with `changes` (a null value removes the variable).
+QProcessEnvironment environment(Changes changes)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -125,8 +127,18 @@ bool start(QProcess &program, std::initializer_list<std::pair<QString, QString>>
         else
             environment.insert(name, value);
     }
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY), arguments);
+    return environment;
+}
+
+refsvc::test::Finished runToEnd(Changes changes, const QStringList &arguments = {})
+{
+    return refsvc::test::runToEnd(QStringLiteral(VENNACOTT_DDNS_BINARY), arguments, {}, environment(changes));
+}
+
+bool start(QProcess &program, Changes changes)
+{
+    program.setProcessEnvironment(environment(changes));
+    program.start(QStringLiteral(VENNACOTT_DDNS_BINARY));
     // Until the exec, the child has this process's signal handlers: its SigCgt would say it is ready.
     return program.waitForStarted(10'000);
 }
@@ -158,14 +170,11 @@ private Q_SLOTS:
     void windowRoutes_askTheDelegate();
     void closeButtons_endTheProcessWithoutAsking_data();
     void closeButtons_endTheProcessWithoutAsking();
-    void saveMenu_sendsTheSaveAction();
-    void menuBar_leavesTheScreenItsRoom();
-    void fileMenu_updatesNowAndSignsOut();
+    void fileMenu_savesUpdatesNowAndSignsOut();
     void signal_endsTheProgramThroughTheQuitDecision_data();
     void signal_endsTheProgramThroughTheQuitDecision();
     void withoutDisplay_answersOptionsOrSaysWhy_data();
     void withoutDisplay_answersOptionsOrSaysWhy();
-    void secondStart_handsOverToTheWindowOfItsSettings_data();
     void secondStart_handsOverToTheWindowOfItsSettings();
 };
 
@@ -180,7 +189,6 @@ void ApplicationTest::terminate_followsTheDelegatesReply_data()
     using R = TerminateReply;
     // clang-format off
     QTest::newRow("no delegate")                << false << QList<R>{R::Now} << false << 0;
-    QTest::newRow("now")                        << true << QList<R>{R::Now} << false << 0;
     QTest::newRow("now, asked again meanwhile") << true << QList<R>{R::Now} << true << 0;
     QTest::newRow("cancel")                     << true << QList<R>{R::Cancel} << false << kStillRunning;
     QTest::newRow("cancel, then asked again")   << true << QList<R>{R::Cancel, R::Now} << false << 0;
@@ -254,26 +262,7 @@ void ApplicationTest::closeButtons_endTheProcessWithoutAsking()
     QCOMPARE(result.out, QByteArray());
 }
 
-void ApplicationTest::saveMenu_sendsTheSaveAction()
-{
-    MainWindow main;
-    const QString store =
-        qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
-    QVERIFY(!QFile::exists(store)); // the store opens on first use
-    QCOMPARE(main.action("actionSave")->shortcut(), QKeySequence(QKeySequence::Save));
-    main.action("actionSave")->trigger();
-    QVERIFY(QFile::exists(store));
-}
-
-void ApplicationTest::menuBar_leavesTheScreenItsRoom()
-{
-    MainWindow main;
-    const ViewControllerBase &screen = *main.window->currentController();
-    QVERIFY(screen.height() >= screen.sizeHint().height());
-    QVERIFY(screen.width() >= screen.sizeHint().width());
-}
-
-void ApplicationTest::fileMenu_updatesNowAndSignsOut()
+void ApplicationTest::fileMenu_savesUpdatesNowAndSignsOut()
 {
     TestServer server;
     server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
@@ -283,6 +272,14 @@ void ApplicationTest::fileMenu_updatesNowAndSignsOut()
         UserDefaults::standard().setObject(QLatin1String(value), key);
     MainWindow main(UpdaterOptions{10s, server.baseUrl()});
     QTRY_COMPARE_WITH_TIMEOUT(main.window->currentScreen(), screens::kDone, 5000);
+
+    // Save: the local store opens on first use.
+    const QString store =
+        qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
+    QVERIFY(!QFile::exists(store));
+    QCOMPARE(main.action("actionSave")->shortcut(), QKeySequence(QKeySequence::Save));
+    main.action("actionSave")->trigger();
+    QVERIFY(QFile::exists(store));
 
     // Update now: one request at once, through the updater.
     QTest::keySequence(main.window.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
@@ -337,9 +334,8 @@ void ApplicationTest::withoutDisplay_answersOptionsOrSaysWhy_data()
     const QByteArray usage("Usage: vennacott-ddns");
     const QByteArray version = QByteArray("vennacott-ddns ") + vennacott::buildconfig::kVersion + '\n';
     QTest::newRow("no option") << QStringList() << 1 << QByteArray("vennacott-ddns: no display");
-    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << usage;
-    QTest::newRow("-h after an ignored argument")
-        << QStringList{QStringLiteral("--unknown"), QStringLiteral("-h")} << 0 << usage;
+    QTest::newRow("--help after an ignored argument")
+        << QStringList{QStringLiteral("--unknown"), QStringLiteral("--help")} << 0 << usage;
     // --version is asked of the installed program by the install test.
     QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << 0 << version;
 }
@@ -349,48 +345,29 @@ void ApplicationTest::withoutDisplay_answersOptionsOrSaysWhy()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, said);
-    QProcess program;
-    QVERIFY(start(program,
-                  {{QStringLiteral("QT_QPA_PLATFORM"), QString()},
-                   {QStringLiteral("DISPLAY"), QString()},
-                   {QStringLiteral("WAYLAND_DISPLAY"), QString()}},
-                  arguments));
-    QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 20'000);
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), exitCode);
-    const QByteArray out = program.readAllStandardOutput();
-    const QByteArray err = program.readAllStandardError();
+    const auto [status, out, err] = runToEnd({{QStringLiteral("QT_QPA_PLATFORM"), QString()},
+                                              {QStringLiteral("DISPLAY"), QString()},
+                                              {QStringLiteral("WAYLAND_DISPLAY"), QString()}},
+                                             arguments);
+    QCOMPARE(status, exitCode);
     QVERIFY2((exitCode == 0 ? out : err).startsWith(said), (out + err).constData());
     QCOMPARE(exitCode == 0 ? err : out, QByteArray());
 }
 
-void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings_data()
-{
-    QTest::addColumn<bool>("sameSettings");
-    QTest::newRow("same settings file") << true;
-    QTest::newRow("another settings file") << false;
-}
-
+// One window per settings file: a second start on the same settings brings the first window forward and ends;
+// one on other settings runs beside it.
 void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings()
 {
-    QFETCH(bool, sameSettings);
     QProcess first;
     QVERIFY(start(first, {}));
     QTRY_VERIFY_WITH_TIMEOUT(catches(first.processId(), SIGTERM), 20'000);
+    QCOMPARE(runToEnd({}).status, 0);
 
     const QString config = temporaryRoot() + QStringLiteral("/other-config");
     QVERIFY(QDir().mkpath(config));
-    QProcess second;
-    QVERIFY(start(second, {{QStringLiteral("XDG_CONFIG_HOME"),
-                            sameSettings ? qEnvironmentVariable("XDG_CONFIG_HOME") : config}}));
-    if (sameSettings) {
-        // The first window answered that it came forward; the second ends at once.
-        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20'000);
-        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(second.exitCode(), 0);
-    } else {
-        QVERIFY(signalAndWait(second, SIGTERM));
-    }
+    QProcess other;
+    QVERIFY(start(other, {{QStringLiteral("XDG_CONFIG_HOME"), config}}));
+    QVERIFY(signalAndWait(other, SIGTERM));
     QCOMPARE(first.state(), QProcess::Running);
     QVERIFY(signalAndWait(first, SIGTERM));
 }

@@ -23,13 +23,14 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
 
 using namespace vennacott;
 using namespace vennacott::test;
@@ -66,11 +67,7 @@ Widget *child(const StoryboardWindow &window, const char *name)
     return window.currentController()->findChild<Widget *>(QLatin1String(name));
 }
 
-enum class Input { Key, Click, Wheel };
-
 } // namespace
-
-Q_DECLARE_METATYPE(Input)
 
 class ViewControllerTest final : public QObject
 {
@@ -89,12 +86,11 @@ private Q_SLOTS:
     void doneScreen_showsHostnameWithZoneSuffix();
     void hostUnavailableWarning_isLegibleOnEitherTheme();
     void qtOwnTexts_followTheUserLanguage();
-    void everyScreen_fixesTheWindowSizeAndNamesItsControls();
+    void everyScreen_namesItsControls();
     void failedRequest_keepsTheScreenAndSaysWhy_data();
     void failedRequest_keepsTheScreenAndSaysWhy();
     void lateAnswer_forScreenAlreadyLeft_doesNothing();
     void hide_minimisesEveryWindow();
-    void idleWindow_stopsTheCursorBlinkingUntilInput_data();
     void idleWindow_stopsTheCursorBlinkingUntilInput();
     void window_carriesTheUserThroughTheReferenceService();
 
@@ -157,8 +153,6 @@ void ViewControllerTest::routing_followsStoredSettings_data()
     const QStringList done{screens::kSignIn, screens::kHost, screens::kDone};
     // clang-format off
     QTest::newRow("empty token")            << value("")      << value("h")     << signIn;
-    QTest::newRow("no token, host stored")  << value(nullptr) << value("h")     << signIn;
-    QTest::newRow("token, hostname absent") << value("tok")   << value(nullptr) << host;
     QTest::newRow("token, hostname empty")  << value("tok")   << value("")      << host;
     QTest::newRow("token, hostname ERROR")  << value("tok")   << value("ERROR") << host;
     QTest::newRow("token, hostname error")  << value("tok")   << value("error") << done;
@@ -191,20 +185,17 @@ void ViewControllerTest::savedHost_isCutAndStoredHostnameThenLink_data()
         return QStringList{QStringLiteral("hostname=") + hostname, QStringLiteral("dnsLink=") + link};
     };
     // clang-format off
-    QTest::newRow("saved link")        << true << R"("/update/myhost/k3y")" << stored("myhost", "/update/myhost/k3y");
     // 20 characters, last "/" at offset 15: the name is offsets 9 to 14, the link offsets 1 to 18.
     QTest::newRow("twenty characters") << true << "0123456789abcde/ghij" << stored("9abcde", "123456789abcde/ghi");
     QTest::newRow("several slashes")   << true << R"("/update/a/b/key")" << stored("a/b", "/update/a/b/key");
     QTest::newRow("last slash at offset 9")     << true << R"("/update//k")" << stored("", "/update//k");
-    QTest::newRow("last slash before offset 9") << true << R"("/u/x")" << stored("", "/u/x");
     QTest::newRow("one character")     << true << "/" << stored("", "");
     QTest::newRow("combining accent is one character")
         << true << QStringLiteral("\"/update/e\u0301x/k\"") << stored(QStringLiteral("e\u0301x"), QStringLiteral("/update/e\u0301x/k"));
-    QTest::newRow("JSON string, line feed after") << true << " \"/update/me/k\"\r\n" << stored("me", "/update/me/k");
-    QTest::newRow("JSON string, escaped slashes") << true << R"("\/update\/me\/k")" << stored("me", "/update/me/k");
+    QTest::newRow("JSON string, escaped, line feed after")
+        << true << " \"\\/update\\/me\\/k\"\r\n" << stored("me", "/update/me/k");
     QTest::newRow("no slash")          << true << R"("nothing")" << QStringList();
     QTest::newRow("false flag")        << false << R"("/update/me/k")" << QStringList();
-    QTest::newRow("empty text")        << true << "" << QStringList();
     // clang-format on
 }
 
@@ -227,7 +218,6 @@ void ViewControllerTest::doneScreen_showsHostnameWithZoneSuffix_data()
     const QString zone = endpoints::zoneSuffix();
     // clang-format off
     QTest::newRow("absent")           << std::optional<QString>() << 0 << QStringLiteral("ERROR") + zone;
-    QTest::newRow("empty")            << name("")                 << 0 << zone;
     QTest::newRow("name, 16 pt")      << name("my-computer")      << 16 << QStringLiteral("my-computer") + zone;
     // The longest label DNS allows: too wide for the window at full emphasis.
     const char *longest = "my-computer-in-the-attic-next-to-the-old-router-and-the-printer";
@@ -294,18 +284,13 @@ void ViewControllerTest::qtOwnTexts_followTheUserLanguage()
     const Translations german(QLocale(QLocale::German, QLocale::Germany));
     QMessageBox box;
     QCOMPARE(box.addButton(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
-    auto window = launch(screens::kDone);
-    const std::unique_ptr<QMenu> menu(controllerOf(*window).hostNameDoneLabel->createStandardContextMenu());
-    QVERIFY(menu->actions().constFirst()->text().contains(QStringLiteral("Kopieren")));
 }
 
-void ViewControllerTest::everyScreen_fixesTheWindowSizeAndNamesItsControls()
+// Screen readers name every field and button; a control added to a screen without a name is caught here.
+void ViewControllerTest::everyScreen_namesItsControls()
 {
     for (const QString &screen : {screens::kSignIn, screens::kHost, screens::kDone}) {
         const auto window = launch(screen);
-        QVERIFY(!window->isResizable());
-        QCOMPARE(window->minimumSize(), window->maximumSize());
-        QCOMPARE(window->currentController()->preferredContentSize(), window->currentController()->size());
         for (const QWidget *control : window->currentController()->findChildren<QWidget *>()) {
             if (qobject_cast<const QLineEdit *>(control) || qobject_cast<const QPushButton *>(control))
                 QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
@@ -342,8 +327,6 @@ void ViewControllerTest::failedRequest_keepsTheScreenAndSaysWhy_data()
         << screens::kHost << QStringList{"taken"} << false << taken << true << none << "";
     QTest::newRow("name refused before sending")
         << screens::kHost << QStringList{"my host"} << true << taken << true << none << "";
-    QTest::newRow("a proxy's page, no link")
-        << screens::kHost << myHost << true << QByteArray("<html>Bad Gateway</html>") << true << none << "";
     QTest::newRow("registration unanswered")
         << screens::kHost << myHost << true << QByteArray() << true << none << unreachable;
     // clang-format on
@@ -431,44 +414,33 @@ void ViewControllerTest::hide_minimisesEveryWindow()
     QCOMPARE(window->currentScreen(), screens::kDone);
 }
 
-void ViewControllerTest::idleWindow_stopsTheCursorBlinkingUntilInput_data()
-{
-    QTest::addColumn<Input>("input");
-    QTest::newRow("key") << Input::Key;
-    QTest::newRow("click") << Input::Click;
-    QTest::newRow("wheel") << Input::Wheel;
-}
-
 void ViewControllerTest::idleWindow_stopsTheCursorBlinkingUntilInput()
 {
-    QFETCH(Input, input);
     const int flashTime = QApplication::cursorFlashTime();
     QVERIFY(flashTime > 0);
     auto window = launch();
     QApplication::setActiveWindow(window.get());
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
     QLineEdit *field = controllerOf(*window).email;
-    {
-        const CursorBlinkLimiter limiter(200ms);
-        QCOMPARE(QApplication::cursorFlashTime(), flashTime);
-        QTRY_COMPARE_WITH_TIMEOUT(QApplication::cursorFlashTime(), 0, 5000);
-        switch (input) {
-        case Input::Key:
-            QTest::keyClick(field, Qt::Key_A);
-            QCOMPARE(field->text(), QStringLiteral("a")); // seen, not swallowed
-            break;
-        case Input::Click:
-            QTest::mouseClick(field, Qt::LeftButton);
-            break;
-        case Input::Wheel: {
+    const std::function<void()> inputs[] = {
+        [field] { QTest::keyClick(field, Qt::Key_A); },
+        [field] { QTest::mouseClick(field, Qt::LeftButton); },
+        [field] {
             QWheelEvent wheel(QPointF(5, 5), field->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120), Qt::NoButton,
                               Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(field, &wheel);
-            break;
-        }
-        }
+        },
+    };
+    {
+        const CursorBlinkLimiter limiter(200ms);
         QCOMPARE(QApplication::cursorFlashTime(), flashTime);
-        QTRY_COMPARE_WITH_TIMEOUT(QApplication::cursorFlashTime(), 0, 5000);
+        // A key, a click and the wheel each bring the blinking back until the window idles again.
+        for (const auto &input : inputs) {
+            QTRY_COMPARE_WITH_TIMEOUT(QApplication::cursorFlashTime(), 0, 5000);
+            input();
+            QCOMPARE(QApplication::cursorFlashTime(), flashTime);
+        }
+        QCOMPARE(field->text(), QStringLiteral("a")); // the key is seen, not swallowed
     }
     // Its end gives the desktop's blinking back.
     QCOMPARE(QApplication::cursorFlashTime(), flashTime);
@@ -487,9 +459,7 @@ void ViewControllerTest::window_carriesTheUserThroughTheReferenceService()
     const auto restoreOptions =
         qScopeGuard([testServerOptions] { UrlSession::shared().setOptions(testServerOptions); });
     SessionOptions options = testServerOptions;
-    const QList<QSslCertificate> serviceCa = QSslCertificate::fromPath(service.caFile());
-    QVERIFY(!serviceCa.isEmpty());
-    options.extraCaCertificates += serviceCa;
+    options.extraCaCertificates += QSslCertificate::fromPath(service.caFile());
     options.inactivityTimeout = std::chrono::milliseconds(kStepMs);
     UrlSession::shared().setOptions(options);
     endpoints::overrideForTesting(service.apiUrl(), service.updateUrl());
