@@ -78,10 +78,10 @@ private Q_SLOTS:
     void events_notifyOnceEachAndNeverPerTick();
 
 private:
-    QList<Notification> sent() const { return notificationsIn(m_session.lines(m_monitor)); }
+    QList<Notification> sent() const { return notificationsIn(m_monitor->lines); }
 
     DesktopSession &m_session;
-    QProcess *m_monitor = nullptr;
+    SessionProgram *m_monitor = nullptr;
 };
 
 void NotifierTest::initTestCase()
@@ -96,7 +96,7 @@ void NotifierTest::initTestCase()
                                 {QStringLiteral("--address"), bus,
                                  QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'"),
                                  QStringLiteral("type='method_return'")});
-    QVERIFY2(m_monitor && m_session.waitForLine(m_monitor, QStringLiteral("signal ")), "dbus-monitor did not start");
+    QVERIFY2(m_monitor && m_monitor->waitForLine(QStringLiteral("signal ")), "dbus-monitor did not start");
 }
 
 void NotifierTest::events_notifyOnceEachAndNeverPerTick()
