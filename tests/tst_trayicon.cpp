@@ -73,7 +73,6 @@ void TrayIconTest::trayLook_followsTheLinkAndTheLastUpdate_data()
     using R = UpdateResult;
     QTest::newRow("no link") << false << QList<R>{R::Updated} << TrayLook::NotSetUp;
     QTest::newRow("waiting for the first update") << true << QList<R>{} << TrayLook::Updating;
-    QTest::newRow("updated") << true << QList<R>{R::NoAnswer, R::Updated} << TrayLook::Updating;
     QTest::newRow("refused") << true << QList<R>{R::Updated, R::Refused} << TrayLook::Failing;
     QTest::newRow("no answer") << true << QList<R>{R::NoAnswer} << TrayLook::Failing;
 }
