@@ -78,25 +78,23 @@ private Q_SLOTS:
     void events_notifyOnceEachAndNeverPerTick();
 
 private:
-    QList<Notification> sent() const { return notificationsIn(m_session.lines(m_monitor)); }
+    QList<Notification> sent() const { return notificationsIn(m_monitor->lines); }
 
     DesktopSession &m_session;
-    QProcess *m_monitor = nullptr;
+    SessionProgram *m_monitor = nullptr;
 };
 
 void NotifierTest::initTestCase()
 {
     QVERIFY2(m_session.error().isEmpty(), qPrintable(m_session.error()));
-    const QString bus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
     QVERIFY2(m_session.start(QStringLiteral("dunst")), qPrintable(m_session.error()));
     QTRY_VERIFY2_WITH_TIMEOUT(
         QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")),
         "dunst did not take the notification service's name", 10'000);
     m_monitor = m_session.start(QStringLiteral("dbus-monitor"),
-                                {QStringLiteral("--address"), bus,
-                                 QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'"),
+                                {QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'"),
                                  QStringLiteral("type='method_return'")});
-    QVERIFY2(m_monitor && m_session.waitForLine(m_monitor, QStringLiteral("signal ")), "dbus-monitor did not start");
+    QVERIFY2(m_monitor && m_monitor->waitForLine(QStringLiteral("signal ")), "dbus-monitor did not start");
 }
 
 void NotifierTest::events_notifyOnceEachAndNeverPerTick()

@@ -1,5 +1,5 @@
-// The real clients, built for the local reference service, keeping a host's record current in that service: the
-// window's client, and vennacott-ddnsctl run without a display, which also signs in, registers and reports.
+// The real clients, built for the local reference service, keeping a host's record current in that service:
+// vennacott-ddnsctl run without a display, which also signs in, registers and reports, and the window's client.
 #include "refsvcharness.h"
 
 #include <QFile>
@@ -17,16 +17,14 @@ class EndToEndTest final : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void init();
     void cleanupTestCase() { QVERIFY(m_service->stop()); }
 
-    void window_keepsItsHostCurrentInTheService();
-    void ctl_signsInRegistersAndKeepsTheHostCurrent();
+    void clients_signInRegisterAndKeepTheHostCurrent();
 
 private:
-    // Waits until the service has accepted two updates of `host` and `client` has printed two replies, each after
-    // the UTC time, that give its loopback address.
-    bool waitForTwoUpdates(const QString &host, const Program &client)
+    // Waits until the service has accepted `updates` updates of `host` in all and `client` has printed two replies,
+    // each after the UTC time, that give its loopback address.
+    bool waitForUpdates(const QString &host, int updates, const Program &client)
     {
         static const QRegularExpression reply(QStringLiteral(
             "(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000 \\{[^\n]*\"ip\":\"127\\.0\\.0\\.1\""));
@@ -34,11 +32,11 @@ private:
         // a slow machine.
         return QTest::qWaitFor(
             [&] {
-                return m_service->recordedUpdates(host) >= 2 && QString::fromUtf8(client.output()).count(reply) >= 2;
+                return m_service->recordedUpdates(host) >= updates &&
+                       QString::fromUtf8(client.output()).count(reply) >= 2;
             },
             120'000);
     }
-    QString settingsFile() const { return m_home->filePath(QStringLiteral("config/vennacott/vennacott-ddns.conf")); }
     Finished ctl(const QStringList &arguments, const QByteArray &input = {})
     {
         const Finished result = runToEnd(QStringLiteral(VENNACOTT_DDNSCTL_BINARY), arguments, input, m_environment);
@@ -55,7 +53,7 @@ private:
 
     QTemporaryDir m_serviceDir;
     std::unique_ptr<ServiceProcess> m_service;
-    std::unique_ptr<QTemporaryDir> m_home; // the folders of one user of the clients
+    QTemporaryDir m_home; // the folders of the user of the clients
     QProcessEnvironment m_environment;
     QByteArray m_printed; // everything a client printed, searched for secrets
 };
@@ -68,44 +66,23 @@ void EndToEndTest::initTestCase()
     for (const QString file : {"/ca.pem", "/ca.key"})
         QVERIFY(QFile::copy(VENNACOTT_E2E_CA_DIR + file, m_serviceDir.path() + file));
     QVERIFY2(m_service->start(VENNACOTT_E2E_API_PORT, VENNACOTT_E2E_UPDATE_PORT), m_service->errors().constData());
-}
-
-void EndToEndTest::init()
-{
-    m_home = std::make_unique<QTemporaryDir>();
     m_environment = QProcessEnvironment::systemEnvironment();
     for (const char *display : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         m_environment.remove(QLatin1String(display));
     for (const QString folder : {"CONFIG", "STATE", "DATA"})
-        m_environment.insert("XDG_" + folder + "_HOME", m_home->filePath(folder.toLower()));
-    m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home->path());
+        m_environment.insert("XDG_" + folder + "_HOME", m_home.filePath(folder.toLower()));
+    m_environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_home.path());
 }
 
-void EndToEndTest::window_keepsItsHostCurrentInTheService()
-{
-    const QString name = QStringLiteral("e2e-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
-    const QString link = Client(m_service->caFile()).registerHost(m_service->updateUrl(), name);
-    QVERIFY(!link.isEmpty());
-    // The client's settings hold the granted link, as they do after a registration in its window.
-    QSettings(settingsFile(), QSettings::IniFormat).setValue(QStringLiteral("dnsLink"), link);
-    m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    Program client(QStringLiteral(VENNACOTT_DDNS_BINARY), m_environment);
-    QVERIFY(client.start({}));
-    QVERIFY2(waitForTwoUpdates(name, client), client.output().constData());
-    // Each update's URL line names the host and hides the update key, a secret.
-    const QString urlLine = QStringLiteral(VENNACOTT_E2E_UPDATE_URL "/update/%1/[redacted]").arg(name);
-    QVERIFY2(client.outputLines().count(urlLine) >= 2, client.output().constData());
-    QVERIFY(!client.output().contains(link.section(u'/', -1).toUtf8()));
-    QVERIFY(client.stop());
-}
-
-void EndToEndTest::ctl_signsInRegistersAndKeepsTheHostCurrent()
+// vennacott-ddnsctl, run without a display, signs in, registers and keeps the host current; then the window's client
+// keeps it current on the settings the command line left.
+void EndToEndTest::clients_signInRegisterAndKeepTheHostCurrent()
 {
     const QString id = QUuid::createUuid().toString(QUuid::Id128).left(8);
-    const QString name = QStringLiteral("ctl-") + id;
+    const QString name = QStringLiteral("e2e-") + id;
     const QByteArray password = "e2e-password-" + id.toUtf8();
     const Finished login =
-        ctl({QStringLiteral("login"), QStringLiteral("ctl-%1@example.org").arg(id)}, password + '\n');
+        ctl({QStringLiteral("login"), QStringLiteral("e2e-%1@example.org").arg(id)}, password + '\n');
     QVERIFY2(login.status == 0, login.err.constData());
     const Finished registration = ctl({QStringLiteral("register"), name});
     QVERIFY2(registration.status == 0, registration.err.constData());
@@ -114,7 +91,7 @@ void EndToEndTest::ctl_signsInRegistersAndKeepsTheHostCurrent()
 
     Program run(QStringLiteral(VENNACOTT_DDNSCTL_BINARY), m_environment);
     QVERIFY(run.start({QStringLiteral("run")}));
-    QVERIFY2(waitForTwoUpdates(name, run), run.output().constData());
+    QVERIFY2(waitForUpdates(name, 2, run), run.output().constData());
     const QJsonObject shown = status();
     QCOMPARE(shown.value("full_name"), QJsonValue(fullName));
     QCOMPARE(shown.value("updater_running"), QJsonValue(true));
@@ -124,8 +101,20 @@ void EndToEndTest::ctl_signsInRegistersAndKeepsTheHostCurrent()
     m_printed += run.output() + run.errors();
     QCOMPARE(status().value("updater_running"), QJsonValue(false));
 
+    QProcessEnvironment offscreen = m_environment;
+    offscreen.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Program window(QStringLiteral(VENNACOTT_DDNS_BINARY), offscreen);
+    QVERIFY(window.start({}));
+    QVERIFY2(waitForUpdates(name, 4, window), window.output().constData());
+    // Each update's URL line names the host and hides the update key.
+    const QString urlLine = QStringLiteral(VENNACOTT_E2E_UPDATE_URL "/update/%1/[redacted]").arg(name);
+    QVERIFY2(window.outputLines().count(urlLine) >= 2, window.output().constData());
+    QVERIFY(window.stop());
+    m_printed += window.output() + window.errors();
+
     // No secret, as the settings hold it, in anything a client printed. (What reset and logout forget, tst_ctl shows.)
-    const QSettings settings(settingsFile(), QSettings::IniFormat);
+    const QSettings settings(m_home.filePath(QStringLiteral("config/vennacott/vennacott-ddns.conf")),
+                             QSettings::IniFormat);
     const QByteArray token = settings.value(QStringLiteral("token")).toByteArray();
     const QByteArray key = settings.value(QStringLiteral("dnsLink")).toString().section(u'/', -1).toUtf8();
     QVERIFY(!token.isEmpty() && !key.isEmpty());

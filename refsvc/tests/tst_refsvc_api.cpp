@@ -53,8 +53,8 @@ private Q_SLOTS:
 
     void login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt();
     void register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheTime();
-    void refusals_getAJsonErrorWithAFittingStatusAndChangeNothing_data();
-    void refusals_getAJsonErrorWithAFittingStatusAndChangeNothing();
+    void refusals_getAFittingStatus_data();
+    void refusals_getAFittingStatus();
     void concurrentRequests_grantANameOnceAndCreateAnAccountOnce();
     void signIns_areRefusedAfterABurstOfFailuresPerAccountAndAddress();
     void connections_overTheCapAreClosedAtOnce();
@@ -79,7 +79,7 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<ServiceProcess> m_service;
     std::unique_ptr<Client> m_client;
-    // An account that never saves a link, and a host that no refused request may update.
+    // An account and a host that refused requests name.
     QByteArray m_token;
     QString m_host;
 };
@@ -152,7 +152,7 @@ void RefsvcApiTest::register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheT
     }
 }
 
-void RefsvcApiTest::refusals_getAJsonErrorWithAFittingStatusAndChangeNothing_data()
+void RefsvcApiTest::refusals_getAFittingStatus_data()
 {
     QTest::addColumn<QByteArray>("method");
     QTest::addColumn<QString>("url");
@@ -200,25 +200,22 @@ void RefsvcApiTest::refusals_getAJsonErrorWithAFittingStatusAndChangeNothing_dat
     // clang-format on
 }
 
-void RefsvcApiTest::refusals_getAJsonErrorWithAFittingStatusAndChangeNothing()
+void RefsvcApiTest::refusals_getAFittingStatus()
 {
     QFETCH(QByteArray, method);
     QFETCH(QString, url);
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, authorization);
     QFETCH(int, status);
+    // The error's shape, and that a refused request stores nothing, fuzz_refsvc checks on every input.
     const HttpReply reply = m_client->send(method, url, body, authorization);
     QCOMPARE(reply.status, status);
-    QCOMPARE(reply.object().keys(), QStringList({"code", "error"}));
-    QCOMPARE(reply.object().value("code"), QJsonValue(status));
     // A 405 names the method the path takes.
     QCOMPARE(reply.headers.value("allow").isEmpty(), status != 405);
     if (status == 405)
         QVERIFY(m_client->send(reply.headers.value("allow"), url, "{}").status != 405);
     if (body.size() > 1024 * 1024)
         QTRY_VERIFY_WITH_TIMEOUT(m_service->output().endsWith(" - <request too large> 413\n"), kStepTimeoutMs);
-    QCOMPARE(getDns(m_token).status, 404);
-    QCOMPARE(statusRow(m_host), QStringLiteral("&mdash; never 0"));
 }
 
 void RefsvcApiTest::concurrentRequests_grantANameOnceAndCreateAnAccountOnce()

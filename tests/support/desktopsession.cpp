@@ -13,7 +13,27 @@ namespace {
 
 constexpr int kStartMs = 15'000;
 
+// The first line `program` writes, read before any event loop runs.
+QString firstLine(SessionProgram *program)
+{
+    while (program && program->lines.isEmpty()) {
+        if (!program->waitForReadyRead(kStartMs))
+            return {};
+    }
+    return program ? program->lines.value(0) : QString();
+}
+
 } // namespace
+
+bool SessionProgram::waitForLine(const QString &prefix) const
+{
+    return QTest::qWaitFor(
+        [&] {
+            return std::any_of(lines.cbegin(), lines.cend(),
+                               [&](const QString &line) { return line.startsWith(prefix); });
+        },
+        10'000);
+}
 
 DesktopSession::DesktopSession()
     : m_folder(QDir::tempPath() + QStringLiteral("/vennacott-desktop-XXXXXX"))
@@ -23,37 +43,28 @@ DesktopSession::~DesktopSession()
 {
     // QProcess kills whatever is still running when it is destroyed.
     for (auto program = m_programs.rbegin(); program != m_programs.rend(); ++program) {
-        program->process.terminate();
-        program->process.waitForFinished(5'000);
+        program->terminate();
+        program->waitForFinished(5'000);
     }
 }
 
-QProcess *DesktopSession::start(const QString &program, const QStringList &arguments)
+SessionProgram *DesktopSession::start(const QString &program, const QStringList &arguments)
 {
-    Program &started = m_programs.emplace_back();
+    SessionProgram &started = m_programs.emplace_back();
     // Everything goes with the test, even when it crashes.
-    started.process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    started.process.setStandardErrorFile(QProcess::nullDevice());
-    QObject::connect(&started.process, &QProcess::readyReadStandardOutput, &started.process, [&started] {
-        while (started.process.canReadLine())
-            started.lines.append(QString::fromUtf8(started.process.readLine().chopped(1)));
+    started.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    started.setStandardErrorFile(QProcess::nullDevice());
+    QObject::connect(&started, &QProcess::readyReadStandardOutput, &started, [&started] {
+        while (started.canReadLine())
+            started.lines.append(QString::fromUtf8(started.readLine().chopped(1)));
     });
-    started.process.start(program, arguments);
-    if (started.process.waitForStarted(kStartMs))
-        return &started.process;
-    m_error += program + QStringLiteral(" did not start: ") + started.process.errorString() +
+    started.start(program, arguments);
+    if (started.waitForStarted(kStartMs))
+        return &started;
+    m_error += program + QStringLiteral(" did not start: ") + started.errorString() +
                QStringLiteral(" (scripts/deps installs it)");
     m_programs.pop_back();
     return nullptr;
-}
-
-QString DesktopSession::firstLine(QProcess *process) const
-{
-    while (process && lines(process).isEmpty()) {
-        if (!process->waitForReadyRead(kStartMs))
-            return {};
-    }
-    return lines(process).value(0);
 }
 
 bool DesktopSession::startDesktop()
@@ -86,24 +97,6 @@ QString DesktopSession::startBus()
     if (address.isEmpty())
         m_error += QStringLiteral(" dbus-daemon gave no address");
     return address;
-}
-
-QStringList DesktopSession::lines(const QProcess *process) const
-{
-    const auto found = std::find_if(m_programs.cbegin(), m_programs.cend(),
-                                    [process](const Program &program) { return &program.process == process; });
-    return found == m_programs.cend() ? QStringList() : found->lines;
-}
-
-bool DesktopSession::waitForLine(const QProcess *process, const QString &prefix) const
-{
-    return QTest::qWaitFor(
-        [&] {
-            const QStringList written = lines(process);
-            return std::any_of(written.cbegin(), written.cend(),
-                               [&](const QString &line) { return line.startsWith(prefix); });
-        },
-        10'000);
 }
 
 } // namespace vennacott::test

@@ -10,6 +10,15 @@
 
 namespace vennacott::test {
 
+// A program on the session, its output collected line by line.
+class SessionProgram final : public QProcess
+{
+public:
+    QStringList lines;
+    // Waits (bounded) for a line that starts with `prefix`.
+    bool waitForLine(const QString &prefix) const;
+};
+
 class DesktopSession final
 {
 public:
@@ -21,27 +30,14 @@ public:
     // Xvfb (DISPLAY, QT_QPA_PLATFORM=xcb) and a session bus (DBUS_SESSION_BUS_ADDRESS) for this process. Call it
     // before the application object exists.
     bool startDesktop();
-
-    // A program on the session, or null: its output is collected line by line.
-    QProcess *start(const QString &program, const QStringList &arguments = {});
-    // Every line `process` has written so far.
-    QStringList lines(const QProcess *process) const;
-    // Waits (bounded) for a line of `process`'s output that starts with `prefix`.
-    bool waitForLine(const QProcess *process, const QString &prefix) const;
+    // A program on the session, or null.
+    SessionProgram *start(const QString &program, const QStringList &arguments = {});
 
     QString error() const { return m_error; }
 
 private:
-    // The first line `process` writes, read before any event loop runs.
-    QString firstLine(QProcess *process) const;
-
-    struct Program
-    {
-        QProcess process;
-        QStringList lines;
-    };
     QTemporaryDir m_folder;
-    std::list<Program> m_programs;
+    std::list<SessionProgram> m_programs;
     QString m_error;
 };
 

@@ -1,6 +1,7 @@
 // A small StatusNotifierWatcher with a host, as a desktop panel provides, for the desktop tests and the
-// benchmark. It owns org.kde.StatusNotifierWatcher on the session bus, says a host is there, and reports
-// on standard output, one line each: "ready", "registered <service>", "tooltip <title>" (line feeds as
+// benchmark, with only what Qt's tray icon asks of one. It owns org.kde.StatusNotifierWatcher on the session bus, says
+// a host is there, and reports on standard output, one line each: "ready", "registered <service>", "tooltip <title>"
+// (line feeds as
 // "\n") and "icon <digest>", read again whenever the item announces a change. A line "activate" on standard
 // input clicks the item.
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 namespace {
 
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
+const QString kItemPath = QStringLiteral("/StatusNotifierItem"); // where Qt's item is, under the service it names
 
 void say(const QString &line)
 {
@@ -47,39 +49,30 @@ class Watcher final : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
-    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
 
 public:
-    QStringList items() const { return m_items; }
     bool isHostRegistered() const { return true; }
-    int protocolVersion() const { return 0; }
 
     void activate()
     {
         if (!m_service.isEmpty()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(m_service, m_path, kItemInterface, "Activate");
+            QDBusMessage call = QDBusMessage::createMethodCall(m_service, kItemPath, kItemInterface, "Activate");
             call << 0 << 0;
             bus().call(call, QDBus::NoBlock);
         }
     }
 
 public Q_SLOTS:
-    void RegisterStatusNotifierItem(const QString &service, const QDBusMessage &message)
+    void RegisterStatusNotifierItem(const QString &service)
     {
-        // Qt names its item's service; others send an object path on their own connection.
-        m_service = service.startsWith(QLatin1Char('/')) ? message.service() : service;
-        m_path = service.startsWith(QLatin1Char('/')) ? service : QStringLiteral("/StatusNotifierItem");
-        m_items.append(service);
+        m_service = service;
         say(QStringLiteral("registered ") + service);
-        bus().connect(m_service, m_path, kItemInterface, "NewToolTip", this, SLOT(readToolTip()));
-        bus().connect(m_service, m_path, kItemInterface, "NewIcon", this, SLOT(readIcon()));
-        Q_EMIT StatusNotifierItemRegistered(service);
+        bus().connect(m_service, kItemPath, kItemInterface, "NewToolTip", this, SLOT(readToolTip()));
+        bus().connect(m_service, kItemPath, kItemInterface, "NewIcon", this, SLOT(readIcon()));
         readToolTip();
         readIcon();
     }
-    void RegisterStatusNotifierHost(const QString &) {}
 
     void readToolTip()
     {
@@ -102,18 +95,14 @@ public Q_SLOTS:
         });
     }
 
-Q_SIGNALS:
-    void StatusNotifierItemRegistered(const QString &service);
-    void StatusNotifierItemUnregistered(const QString &service);
-    void StatusNotifierHostRegistered();
-
 private:
     static QDBusConnection bus() { return QDBusConnection::sessionBus(); }
 
     template<typename Reader>
     void read(const QString &property, Reader reader)
     {
-        QDBusMessage get = QDBusMessage::createMethodCall(m_service, m_path, "org.freedesktop.DBus.Properties", "Get");
+        QDBusMessage get =
+            QDBusMessage::createMethodCall(m_service, kItemPath, "org.freedesktop.DBus.Properties", "Get");
         get << kItemInterface << property;
         auto *watcher = new QDBusPendingCallWatcher(bus().asyncCall(get), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this, [reader](QDBusPendingCallWatcher *call) {
@@ -124,9 +113,7 @@ private:
         });
     }
 
-    QStringList m_items;
     QString m_service;
-    QString m_path;
 };
 
 } // namespace
