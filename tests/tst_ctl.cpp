@@ -96,7 +96,7 @@ class CtlTest final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { trustTestServer(1000ms); }
+    void initTestCase() { trustTestServer(); }
     void init() { clearSettings(); }
     void cleanup() { endpoints::overrideForTesting({}, {}); }
 
