@@ -112,12 +112,19 @@ void EndToEndTest::clients_signInRegisterAndKeepTheHostCurrent()
     QVERIFY(window.stop());
     m_printed += window.output() + window.errors();
 
-    // No secret, as the settings hold it, in anything a client printed. (What reset and logout forget, tst_ctl shows.)
+    // Reset forgets the host and keeps the sign-in; logout forgets the sign-in too.
     const QSettings settings(m_home.filePath(QStringLiteral("config/vennacott/vennacott-ddns.conf")),
                              QSettings::IniFormat);
     const QByteArray token = settings.value(QStringLiteral("token")).toByteArray();
     const QByteArray key = settings.value(QStringLiteral("dnsLink")).toString().section(u'/', -1).toUtf8();
     QVERIFY(!token.isEmpty() && !key.isEmpty());
+    QCOMPARE(ctl({QStringLiteral("reset")}).status, 0);
+    QCOMPARE(status().value("hostname"), QJsonValue(QJsonValue::Null));
+    QCOMPARE(status().value("signed_in"), QJsonValue(true));
+    QCOMPARE(ctl({QStringLiteral("logout")}).status, 0);
+    QCOMPARE(status().value("signed_in"), QJsonValue(false));
+
+    // No secret, as the settings held it, in anything a client printed.
     for (const QByteArray &secret : {password, token, key})
         QVERIFY2(!m_printed.contains(secret), m_printed.constData());
 }
