@@ -51,6 +51,7 @@ private Q_SLOTS:
 
     void valuesWrittenByAnotherProcess_areSeenAtTheNextRead();
     void file_isCreatedOnFirstWriteAndPrivateToTheUser();
+    void handEditedFile_isReadWhole();
     void corruptFile_readsEmptyAndIsKeptAside_data();
     void corruptFile_readsEmptyAndIsKeptAside();
     void unusableLocation_readsEmptyAndReportsOnce();
@@ -101,6 +102,17 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
     UserDefaults(m_path).setObject(QStringLiteral("h2"), keys::kHostname);
     QVERIFY(QFileInfo(m_path).isSymLink());
     QCOMPARE(UserDefaults(kept).stringForKey(keys::kHostname), QStringLiteral("h2"));
+}
+
+void UserDefaultsTest::handEditedFile_isReadWhole()
+{
+    // As an editor on another system may leave it: CRLF line ends, a comment, a tab, a non-ASCII letter.
+    writeAll(m_path, "; mine\r\n[General]\r\ntoken=abc\r\nhostname=caf\xc3\xa9\tdesk\r\n");
+    ConsoleCapture console;
+    UserDefaults defaults(m_path);
+    QCOMPARE(defaults.stringForKey(keys::kToken), QStringLiteral("abc"));
+    QCOMPARE(defaults.stringForKey(keys::kHostname), QStringLiteral("caf\u00e9\tdesk"));
+    QCOMPARE(console.errors(), QStringList());
 }
 
 void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside_data()
