@@ -4,7 +4,7 @@
 
 #include "alert.h"
 #include "console.h"
-#include "endpoints.h"
+#include "core.h"
 #include "fatalerror.h"
 #include "persistentcontainer.h"
 
@@ -22,23 +22,18 @@ void logFromDelegate(const QString &text)
 
 } // namespace
 
-AppDelegate::AppDelegate(UpdaterOptions options, QObject *parent)
+AppDelegate::AppDelegate(Core &core, QObject *parent)
     : QObject(parent)
-    , m_options{options.interval,
-                options.updateBaseUrl.isEmpty() ? endpoints::updateBaseUrl() : std::move(options.updateBaseUrl)}
-    , m_updater(std::make_unique<Updater>(m_options.updateBaseUrl, m_options.interval))
+    , m_core(core)
 {}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    m_updater->tryToBecomeTheUpdater();
-    // Owned by the delegate only so that it goes with it; nothing keeps a handle on it.
-    auto *timer = new QTimer(this);
-    timer->setInterval(m_options.interval);
-    connect(timer, &QTimer::timeout, this, [this, timer] { UpdateIP(timer); });
-    timer->start();
+    Updater &updater = m_core.updater();
+    updater.tryToBecomeTheUpdater();
+    updater.start(updater.interval());
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -46,7 +41,7 @@ void AppDelegate::applicationWillTerminate()
 
 void AppDelegate::UpdateIP(QTimer *)
 {
-    m_updater->tick();
+    m_core.updater().tick();
 }
 
 PersistentContainer &AppDelegate::persistentContainer()

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "application.h"
-#include "updater.h"
 
 #include <QObject>
 #include <QString>
@@ -15,34 +14,26 @@ class QTimer;
 
 namespace vennacott {
 
+class Core;
 class PersistentContainer;
 
 // The module's name: the local store is named after it and the delegate's log lines carry it.
 inline const QString kModuleName = QStringLiteral("Vennacott_DDNS");
 
-struct UpdaterOptions
-{
-    std::chrono::milliseconds interval = kUpdateInterval;
-    QString updateBaseUrl; // empty: the update server the client is built for
-};
-
 class AppDelegate final : public QObject, public ApplicationDelegate
 {
     Q_OBJECT
 public:
-    explicit AppDelegate(UpdaterOptions options = {}, QObject *parent = nullptr);
+    explicit AppDelegate(Core &core, QObject *parent = nullptr);
     ~AppDelegate() override;
 
-    // Starts the repeating update timer; the first update comes one interval later.
+    // Starts the core's update timer; the first update comes one interval later.
     void applicationDidFinishLaunching();
     // Nothing to do: no last update and no save happen here (saving belongs to the quit decision).
     void applicationWillTerminate() override;
     // One tick: request the stored update link, if there is one, from the background queue. A window
     // beside another program that sends the updates of these settings leaves them to it.
     void UpdateIP(QTimer *timer);
-
-    // The updater the ticks go through, with its status.
-    Updater &updater() { return *m_updater; }
 
     // The local store, created and loaded on the first call; the same container afterwards. A store that
     // cannot be opened ends the process at once (fatalError).
@@ -54,8 +45,7 @@ public:
     TerminateReply applicationShouldTerminate(Application &sender) override;
 
 private:
-    const UpdaterOptions m_options;
-    std::unique_ptr<Updater> m_updater;
+    Core &m_core;
     std::unique_ptr<PersistentContainer> m_persistentContainer;
 };
 

@@ -1,8 +1,8 @@
 // The window program's place on the desktop.
 #include "desktopintegration.h"
 
-#include "appdelegate.h"
 #include "autostart.h"
+#include "core.h"
 #include "desktoppreferences.h"
 #include "mainmenu.h"
 #include "networkwatch.h"
@@ -23,15 +23,15 @@ namespace {
 class Parts final
 {
 public:
-    Parts(StoryboardWindow &window, AppDelegate &delegate, const MainActions &actions)
-        : m_notifier(delegate.updater(), m_preferences)
+    Parts(StoryboardWindow &window, Core &core, const MainActions &actions)
+        : m_notifier(core, m_preferences)
     {
         // No tray can ever show up on a platform without a screen.
         const QString platform = QGuiApplication::platformName();
         if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
-            m_tray.emplace(window, delegate.updater(), actions, m_preferences, m_autostart);
+            m_tray.emplace(window, core, actions, m_preferences, m_autostart);
         // One update per event, through the same path as a tick.
-        QObject::connect(&m_network, &NetworkWatch::updateWanted, &delegate.updater(), &Updater::tick);
+        QObject::connect(&m_network, &NetworkWatch::updateWanted, &core.updater(), &Updater::updateNow);
     }
 
 private:
@@ -47,9 +47,9 @@ private:
 class Installed final : public QObject, public DesktopIntegration
 {
 public:
-    Installed(StoryboardWindow &window, AppDelegate &delegate, const MainActions &actions)
+    Installed(StoryboardWindow &window, Core &core, const MainActions &actions)
         : m_window(window)
-        , m_delegate(delegate)
+        , m_core(core)
         , m_actions(actions)
     {
         QWindow *handle = window.windowHandle();
@@ -78,20 +78,20 @@ private:
             [this] { QMetaObject::invokeMethod(this, &Installed::install, Qt::QueuedConnection); },
             Qt::SingleShotConnection);
     }
-    void install() { m_parts = std::make_unique<Parts>(m_window, m_delegate, m_actions); }
+    void install() { m_parts = std::make_unique<Parts>(m_window, m_core, m_actions); }
 
     StoryboardWindow &m_window;
-    AppDelegate &m_delegate;
+    Core &m_core;
     const MainActions m_actions;
     std::unique_ptr<Parts> m_parts;
 };
 
 } // namespace
 
-std::unique_ptr<DesktopIntegration> installDesktopIntegration(StoryboardWindow &window, AppDelegate &delegate,
+std::unique_ptr<DesktopIntegration> installDesktopIntegration(StoryboardWindow &window, Core &core,
                                                               const MainActions &actions)
 {
-    return std::make_unique<Installed>(window, delegate, actions);
+    return std::make_unique<Installed>(window, core, actions);
 }
 
 } // namespace vennacott

@@ -6,7 +6,7 @@
 
 namespace vennacott {
 
-class AppDelegate;
+class Core;
 class StoryboardWindow;
 struct MainActions;
 
@@ -19,7 +19,7 @@ public:
 // Everything in place for `window` (call it once the window is shown: the parts follow its first drawing);
 // it lasts as long as the returned object, which must go before the window and the delegate. Without a tray, a
 // notification service or a system bus the part that needs it does nothing.
-std::unique_ptr<DesktopIntegration> installDesktopIntegration(StoryboardWindow &window, AppDelegate &delegate,
+std::unique_ptr<DesktopIntegration> installDesktopIntegration(StoryboardWindow &window, Core &core,
                                                               const MainActions &actions);
 
 } // namespace vennacott

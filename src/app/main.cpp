@@ -2,6 +2,7 @@
 #include "appdelegate.h"
 #include "application.h"
 #include "buildconfig.h"
+#include "core.h"
 #include "cursorblink.h"
 #include "desktopintegration.h"
 #include "dispatch.h"
@@ -95,15 +96,16 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(vennacott::applicationIcon());
     const vennacott::CursorBlinkLimiter cursorBlink(vennacott::kCursorBlinkTimeout);
 
-    vennacott::AppDelegate delegate;
+    vennacott::Core core(vennacott::Core::Options{});
+    vennacott::AppDelegate delegate(core);
     vennacott::Application::shared().setDelegate(&delegate);
-    const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow(&delegate.updater());
-    const vennacott::MainActions actions = vennacott::installMainMenu(*window, delegate);
+    const std::unique_ptr<vennacott::StoryboardWindow> window = vennacott::createMainWindow(core);
+    const vennacott::MainActions actions = vennacott::installMainMenu(*window, delegate, core);
     // Closing the window asks the quit decision instead of ending the loop behind its back.
     QApplication::setQuitOnLastWindowClosed(false);
     window->show();
     const std::unique_ptr<vennacott::DesktopIntegration> desktop =
-        vennacott::installDesktopIntegration(*window, delegate, actions);
+        vennacott::installDesktopIntegration(*window, core, actions);
     QObject::connect(&instance, &vennacott::SingleInstance::activationRequested, window.get(), [&window] {
         window->showNormal();
         window->raise();

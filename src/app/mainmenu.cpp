@@ -3,7 +3,7 @@
 
 #include "appdelegate.h"
 #include "application.h"
-#include "savedhost.h"
+#include "core.h"
 #include "storyboard.h"
 
 #include <QAction>
@@ -12,13 +12,13 @@
 
 namespace vennacott {
 
-MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate)
+MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Core &core)
 {
     MainActions actions;
     QMenu *file = window.menuBar()->addMenu(QCoreApplication::translate("MainMenu", "&File"));
 
-    actions.updateNow = file->addAction(QCoreApplication::translate("MainMenu", "&Update now"), &delegate,
-                                        [&delegate] { delegate.updater().tick(); });
+    actions.updateNow =
+        file->addAction(QCoreApplication::translate("MainMenu", "&Update now"), &core.updater(), &Updater::updateNow);
     actions.updateNow->setObjectName(QStringLiteral("actionUpdateNow"));
     actions.updateNow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
 
@@ -28,10 +28,9 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate)
     actions.save->setShortcut(QKeySequence::Save);
 
     file->addSeparator();
-    actions.signOut = file->addAction(QCoreApplication::translate("MainMenu", "Sign &out"), &window, [&window] {
-        forgetSignIn();
-        window.showInitialScreen();
-    });
+    // The window follows the settings to the sign-in screen.
+    actions.signOut = file->addAction(QCoreApplication::translate("MainMenu", "Sign &out"), &core.session(),
+                                      [&core] { core.session().signOut(); });
     actions.signOut->setObjectName(QStringLiteral("actionSignOut"));
 
     actions.quit = file->addAction(QCoreApplication::translate("MainMenu", "&Quit"), &Application::shared(),

@@ -6,6 +6,7 @@ class QAction;
 namespace vennacott {
 
 class AppDelegate;
+class Core;
 class StoryboardWindow;
 
 // The menu's actions, also offered by the tray icon.
@@ -20,6 +21,6 @@ struct MainActions
 // Update now sends one update through the same path as a tick; Save sends the delegate's save action;
 // Sign out forgets the account on this computer and shows the sign-in screen; Quit asks the application to
 // terminate, through the quit decision. Each carries the usual shortcut.
-MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate);
+MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Core &core);
 
 } // namespace vennacott

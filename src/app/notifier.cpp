@@ -1,12 +1,11 @@
 // Desktop notifications of what is worth telling about the updates.
 #include "notifier.h"
 
+#include "core.h"
 #include "desktoppreferences.h"
 #include "endpoints.h"
 #include "redaction.h"
 #include "settingskeys.h"
-#include "updater.h"
-#include "userdefaults.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
@@ -21,12 +20,10 @@ const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 
 // A notification service may keep its texts in a history; the server's error text could quote the update
 // key, so neither it nor the token ever reaches one.
-QString withoutSecrets(QString text)
+QString withoutSecrets(Settings &settings, QString text)
 {
-    UserDefaults &defaults = UserDefaults::standard();
-    const QString link = defaults.stringForKey(keys::kDnsLink).value_or(QString());
-    const QString key = link.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
-    for (const QString &secret : {key, defaults.stringForKey(keys::kToken).value_or(QString())}) {
+    const QString key = settings.dnsLink().section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    for (const QString &secret : {key, settings.token()}) {
         if (!secret.isEmpty())
             text.replace(secret, kRedacted);
     }
@@ -35,42 +32,42 @@ QString withoutSecrets(QString text)
 
 } // namespace
 
-QString shownName()
+QString shownName(Settings &settings)
 {
-    const QString hostname = UserDefaults::standard().stringForKey(keys::kHostname).value_or(QString());
+    const QString hostname = settings.value(keys::kHostname).value_or(QString());
     return hostname.isEmpty() ? QStringLiteral("Vennacott DDNS") : hostname + endpoints::zoneSuffix();
 }
 
-NotificationText notificationText(StatusEvent event, const UpdaterStatus &status, const QString &before,
-                                  std::chrono::milliseconds interval)
+NotificationText notificationText(Settings &settings, StatusEvent event, const UpdaterStatus &status,
+                                  const QString &before, std::chrono::milliseconds interval)
 {
+    const QString name = shownName(settings);
     const QString line = statusLine(status, interval);
     NotificationText text;
     switch (event) {
     case StatusEvent::StartedFailing:
-        text = {QCoreApplication::translate("Notifier", "Updates of %1 fail").arg(shownName()), line};
+        text = {QCoreApplication::translate("Notifier", "Updates of %1 fail").arg(name), line};
         break;
     case StatusEvent::WorkingAgain:
-        text = {QCoreApplication::translate("Notifier", "Updates of %1 work again").arg(shownName()), line};
+        text = {QCoreApplication::translate("Notifier", "Updates of %1 work again").arg(name), line};
         break;
     case StatusEvent::AddressChanged:
-        text.summary =
-            QCoreApplication::translate("Notifier", "%1 now points at %2").arg(shownName(), status.knownAddress);
+        text.summary = QCoreApplication::translate("Notifier", "%1 now points at %2").arg(name, status.knownAddress);
         text.body =
             before.isEmpty() ? line : QCoreApplication::translate("Notifier", "The service saw %1 before.").arg(before);
         break;
     }
-    return {withoutSecrets(text.summary), withoutSecrets(text.body)};
+    return {withoutSecrets(settings, text.summary), withoutSecrets(settings, text.body)};
 }
 
-Notifier::Notifier(Updater &updater, DesktopPreferences &preferences, QDBusConnection bus, QObject *parent)
+Notifier::Notifier(Core &core, DesktopPreferences &preferences, QDBusConnection bus, QObject *parent)
     : QObject(parent)
-    , m_updater(updater)
+    , m_core(core)
     , m_preferences(preferences)
     , m_bus(std::move(bus))
-    , m_knownAddress(updater.status().knownAddress)
+    , m_knownAddress(core.updater().status().knownAddress)
 {
-    connect(&m_updater, &Updater::statusChanged, this, &Notifier::statusChanged);
+    connect(&m_core.updater(), &Updater::statusChanged, this, &Notifier::statusChanged);
 }
 
 Notifier::Subject Notifier::subjectOf(StatusEvent event)
@@ -80,12 +77,13 @@ Notifier::Subject Notifier::subjectOf(StatusEvent event)
 
 void Notifier::statusChanged(const QList<StatusEvent> &events)
 {
-    const UpdaterStatus status = m_updater.status();
+    const UpdaterStatus status = m_core.updater().status();
     const QString before = std::exchange(m_knownAddress, status.knownAddress);
     if (events.isEmpty() || !m_preferences.notificationsEnabled())
         return;
     for (const StatusEvent event : events)
-        notify(subjectOf(event), notificationText(event, status, before, m_updater.interval()));
+        notify(subjectOf(event),
+               notificationText(m_core.settings(), event, status, before, m_core.updater().interval()));
 }
 
 void Notifier::notify(Subject subject, const NotificationText &text)

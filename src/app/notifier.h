@@ -12,11 +12,12 @@
 
 namespace vennacott {
 
+class Core;
 class DesktopPreferences;
-class Updater;
+class Settings;
 
 // The host name with its zone as the desktop shows it, or the program's name before one is chosen.
-QString shownName();
+QString shownName(Settings &settings);
 
 struct NotificationText
 {
@@ -26,8 +27,8 @@ struct NotificationText
 
 // What a notification about `event` says. `before` is the address the service reported until now. Holds no
 // update key and no token, even when the server's error text repeats them.
-NotificationText notificationText(StatusEvent event, const UpdaterStatus &status, const QString &before,
-                                  std::chrono::milliseconds interval);
+NotificationText notificationText(Settings &settings, StatusEvent event, const UpdaterStatus &status,
+                                  const QString &before, std::chrono::milliseconds interval);
 
 // Sends the updater's events to the desktop's notification service (org.freedesktop.Notifications on
 // the session bus), unless the user turned notifications off. Without a service nothing happens.
@@ -35,7 +36,7 @@ class Notifier final : public QObject
 {
     Q_OBJECT
 public:
-    Notifier(Updater &updater, DesktopPreferences &preferences, QDBusConnection bus = QDBusConnection::sessionBus(),
+    Notifier(Core &core, DesktopPreferences &preferences, QDBusConnection bus = QDBusConnection::sessionBus(),
              QObject *parent = nullptr);
 
 private:
@@ -53,7 +54,7 @@ private:
         std::optional<NotificationText> next;
     };
 
-    Updater &m_updater;
+    Core &m_core;
     DesktopPreferences &m_preferences;
     QDBusConnection m_bus;
     QString m_knownAddress;

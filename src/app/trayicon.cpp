@@ -2,13 +2,11 @@
 #include "trayicon.h"
 
 #include "autostart.h"
+#include "core.h"
 #include "desktoppreferences.h"
 #include "mainmenu.h"
 #include "notifier.h"
-#include "settingskeys.h"
 #include "storyboard.h"
-#include "updater.h"
-#include "userdefaults.h"
 
 #include <QCoreApplication>
 #include <QMenu>
@@ -18,11 +16,6 @@
 
 namespace vennacott {
 namespace {
-
-QString storedValue(const QString &key)
-{
-    return UserDefaults::standard().stringForKey(key).value_or(QString());
-}
 
 // One size, drawn on a 64-unit grid so every size keeps the same proportions.
 QPixmap drawLook(TrayLook look, int size)
@@ -73,13 +66,13 @@ QPixmap drawLook(TrayLook look, int size)
     return pixmap;
 }
 
-QString toolTipFor(TrayLook look, const UpdaterStatus &status, std::chrono::milliseconds interval)
+QString toolTipFor(TrayLook look, const QString &name, const UpdaterStatus &status, std::chrono::milliseconds interval)
 {
     if (look == TrayLook::NotSetUp) {
         return QStringLiteral("Vennacott DDNS\n") +
                QCoreApplication::translate("TrayIcon", "Not set up: sign in and choose a host name in the window");
     }
-    return shownName() + QLatin1Char('\n') + statusLine(status, interval);
+    return name + QLatin1Char('\n') + statusLine(status, interval);
 }
 
 } // namespace
@@ -99,11 +92,11 @@ QIcon trayIconFor(TrayLook look)
     return icon;
 }
 
-TrayIcon::TrayIcon(StoryboardWindow &window, Updater &updater, const MainActions &actions,
-                   DesktopPreferences &preferences, Autostart &autostart, QObject *parent)
+TrayIcon::TrayIcon(StoryboardWindow &window, Core &core, const MainActions &actions, DesktopPreferences &preferences,
+                   Autostart &autostart, QObject *parent)
     : QObject(parent)
     , m_window(window)
-    , m_updater(updater)
+    , m_core(core)
     , m_preferences(preferences)
     , m_autostart(autostart)
     , m_menu(std::make_unique<QMenu>())
@@ -135,9 +128,9 @@ TrayIcon::TrayIcon(StoryboardWindow &window, Updater &updater, const MainActions
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             toggleWindow();
     });
-    connect(&m_updater, &Updater::statusChanged, this, &TrayIcon::refresh);
-    // Sign-in, registration, Reset and Sign out each end on another screen, with another stored link.
-    connect(&m_window, &StoryboardWindow::screenShown, this, &TrayIcon::refresh);
+    connect(&m_core.updater(), &Updater::statusChanged, this, &TrayIcon::refresh);
+    // Sign-in, registration, Reset and Sign out, here or in the other program, change the stored link.
+    connect(&m_core.settings(), &Settings::changed, this, &TrayIcon::refresh);
     refresh();
     m_icon->show();
 }
@@ -146,14 +139,14 @@ TrayIcon::~TrayIcon() = default;
 
 void TrayIcon::refresh()
 {
-    const UpdaterStatus status = m_updater.status();
-    const TrayLook look = trayLook(!storedValue(keys::kDnsLink).isEmpty(), status);
+    const UpdaterStatus status = m_core.updater().status();
+    const TrayLook look = trayLook(!m_core.settings().dnsLink().isEmpty(), status);
     // Only what changed is sent: a panel fetches the whole icon again for every change.
     if (look != m_look) {
         m_look = look;
         m_icon->setIcon(trayIconFor(look));
     }
-    const QString toolTip = toolTipFor(look, status, m_updater.interval());
+    const QString toolTip = toolTipFor(look, shownName(m_core.settings()), status, m_core.updater().interval());
     if (toolTip != m_icon->toolTip())
         m_icon->setToolTip(toolTip);
 }

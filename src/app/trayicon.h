@@ -15,9 +15,9 @@ class QSystemTrayIcon;
 namespace vennacott {
 
 class Autostart;
+class Core;
 class DesktopPreferences;
 class StoryboardWindow;
-class Updater;
 struct MainActions;
 
 enum class TrayLook {
@@ -32,12 +32,12 @@ TrayLook trayLook(bool hasLink, const UpdaterStatus &status);
 QIcon trayIconFor(TrayLook look);
 
 // Shown where the desktop has a tray (StatusNotifierItem on the session bus, or the X11 tray); elsewhere it
-// changes nothing. Redrawn only when the updater's status changes or the window changes screen.
+// changes nothing. Redrawn only when the updater's status or the settings change.
 class TrayIcon final : public QObject
 {
     Q_OBJECT
 public:
-    TrayIcon(StoryboardWindow &window, Updater &updater, const MainActions &actions, DesktopPreferences &preferences,
+    TrayIcon(StoryboardWindow &window, Core &core, const MainActions &actions, DesktopPreferences &preferences,
              Autostart &autostart, QObject *parent = nullptr);
     ~TrayIcon() override;
 
@@ -51,7 +51,7 @@ private:
     void menuAboutToShow();
 
     StoryboardWindow &m_window;
-    Updater &m_updater;
+    Core &m_core;
     DesktopPreferences &m_preferences;
     Autostart &m_autostart;
     std::unique_ptr<QMenu> m_menu;

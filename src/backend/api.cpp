@@ -4,10 +4,8 @@
 #include "console.h"
 #include "endpoints.h"
 #include "redaction.h"
-#include "settingskeys.h"
 #include "transport.h"
 #include "urlsession.h"
-#include "userdefaults.h"
 
 #include <QJsonDocument>
 
@@ -35,15 +33,13 @@ using Decision = std::shared_ptr<std::optional<OperationEnd>>;
 
 OperationEnd refused(const QString &why)
 {
-    return {OperationEnd::Kind::Refused, why};
+    return {OperationEnd::Kind::Refused, why, {}};
 }
 
 // The transport's observer for an operation: tells `ended` what the reply callback decided or, when the
 // callback never ran, why not.
 ExchangeObserver endOf(const Decision &decision, EndObserver ended)
 {
-    if (!ended)
-        return {};
     return [decision, ended = std::move(ended)](const Exchange &exchange) {
         if (*decision) {
             ended(**decision);
@@ -51,7 +47,8 @@ ExchangeObserver endOf(const Decision &decision, EndObserver ended)
         }
         switch (exchange.end) {
         case Exchange::End::NoAnswer:
-            ended({OperationEnd::Kind::NoAnswer, {}});
+        case Exchange::End::Cancelled:
+            ended({OperationEnd::Kind::NoAnswer, {}, {}});
             return;
         case Exchange::End::NotSent:
             ended(refused(QStringLiteral("the request address is not valid")));
@@ -141,88 +138,73 @@ QString hostNameProblem(const QString &name)
     return QString();
 }
 
-void login(const QString &email, const QString &password, SuccessCallback callback, EndObserver ended)
+void login(const QString &email, const QString &password, const QString &token, EndObserver ended)
 {
     const QMap<QString, QString> body{{QStringLiteral("Email"), email}, {QStringLiteral("Password"), password}};
     console::printLine(email + QLatin1Char(' ') + redactedSecret(password));
     const auto decision = std::make_shared<std::optional<OperationEnd>>();
     sendPost(
-        endpoints::apiBaseUrl() + QStringLiteral("/login"), body,
-        [callback = std::move(callback), decision](const ResponseValue &value) {
+        endpoints::apiBaseUrl() + QStringLiteral("/login"), body, token,
+        [decision](const ResponseValue &value) {
             const LoginOutcome outcome = loginOutcome(value);
             console::printLine(printedReply(value));
             console::printLine(outcome.codeLine);
             if (outcome.unusableToken)
                 console::logLine(u"vennacott-ddns: the sign-in reply holds a token that cannot be sent; ignored");
-            if (outcome.token.isEmpty()) {
-                *decision = refused(outcome.refusal);
-                callback(false);
-                return;
-            }
-            UserDefaults::standard().setObject(outcome.token, keys::kToken);
-            *decision = OperationEnd{OperationEnd::Kind::Done, {}};
-            callback(true);
+            *decision = outcome.token.isEmpty() ? refused(outcome.refusal)
+                                                : OperationEnd{OperationEnd::Kind::Done, {}, outcome.token};
         },
         endOf(decision, std::move(ended)));
 }
 
-void registerHost(const QString &name, SuccessTextCallback callback, EndObserver ended)
+void registerHost(const QString &name, EndObserver ended)
 {
     const QString problem = hostNameProblem(name);
     if (!problem.isEmpty()) {
         // Answered like the server would, on the delivery thread and after this call has returned.
-        UrlSession::shared().deliver([callback = std::move(callback), ended = std::move(ended), problem] {
-            callback(false, problem);
-            if (ended)
-                ended(refused(problem));
-        });
+        UrlSession::shared().deliver([ended = std::move(ended), problem] { ended(refused(problem)); });
         return;
     }
     const auto decision = std::make_shared<std::optional<OperationEnd>>();
     sendGet(
         endpoints::updateBaseUrl() + QStringLiteral("/new/") + name,
-        [callback = std::move(callback), decision](const ResponseValue &value) {
+        [decision](const ResponseValue &value) {
             console::printLine(printedReply(value));
             const RegistrationOutcome outcome = registrationOutcome(value);
-            *decision = outcome.success ? OperationEnd{OperationEnd::Kind::Done, {}} : refused(outcome.text);
-            callback(outcome.success, outcome.text);
+            *decision =
+                outcome.success ? OperationEnd{OperationEnd::Kind::Done, {}, outcome.text} : refused(outcome.text);
         },
         endOf(decision, std::move(ended)));
 }
 
-void setSavedHost(const QString &hostLink, SuccessCallback callback, EndObserver ended)
+void setSavedHost(const QString &hostLink, const QString &token, EndObserver ended)
 {
-    ExchangeObserver observer;
-    if (ended) {
-        // The callback reports any answer; whether the backend saved the link shows in the exchange.
-        ExchangeObserver unanswered = endOf(std::make_shared<std::optional<OperationEnd>>(), ended);
-        observer = [ended = std::move(ended), unanswered = std::move(unanswered)](const Exchange &exchange) {
+    // Whether the backend saved the link shows in the exchange; the reply itself is not read.
+    ExchangeObserver unanswered = endOf(std::make_shared<std::optional<OperationEnd>>(), ended);
+    sendPost(
+        endpoints::apiBaseUrl() + QStringLiteral("/secure/api/save_dns"), {{QStringLiteral("Key"), hostLink}}, token,
+        [](const ResponseValue &) {},
+        [ended = std::move(ended), unanswered = std::move(unanswered)](const Exchange &exchange) {
             if (exchange.end != Exchange::End::Answered) {
                 unanswered(exchange);
                 return;
             }
             const std::optional<QString> refusal = refusalOf(exchange);
-            ended(refusal ? refused(*refusal) : OperationEnd{OperationEnd::Kind::Done, {}});
-        };
-    }
-    sendPost(
-        endpoints::apiBaseUrl() + QStringLiteral("/secure/api/save_dns"), {{QStringLiteral("Key"), hostLink}},
-        [callback = std::move(callback)](const ResponseValue &) { callback(true); }, std::move(observer));
+            ended(refusal ? refused(*refusal) : OperationEnd{OperationEnd::Kind::Done, {}, {}});
+        });
 }
 
-void getSavedHost(SuccessTextCallback callback, EndObserver ended)
+void getSavedHost(const QString &token, EndObserver ended)
 {
     const auto decision = std::make_shared<std::optional<OperationEnd>>();
     sendPost(
-        endpoints::apiBaseUrl() + QStringLiteral("/secure/api/get_dns"), {},
-        [callback = std::move(callback), decision](const ResponseValue &value) {
+        endpoints::apiBaseUrl() + QStringLiteral("/secure/api/get_dns"), {}, token,
+        [decision](const ResponseValue &value) {
             if (value.isText()) {
-                *decision = OperationEnd{OperationEnd::Kind::Done, {}};
-                callback(true, value.textValue());
+                *decision = OperationEnd{OperationEnd::Kind::Done, {}, value.textValue()};
             } else {
                 const QString error = value.stringMember(QStringLiteral("error")).value_or(QString());
                 *decision = refused(!error.isEmpty() ? error : QStringLiteral("the reply holds no saved link"));
-                callback(false, QString());
             }
         },
         endOf(decision, std::move(ended)));

@@ -11,12 +11,7 @@
 
 namespace vennacott {
 
-using SuccessCallback = std::function<void(bool success)>;
-using SuccessTextCallback = std::function<void(bool success, const QString &text)>;
-
-// How an operation ended, for a caller that tells more than the window shows (the command line). The
-// callbacks above never come without a reply; this always comes, once, on the delivery thread, after the
-// operation's callback when that ran.
+// How an operation ended. It always comes, once, on the delivery thread.
 struct OperationEnd
 {
     enum class Kind {
@@ -26,25 +21,26 @@ struct OperationEnd
     };
     Kind kind = Kind::NoAnswer;
     QString error;
+    QString value; // what a granted operation brought: the token, the update link or the saved-host text
 };
 using EndObserver = std::function<void(const OperationEnd &end)>;
 
-// Exchanges the credentials for a bearer token and stores it under "token" before reporting true.
-// Refusals (code 401, an empty token, a reply without a token) report false and store nothing.
-void login(const QString &email, const QString &password, SuccessCallback callback, EndObserver ended = {});
+// Exchanges the credentials for a bearer token (Done with the token). Refusals: code 401, an empty token,
+// a reply without a token. `token` is the one stored now, sent as a request of the backend always is.
+void login(const QString &email, const QString &password, const QString &token, EndObserver ended);
 
-// Asks the update server for `name`: true with the update link, or false with the server's error text (or
+// Asks the update server for `name`: Done with the update link, or Refused with the server's error text (or
 // a short text of ours when the reply holds none). A name that cannot travel unchanged as one path segment
 // is refused without a request.
-void registerHost(const QString &name, SuccessTextCallback callback, EndObserver ended = {});
+void registerHost(const QString &name, EndObserver ended);
 
-// Records the update link with the backend; reports true whenever the backend answers. `ended` tells
-// whether the backend actually saved it (a 2xx status without an error text).
-void setSavedHost(const QString &hostLink, SuccessCallback callback, EndObserver ended = {});
+// Records the update link with the backend: Done when it saved it (a 2xx status without an error text),
+// Refused with its reason for any other answer.
+void setSavedHost(const QString &hostLink, const QString &token, EndObserver ended);
 
-// Fetches the recorded link: true with the reply text (a JSON string, quotes included), or false with
-// the empty text when the reply is not a text.
-void getSavedHost(SuccessTextCallback callback, EndObserver ended = {});
+// Fetches the recorded link: Done with the reply text (a JSON string, quotes included), Refused when the
+// reply is not a text.
+void getSavedHost(const QString &token, EndObserver ended);
 
 // What a sign-in reply means: the token to store (empty for a refusal: code 401, no token text, an empty
 // one, or one with control characters, which could not be sent in a header) and the line printed after

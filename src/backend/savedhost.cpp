@@ -1,17 +1,18 @@
-// The saved host as the backend returns it, cut into the host name and the update link, and stored; and
-// the other ways the host name and its link are stored and forgotten.
+// The saved host as the backend returns it, cut into the host name and the update link.
 #include "savedhost.h"
-
-#include "settingskeys.h"
-#include "userdefaults.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTextBoundaryFinder>
 
 namespace vennacott {
 namespace {
+
+// The longest update link the update server hands out, and a reply that could hold one.
+constexpr qsizetype kMaxLinkCharacters = 512;
+constexpr qsizetype kMaxReplyCharacters = 2 * kMaxLinkCharacters;
 
 // Offsets in the saved-host text count characters as a reader sees them, not UTF-16 units.
 QStringList graphemes(const QString &text)
@@ -74,33 +75,19 @@ std::optional<SavedHost> cutSavedHost(const QString &text)
     return cut(text, 9, true);
 }
 
-void storeSavedHost(bool success, const QString &text)
+std::optional<SavedHost> acceptedSavedHost(const QString &text)
 {
-    if (!success || text.isEmpty())
-        return;
+    if (text.isEmpty() || text.size() > kMaxReplyCharacters)
+        return std::nullopt;
     const std::optional<SavedHost> saved = cutSavedHost(text);
-    if (!saved)
-        return;
-    UserDefaults::standard().setObject(saved->hostname, keys::kHostname);
-    UserDefaults::standard().setObject(saved->link, keys::kDnsLink);
-}
-
-void storeRegisteredHost(const QString &hostname, const QString &link)
-{
-    UserDefaults::standard().setObject(hostname, keys::kHostname);
-    UserDefaults::standard().setObject(link, keys::kDnsLink);
-}
-
-void forgetHost()
-{
-    UserDefaults::standard().removeObjectForKey(keys::kHostname);
-    UserDefaults::standard().removeObjectForKey(keys::kDnsLink);
-}
-
-void forgetSignIn()
-{
-    UserDefaults::standard().removeObjectForKey(keys::kToken);
-    forgetHost();
+    if (!saved || saved->link.size() > kMaxLinkCharacters)
+        return std::nullopt;
+    static const QRegularExpression form(
+        QStringLiteral("^/update/([A-Za-z0-9](?:[A-Za-z0-9-]{0,61}[A-Za-z0-9])?)/[A-Za-z0-9._~!$&'()*+,;=:@%-]+$"));
+    const QRegularExpressionMatch match = form.match(saved->link);
+    if (!match.hasMatch() || match.captured(1) != saved->hostname)
+        return std::nullopt;
+    return saved;
 }
 
 } // namespace vennacott

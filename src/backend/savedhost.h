@@ -1,5 +1,4 @@
-// The saved host as the backend returns it, cut into the host name and the update link, and stored; and
-// the other ways the host name and its link are stored and forgotten.
+// The saved host as the backend returns it, cut into the host name and the update link.
 #pragma once
 
 #include <QString>
@@ -21,18 +20,9 @@ struct SavedHost
 // Offsets count characters as a reader sees them. Nothing when the text holds no "/".
 std::optional<SavedHost> cutSavedHost(const QString &text);
 
-// The saved-host callback: stores the cut host name, then the link. Nothing on failure, on an empty text
-// or on a text without "/". Any thread.
-void storeSavedHost(bool success, const QString &text);
-
-// After a granted registration: the host name as asked for, then the link the update server handed out.
-// The updater reads the link, so it is written last. Any thread.
-void storeRegisteredHost(const QString &hostname, const QString &link);
-
-// The Reset button: forgets the host name, then its link; the sign-in stays.
-void forgetHost();
-
-// Signing out: forgets the token, then the host name and its link.
-void forgetSignIn();
+// The saved host to store from a saved-host reply, or nothing: only a link of the form
+// "/update/<name>/<key>" the update server hands out (the name a DNS label, the link at most 512 characters)
+// is taken, so a reply of any other size or shape never reaches the settings file.
+std::optional<SavedHost> acceptedSavedHost(const QString &text);
 
 } // namespace vennacott

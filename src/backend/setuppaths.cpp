@@ -1,7 +1,7 @@
 // Where the files that belong to one setup live.
 #include "setuppaths.h"
 
-#include "userdefaults.h"
+#include "settings.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -38,7 +38,7 @@ QString stateHome()
 
 QString settingsFilePath()
 {
-    return UserDefaults::standard().filePath();
+    return Settings::defaultFilePath();
 }
 
 QString updaterLockPath()
@@ -65,7 +65,10 @@ QString windowSocketPath()
 
 QString statusFilePath()
 {
-    return stateHome() + QStringLiteral("/vennacott-ddns/status-") + setupKey() + QStringLiteral(".json");
+    // Rewritten after every update: memory, not the disk, where the system gives the user a runtime folder.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString folder = !runtime.isEmpty() && QDir::isAbsolutePath(runtime) ? runtime : stateHome();
+    return folder + QStringLiteral("/vennacott-ddns/status-") + setupKey() + QStringLiteral(".json");
 }
 
 } // namespace vennacott::setup

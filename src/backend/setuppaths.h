@@ -17,7 +17,8 @@ QString windowLockPath();
 QString windowSocketPath();
 
 // The running updater's status, for the other program and the command line's status. An atomically
-// replaced file under $XDG_STATE_HOME/vennacott-ddns, named after the settings file's location.
+// replaced file under $XDG_RUNTIME_DIR/vennacott-ddns (else $XDG_STATE_HOME), named after the settings file's
+// location.
 QString statusFilePath();
 
 } // namespace vennacott::setup

@@ -5,9 +5,7 @@
 #include "console.h"
 #include "endpoints.h"
 #include "redaction.h"
-#include "settingskeys.h"
 #include "urlsession.h"
-#include "userdefaults.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -69,11 +67,18 @@ bool isSafeHeaderValue(const QByteArray &value)
     return true;
 }
 
+bool isCancelled(const RequestOptions &options)
+{
+    return options.cancelled && options.cancelled->load();
+}
+
 void deliver(const std::optional<QByteArray> &body, int httpStatus, bool isPost, const ResponseCallback &callback,
-             const ExchangeObserver &observer)
+             const ExchangeObserver &observer, const RequestOptions &options)
 {
     Exchange exchange;
-    if (body) {
+    if (isCancelled(options)) {
+        exchange.end = Exchange::End::Cancelled;
+    } else if (body) {
         exchange.end = Exchange::End::Answered;
         exchange.httpStatus = httpStatus;
         exchange.decoded = decodeBody(*body);
@@ -135,7 +140,7 @@ QString textOfBody(const QByteArray &body)
     return text;
 }
 
-void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer)
+void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer, RequestOptions options)
 {
     const std::optional<QUrl> parsed = requestUrl(url);
     if (!parsed) {
@@ -146,14 +151,14 @@ void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver obs
     request.setRawHeader("Accept", kJson);
     request.setRawHeader("User-Agent", buildconfig::kUserAgent);
     session().dataTask(std::move(request), QByteArrayLiteral("GET"), std::nullopt,
-                       [callback = std::move(callback),
-                        observer = std::move(observer)](const std::optional<QByteArray> &body, int status) {
-                           deliver(body, status, false, callback, observer);
+                       [callback = std::move(callback), observer = std::move(observer),
+                        options](const std::optional<QByteArray> &body, int status) {
+                           deliver(body, status, false, callback, observer, options);
                        });
 }
 
-void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback,
-              ExchangeObserver observer)
+void sendPost(const QString &url, const QMap<QString, QString> &data, const QString &storedToken,
+              ResponseCallback callback, ExchangeObserver observer, RequestOptions options)
 {
     const std::optional<QUrl> parsed = requestUrl(url);
     if (!parsed) {
@@ -166,7 +171,7 @@ void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCa
     QByteArray body = QJsonDocument(object).toJson(QJsonDocument::Indented);
 
     QNetworkRequest request(*parsed);
-    const QByteArray token = UserDefaults::standard().stringForKey(keys::kToken).value_or(QString()).toUtf8();
+    const QByteArray token = storedToken.toUtf8();
     // The token belongs to the backend: it goes to the API origin only, and a redirect elsewhere ends the
     // exchange (Qt would carry the header along to the new origin).
     if (!token.isEmpty() && sameOrigin(*parsed, QUrl(endpoints::apiBaseUrl()))) {
@@ -181,9 +186,9 @@ void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCa
     request.setRawHeader("Accept", kJson);
     request.setRawHeader("User-Agent", buildconfig::kUserAgent);
     session().dataTask(std::move(request), QByteArrayLiteral("POST"), std::move(body),
-                       [callback = std::move(callback),
-                        observer = std::move(observer)](const std::optional<QByteArray> &body, int status) {
-                           deliver(body, status, true, callback, observer);
+                       [callback = std::move(callback), observer = std::move(observer),
+                        options](const std::optional<QByteArray> &body, int status) {
+                           deliver(body, status, true, callback, observer, options);
                        });
 }
 

@@ -7,7 +7,9 @@
 #include <QMap>
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace vennacott {
@@ -28,24 +30,39 @@ DecodedBody decodeBody(const QByteArray &body);
 // a valid URL), no answer (a transport failure or the timeout), or answered with an HTTP status and a body.
 struct Exchange
 {
-    enum class End { NotSent, NoAnswer, Answered };
+    enum class End { NotSent, NoAnswer, Answered, Cancelled };
     End end = End::NoAnswer;
     int httpStatus = 0;
     DecodedBody decoded;
 };
 using ExchangeObserver = std::function<void(const Exchange &exchange)>;
 
+enum class AddressFamily { Any, IPv4, IPv6 };
+
+// Choices for one request.
+struct RequestOptions
+{
+    AddressFamily family = AddressFamily::Any;
+    QString interface;    // the interface or source address to send from; empty: any
+    bool useProxy = true; // false for update requests: the service must see this machine's own address
+    // Once set, the request is dropped before it starts or aborted in flight: no callback, no line, and
+    // the observer hears Exchange::End::Cancelled.
+    std::shared_ptr<const std::atomic_bool> cancelled;
+};
+
 // GET `url` with "Accept: application/json". The callback runs on the delivery thread with the decoded
 // object, or with false (after printing the reader's error) when the body is not a JSON object or array.
 // It is never called after a transport failure, for a JSON array, or when `url` is not a valid http(s)
 // URL (one line says so instead). `observer`, when given, runs on the delivery thread once every exchange
 // has ended, however it ended, after the callback.
-void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer = {});
+void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer = {},
+             RequestOptions options = {});
 
-// POST `data` as a pretty-printed JSON object of strings, with the stored bearer token when there is
-// one. Like sendGet, except that an undecodable body is reported as its UTF-8 text, without a line.
-void sendPost(const QString &url, const QMap<QString, QString> &data, ResponseCallback callback,
-              ExchangeObserver observer = {});
+// POST `data` as a pretty-printed JSON object of strings, with `token` as bearer token when it is not empty
+// and the request goes to the API origin. Like sendGet, except that an undecodable body is reported as its
+// UTF-8 text, without a line.
+void sendPost(const QString &url, const QMap<QString, QString> &data, const QString &token, ResponseCallback callback,
+              ExchangeObserver observer = {}, RequestOptions options = {});
 
 // The body as UTF-8 text, or the empty text when it is not valid UTF-8.
 QString textOfBody(const QByteArray &body);

@@ -1,4 +1,4 @@
-// The address updater shared by the window and the command line.
+// The address updater of a setup.
 #include "updater.h"
 
 #include "console.h"
@@ -6,10 +6,10 @@
 #include "endpoints.h"
 #include "processlock.h"
 #include "redaction.h"
+#include "settings.h"
 #include "settingskeys.h"
 #include "setuppaths.h"
 #include "transport.h"
-#include "userdefaults.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +18,9 @@
 #include <QJsonDocument>
 #include <QPointer>
 #include <QSaveFile>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace vennacott {
 namespace {
@@ -25,10 +28,8 @@ namespace {
 // A status file larger than this was not written by an updater.
 constexpr qint64 kMaxStatusBytes = 64 * 1024;
 
-QString storedLink()
-{
-    return UserDefaults::standard().stringForKey(keys::kDnsLink).value_or(QString());
-}
+constexpr QFileDevice::Permissions kPrivateFolder =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 } // namespace
 
@@ -49,14 +50,29 @@ std::optional<UpdaterStatus> readPublishedStatus()
     return UpdaterStatus::fromJson(document.object());
 }
 
-Updater::Updater(QString updateBaseUrl, std::chrono::milliseconds interval, QObject *parent)
+Updater::Updater(Settings &settings, std::chrono::milliseconds interval, QString updateBaseUrl, QObject *parent)
     : QObject(parent)
-    , m_updateBaseUrl(updateBaseUrl.isEmpty() ? endpoints::updateBaseUrl() : std::move(updateBaseUrl))
+    , m_settings(settings)
     , m_interval(interval)
+    , m_updateBaseUrl(updateBaseUrl.isEmpty() ? endpoints::updateBaseUrl() : std::move(updateBaseUrl))
     , m_lock(std::make_unique<ProcessLock>(setup::updaterLockPath()))
-{}
+    , m_timer(new QTimer(this))
+    , m_link(settings.dnsLink())
+{
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        m_timer->setInterval(m_interval);
+        tick();
+    });
+    connect(&m_settings, &Settings::changed, this, [this](const QString &key) {
+        if (key == keys::kDnsLink)
+            linkChanged();
+    });
+}
 
-Updater::~Updater() = default;
+Updater::~Updater()
+{
+    dropUpdatesInFlight();
+}
 
 bool Updater::tryToBecomeTheUpdater()
 {
@@ -78,34 +94,84 @@ bool Updater::isTheUpdater() const
     return m_lock->isLocked();
 }
 
+void Updater::start(std::chrono::milliseconds firstTick)
+{
+    m_timer->start(firstTick);
+}
+
+void Updater::stop()
+{
+    m_timer->stop();
+    dropUpdatesInFlight();
+}
+
+bool Updater::isRunning() const
+{
+    return m_timer->isActive();
+}
+
+void Updater::updateNow()
+{
+    tick();
+}
+
+void Updater::linkChanged()
+{
+    const QString link = m_settings.dnsLink();
+    if (link == m_link)
+        return;
+    m_link = link;
+    // Updates of a link that is gone (reset, sign-out, another host) must not go out, nor print, any more.
+    dropUpdatesInFlight();
+}
+
+void Updater::dropUpdatesInFlight()
+{
+    for (const std::shared_ptr<std::atomic_bool> &cancelled : m_inFlight)
+        cancelled->store(true);
+    m_inFlight.clear();
+}
+
 void Updater::tick()
 {
     if (!tryToBecomeTheUpdater())
         return;
-    const QString link = storedLink();
+    const QString link = m_settings.dnsLink();
+    if (link != m_link)
+        linkChanged();
     if (link.isEmpty())
         return;
     const QString fingerprint = linkFingerprint(link);
-    QString url = m_updateBaseUrl + link;
+    const QString url = m_updateBaseUrl + link;
     console::printLine(redactedLink(url));
     const QDateTime sentAt = QDateTime::currentDateTimeUtc();
+    auto cancelled = std::make_shared<std::atomic_bool>(false);
+    m_inFlight.push_back(cancelled);
+    RequestOptions options;
+    options.useProxy = false; // the service must see this machine's own address
+    options.cancelled = cancelled;
     QPointer<Updater> self(this);
-    auto observer = [self, fingerprint, sentAt](const Exchange &exchange) {
-        const UpdateAttempt attempt = attemptOf(exchange, sentAt);
-        dispatch::mainAsync([self, fingerprint, attempt] {
-            if (self)
-                self->finish(fingerprint, attempt);
-        });
-    };
-    dispatch::backgroundAsync([url = std::move(url), observer = std::move(observer)] {
-        sendGet(
-            url, [](const ResponseValue &value) { console::printLine(updateReplyLine(value)); }, observer);
-    });
+    sendGet(
+        url, [](const ResponseValue &value) { console::printLine(updateReplyLine(value)); },
+        [self, fingerprint, sentAt, cancelled](const Exchange &exchange) {
+            if (exchange.end == Exchange::End::Cancelled)
+                return;
+            const UpdateAttempt attempt = attemptOf(exchange, sentAt);
+            dispatch::mainAsync([self, fingerprint, attempt, cancelled] {
+                if (!self)
+                    return;
+                auto &inFlight = self->m_inFlight;
+                inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), cancelled), inFlight.end());
+                if (!cancelled->load())
+                    self->finish(fingerprint, attempt);
+            });
+        },
+        options);
 }
 
 UpdaterStatus Updater::status()
 {
-    const QString fingerprint = linkFingerprint(storedLink());
+    const QString fingerprint = linkFingerprint(m_settings.dnsLink());
     if (m_status.linkFingerprint == fingerprint)
         return m_status;
     UpdaterStatus waiting;
@@ -142,11 +208,12 @@ void Updater::publish()
 {
     const QString path = setup::statusFilePath();
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir(folder).exists() && !QDir().mkpath(folder))
+    if (!QDir(folder).exists() && (!QDir().mkpath(folder) || !QFile::setPermissions(folder, kPrivateFolder)))
         return;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return;
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     file.write(QJsonDocument(m_status.toJson()).toJson(QJsonDocument::Compact));
     // The status holds no secret: the link appears only as a fingerprint. A failed write only leaves the
     // previous status for others to read.
@@ -158,7 +225,8 @@ void Updater::watchPublishedStatus()
     if (m_watcher)
         return;
     const QString folder = QFileInfo(setup::statusFilePath()).absolutePath();
-    QDir().mkpath(folder);
+    if (!QDir(folder).exists() && QDir().mkpath(folder))
+        QFile::setPermissions(folder, kPrivateFolder);
     // The folder, not the file: the file is replaced by a rename on every publication. inotify wakes
     // this process only when the holder writes, once per tick at most.
     m_watcher = std::make_unique<QFileSystemWatcher>(QStringList{folder});

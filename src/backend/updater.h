@@ -1,5 +1,5 @@
-// The address updater shared by the window and the command line: one update, its printed lines, and the
-// status that follows, kept by the one process that sends the updates for a setup.
+// The address updater of a setup: its timer, one update, its printed lines, and the status that follows,
+// kept by the one process that sends the updates.
 #pragma once
 
 #include "updaterstatus.h"
@@ -7,14 +7,18 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <vector>
 
 class QFileSystemWatcher;
+class QTimer;
 
 namespace vennacott {
 
 class ProcessLock;
+class Settings;
 
 inline constexpr std::chrono::milliseconds kUpdateInterval{10'000};
 
@@ -23,8 +27,8 @@ class Updater final : public QObject
     Q_OBJECT
 public:
     // `updateBaseUrl`: the update server's origin, empty for the one the client is built for.
-    explicit Updater(QString updateBaseUrl = {}, std::chrono::milliseconds interval = kUpdateInterval,
-                     QObject *parent = nullptr);
+    Updater(Settings &settings, std::chrono::milliseconds interval = kUpdateInterval, QString updateBaseUrl = {},
+            QObject *parent = nullptr);
     ~Updater() override;
 
     // Only one process sends the updates of a setup: the one holding its updater lock. Takes the lock when
@@ -32,17 +36,24 @@ public:
     bool tryToBecomeTheUpdater();
     bool isTheUpdater() const;
 
+    // The timer: the first tick `firstTick` from now, then one every interval. Stopping it also drops the
+    // updates still in flight.
+    void start(std::chrono::milliseconds firstTick);
+    void stop();
+    bool isRunning() const;
+    // One update at once, beside the timer's (the menu, the network coming back).
+    void updateNow();
+
     // One update, when this process is (or now becomes) the updater: reads the stored update link and,
-    // when there is one, prints the URL (the key redacted), requests it from the background queue and
-    // prints the time and the reply; the status follows when the exchange ends. Without a link, or when
-    // another process sends the updates, nothing happens. Main thread only.
+    // when there is one, prints the URL (the key redacted), requests it and prints the time and the reply;
+    // the status follows when the exchange ends. Without a link, or when another process sends the updates,
+    // nothing happens.
     void tick();
 
     // The status about the stored update link: an empty one (waiting for the first update) when there is
     // no link or the last update was about another one.
     UpdaterStatus status();
     std::chrono::milliseconds interval() const { return m_interval; }
-    QString updateBaseUrl() const { return m_updateBaseUrl; }
 
 Q_SIGNALS:
     // After every change of the status, with what is worth telling the user.
@@ -53,12 +64,19 @@ private:
     void adoptPublishedStatus();
     void publish();
     void watchPublishedStatus();
+    void linkChanged();
+    void dropUpdatesInFlight();
 
-    const QString m_updateBaseUrl;
+    Settings &m_settings;
     const std::chrono::milliseconds m_interval;
+    const QString m_updateBaseUrl;
     std::unique_ptr<ProcessLock> m_lock;
     std::unique_ptr<QFileSystemWatcher> m_watcher;
+    QTimer *m_timer = nullptr;
     UpdaterStatus m_status;
+    QString m_link;
+    // One flag per update in flight: set, the request is dropped or aborted and prints nothing more.
+    std::vector<std::shared_ptr<std::atomic_bool>> m_inFlight;
 };
 
 // The status the updater of this setup last published, or nothing.

@@ -58,6 +58,7 @@ UpdateAttempt attemptOf(const Exchange &exchange, const QDateTime &sentAt)
     attempt.time = sentAt.toUTC();
     switch (exchange.end) {
     case Exchange::End::NoAnswer:
+    case Exchange::End::Cancelled:
         attempt.result = UpdateResult::NoAnswer;
         return attempt;
     case Exchange::End::NotSent:

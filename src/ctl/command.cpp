@@ -3,8 +3,6 @@
 
 #include "console.h"
 #include "endpoints.h"
-#include "settingskeys.h"
-#include "userdefaults.h"
 
 namespace vennacott::ctl {
 
@@ -31,6 +29,40 @@ ExitStatus statusOf(const OperationEnd &end)
     return ExitStatus::NoAnswer;
 }
 
+ExitStatus statusOf(const OperationResult &result)
+{
+    switch (result.kind) {
+    case OperationResult::Kind::Done:
+        return ExitStatus::Done;
+    case OperationResult::Kind::NoAnswer:
+        return ExitStatus::NoAnswer;
+    case OperationResult::Kind::Refused:
+    case OperationResult::Kind::Superseded:
+        break;
+    }
+    return ExitStatus::Refused;
+}
+
+void reportFailure(const OperationResult &result, const QString &what, const QString &origin)
+{
+    if (result.kind == OperationResult::Kind::Superseded)
+        complain(QStringLiteral("%1: abandoned, the settings were changed meanwhile by another program").arg(what));
+    else
+        reportFailure(OperationEnd{result.kind == OperationResult::Kind::Refused ? OperationEnd::Kind::Refused
+                                                                                 : OperationEnd::Kind::NoAnswer,
+                                   result.error,
+                                   {}},
+                      what, origin);
+}
+
+bool reportUnsaved(bool saved, const QString &what, const Settings &settings)
+{
+    if (!saved)
+        complain(
+            QStringLiteral("%1 did not reach the settings file %2; nothing is kept").arg(what, settings.filePath()));
+    return saved;
+}
+
 void reportFailure(const OperationEnd &end, const QString &what, const QString &origin)
 {
     if (end.kind == OperationEnd::Kind::Refused)
@@ -42,14 +74,6 @@ void reportFailure(const OperationEnd &end, const QString &what, const QString &
 QString fullName(const QString &hostname)
 {
     return hostname + endpoints::zoneSuffix();
-}
-
-std::optional<QString> storedHostname()
-{
-    const QString hostname = UserDefaults::standard().stringForKey(keys::kHostname).value_or(QString());
-    if (hostname.isEmpty() || hostname == QLatin1String("ERROR"))
-        return std::nullopt;
-    return hostname;
 }
 
 } // namespace vennacott::ctl

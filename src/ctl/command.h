@@ -2,8 +2,7 @@
 // and how it ends.
 #pragma once
 
-#include "api.h"
-#include "updater.h"
+#include "core.h"
 
 #include <QSet>
 #include <QString>
@@ -73,12 +72,15 @@ void complain(const QString &line);
 // The exit status of an operation's end, and the line that tells a refusal or a missing answer
 // (`what` names the step, `origin` the service asked).
 ExitStatus statusOf(const OperationEnd &end);
+ExitStatus statusOf(const OperationResult &result);
 void reportFailure(const OperationEnd &end, const QString &what, const QString &origin);
+void reportFailure(const OperationResult &result, const QString &what, const QString &origin);
+
+// One line when what an operation stored did not reach the disk: the process ends right after, so the value
+// is lost. True when it did reach it.
+bool reportUnsaved(bool saved, const QString &what, const Settings &settings);
 
 // The host name with its zone, as the window's done screen shows it.
 QString fullName(const QString &hostname);
-
-// The stored host name, or nothing when none is registered (absent, empty or "ERROR", as for the window).
-std::optional<QString> storedHostname();
 
 } // namespace vennacott::ctl

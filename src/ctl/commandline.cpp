@@ -44,15 +44,32 @@ QString callOf(const Command &command)
 
 } // namespace
 
+namespace {
+
+// A command ends right after it writes, so a write may wait a while for the window's.
+constexpr std::chrono::milliseconds kSettingsLockWait{2000};
+
+Core::Options coreOptions(const Options &options)
+{
+    Core::Options core;
+    core.lockWait = kSettingsLockWait;
+    core.interval = options.updateInterval;
+    core.updateBaseUrl = options.updateBaseUrl;
+    return core;
+}
+
+} // namespace
+
 CommandLine::CommandLine(Options options)
+    : m_core(coreOptions(options))
 {
     PasswordReader reader = options.readPassword ? options.readPassword : PasswordReader(readPassword);
-    m_commands.push_back(std::make_unique<LoginCommand>(std::move(reader)));
-    m_commands.push_back(std::make_unique<RegisterCommand>());
-    m_commands.push_back(std::make_unique<StatusCommand>());
-    m_commands.push_back(std::make_unique<ResetCommand>());
-    m_commands.push_back(std::make_unique<LogoutCommand>());
-    m_commands.push_back(std::make_unique<RunCommand>(options.updateInterval, options.updateBaseUrl));
+    m_commands.push_back(std::make_unique<LoginCommand>(m_core, std::move(reader)));
+    m_commands.push_back(std::make_unique<RegisterCommand>(m_core));
+    m_commands.push_back(std::make_unique<StatusCommand>(m_core));
+    m_commands.push_back(std::make_unique<ResetCommand>(m_core));
+    m_commands.push_back(std::make_unique<LogoutCommand>(m_core));
+    m_commands.push_back(std::make_unique<RunCommand>(m_core));
 }
 
 CommandLine::~CommandLine() = default;

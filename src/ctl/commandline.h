@@ -26,6 +26,7 @@ private:
     void overview() const;
     void commandHelp(const Command &command) const;
 
+    Core m_core;
     std::vector<std::unique_ptr<Command>> m_commands;
 };
 

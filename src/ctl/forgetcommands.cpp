@@ -1,14 +1,12 @@
 // reset and logout: what this computer forgets, without a request to the service.
 #include "forgetcommands.h"
 
-#include "savedhost.h"
-
 namespace vennacott::ctl {
 namespace {
 
-QString forgottenHost()
+QString forgottenHost(Settings &settings)
 {
-    const std::optional<QString> hostname = storedHostname();
+    const std::optional<QString> hostname = settings.registeredHostname();
     return hostname ? QStringLiteral("the host name %1 and its update link").arg(fullName(*hostname))
                     : QStringLiteral("the host name and its update link");
 }
@@ -31,8 +29,11 @@ QStringList ResetCommand::help() const
 
 void ResetCommand::start(const Invocation &, const Finish &finish)
 {
-    const QString what = forgottenHost();
-    forgetHost();
+    const QString what = forgottenHost(m_core.settings());
+    if (!reportUnsaved(m_core.session().reset(), QStringLiteral("forgetting the host"), m_core.settings())) {
+        finish(ExitStatus::Refused);
+        return;
+    }
     say(QStringLiteral("Forgot %1; signed in as before").arg(what));
     finish(ExitStatus::Done);
 }
@@ -53,8 +54,11 @@ QStringList LogoutCommand::help() const
 
 void LogoutCommand::start(const Invocation &, const Finish &finish)
 {
-    const QString what = forgottenHost();
-    forgetSignIn();
+    const QString what = forgottenHost(m_core.settings());
+    if (!reportUnsaved(m_core.session().signOut(), QStringLiteral("signing out"), m_core.settings())) {
+        finish(ExitStatus::Refused);
+        return;
+    }
     say(QStringLiteral("Signed out; forgot the sign-in, %1").arg(what));
     finish(ExitStatus::Done);
 }

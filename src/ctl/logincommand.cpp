@@ -2,40 +2,12 @@
 #include "logincommand.h"
 
 #include "endpoints.h"
-#include "savedhost.h"
 
 namespace vennacott::ctl {
-namespace {
 
-// A launch of the window with a stored token fetches the saved host; a server signed in here does the same,
-// so a host registered on a desktop is updated from here from now on.
-void fetchSavedHost(const Finish &finish)
-{
-    getSavedHost(storeSavedHost, [finish](const OperationEnd &end) {
-        // Runs after the callback above has stored what came.
-        const QString step = QStringLiteral("signed in, but fetching the host saved with the account");
-        if (end.kind == OperationEnd::Kind::NoAnswer) {
-            reportFailure(end, step, endpoints::apiBaseUrl());
-            finish(statusOf(end));
-            return;
-        }
-        if (end.kind == OperationEnd::Kind::Refused) {
-            say(QStringLiteral("No host fetched from the account (%1): register one with %2 register NAME")
-                    .arg(end.error, kProgram));
-        } else if (const std::optional<QString> hostname = storedHostname()) {
-            say(QStringLiteral("The host saved with the account, %1, is updated from this computer from now on")
-                    .arg(fullName(*hostname)));
-        } else {
-            say(QStringLiteral("The host saved with the account could not be read; nothing stored"));
-        }
-        finish(ExitStatus::Done);
-    });
-}
-
-} // namespace
-
-LoginCommand::LoginCommand(PasswordReader readPassword)
-    : m_readPassword(std::move(readPassword))
+LoginCommand::LoginCommand(Core &core, PasswordReader readPassword)
+    : m_core(core)
+    , m_readPassword(std::move(readPassword))
 {}
 
 QString LoginCommand::summary() const
@@ -51,7 +23,8 @@ QStringList LoginCommand::help() const
         QStringLiteral("of standard input when that is not a terminal. Then fetches the host saved with the"),
         QStringLiteral("account, so that a host registered elsewhere is updated from this computer."),
         QString(),
-        QStringLiteral("Exit status: 0 signed in, 1 refused, 2 no answer from the service, 64 no password read."),
+        QStringLiteral("Exit status: 0 signed in, 1 refused or not saved, 2 no answer from the service, 64 no"),
+        QStringLiteral("password read."),
     };
 }
 
@@ -64,17 +37,46 @@ void LoginCommand::start(const Invocation &invocation, const Finish &finish)
         finish(ExitStatus::Usage);
         return;
     }
-    login(
-        email, *password, [](bool) {},
-        [finish, email](const OperationEnd &end) {
-            if (end.kind != OperationEnd::Kind::Done) {
-                reportFailure(end, QStringLiteral("sign-in"), endpoints::apiBaseUrl());
-                finish(statusOf(end));
-                return;
-            }
-            say(QStringLiteral("Signed in as %1").arg(email));
-            fetchSavedHost(finish);
-        });
+    m_core.session().signIn(email, *password, [this, finish, email](const OperationResult &result) {
+        if (result.kind != OperationResult::Kind::Done) {
+            reportFailure(result, QStringLiteral("sign-in"), endpoints::apiBaseUrl());
+            finish(statusOf(result));
+            return;
+        }
+        if (!reportUnsaved(result.saved, QStringLiteral("the sign-in"), m_core.settings())) {
+            finish(ExitStatus::Refused);
+            return;
+        }
+        say(QStringLiteral("Signed in as %1").arg(email));
+        fetchSavedHost(finish);
+    });
+}
+
+// A launch of the window with a stored token fetches the saved host; a server signed in here does the same,
+// so a host registered on a desktop is updated from here from now on.
+void LoginCommand::fetchSavedHost(const Finish &finish)
+{
+    m_core.session().fetchSavedHost([this, finish](const OperationResult &result) {
+        const QString step = QStringLiteral("signed in, but fetching the host saved with the account");
+        if (result.kind == OperationResult::Kind::NoAnswer || result.kind == OperationResult::Kind::Superseded) {
+            reportFailure(result, step, endpoints::apiBaseUrl());
+            finish(statusOf(result));
+            return;
+        }
+        if (result.kind == OperationResult::Kind::Refused) {
+            say(QStringLiteral("No host fetched from the account (%1): register one with %2 register NAME")
+                    .arg(result.error, kProgram));
+        } else if (!result.host) {
+            say(QStringLiteral("The host saved with the account could not be read; nothing stored"));
+        } else if (!reportUnsaved(result.saved, QStringLiteral("the host saved with the account"), m_core.settings())) {
+            finish(ExitStatus::Refused);
+            return;
+        } else {
+            say(QStringLiteral("The host saved with the account, %1, is updated from this computer from now on")
+                    .arg(fullName(result.host->hostname)));
+        }
+        finish(ExitStatus::Done);
+    });
 }
 
 } // namespace vennacott::ctl

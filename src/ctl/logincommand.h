@@ -8,7 +8,7 @@ namespace vennacott::ctl {
 class LoginCommand final : public Command
 {
 public:
-    explicit LoginCommand(PasswordReader readPassword);
+    LoginCommand(Core &core, PasswordReader readPassword);
 
     QString name() const override { return QStringLiteral("login"); }
     QString argumentName() const override { return QStringLiteral("EMAIL"); }
@@ -17,6 +17,9 @@ public:
     void start(const Invocation &invocation, const Finish &finish) override;
 
 private:
+    void fetchSavedHost(const Finish &finish);
+
+    Core &m_core;
     PasswordReader m_readPassword;
 };
 

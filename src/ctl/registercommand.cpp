@@ -2,32 +2,8 @@
 #include "registercommand.h"
 
 #include "endpoints.h"
-#include "savedhost.h"
-#include "settingskeys.h"
-#include "userdefaults.h"
 
 namespace vennacott::ctl {
-namespace {
-
-// The link is stored already: the updater uses it whatever the backend says about saving it.
-void saveWithAccount(const QString &hostname, const QString &link, const Finish &finish)
-{
-    setSavedHost(
-        link, [](bool) {},
-        [finish, hostname](const OperationEnd &end) {
-            if (end.kind == OperationEnd::Kind::Done)
-                say(fullName(hostname));
-            else
-                reportFailure(end,
-                              QStringLiteral("%1 is registered and updated from this computer, but saving it with the "
-                                             "account")
-                                  .arg(fullName(hostname)),
-                              endpoints::apiBaseUrl());
-            finish(statusOf(end));
-        });
-}
-
-} // namespace
 
 QString RegisterCommand::summary() const
 {
@@ -42,33 +18,41 @@ QStringList RegisterCommand::help() const
         QStringLiteral("account and prints the full name. The updater (the window or run) uses it from its next"),
         QStringLiteral("update on. Needs a sign-in (login)."),
         QString(),
-        QStringLiteral("Exit status: 0 registered and saved, 1 refused (the reason on standard error), 2 no answer"),
-        QStringLiteral("from the service."),
+        QStringLiteral("Exit status: 0 registered and saved, 1 refused or not saved (the reason on standard error),"),
+        QStringLiteral("2 no answer from the service."),
     };
 }
 
 void RegisterCommand::start(const Invocation &invocation, const Finish &finish)
 {
-    if (UserDefaults::standard().stringForKey(keys::kToken).value_or(QString()).isEmpty()) {
+    if (m_core.settings().token().isEmpty()) {
         complain(QStringLiteral("not signed in: sign in first with %1 login EMAIL").arg(kProgram));
         finish(ExitStatus::Refused);
         return;
     }
     const QString name = invocation.arguments.value(0);
-    registerHost(
-        name,
-        [name, finish](bool success, const QString &link) {
-            if (!success)
-                return; // told when the operation ends
-            storeRegisteredHost(name, link);
-            saveWithAccount(name, link, finish);
-        },
-        [finish](const OperationEnd &end) {
-            if (end.kind == OperationEnd::Kind::Done)
-                return; // goes on with the save
-            reportFailure(end, QStringLiteral("registration"), endpoints::updateBaseUrl());
-            finish(statusOf(end));
-        });
+    m_core.session().registerHost(name, [this, finish, name](const OperationResult &result) {
+        if (result.kind != OperationResult::Kind::Done) {
+            reportFailure(result, QStringLiteral("registration"), endpoints::updateBaseUrl());
+            finish(statusOf(result));
+            return;
+        }
+        if (!reportUnsaved(result.saved, QStringLiteral("the host name %1 and its update link").arg(fullName(name)),
+                           m_core.settings())) {
+            finish(ExitStatus::Refused);
+            return;
+        }
+        // The link is stored already: the updater uses it whatever the backend says about saving it.
+        if (result.accountSave.kind == OperationEnd::Kind::Done)
+            say(fullName(name));
+        else
+            reportFailure(
+                result.accountSave,
+                QStringLiteral("%1 is registered and updated from this computer, but saving it with the account")
+                    .arg(fullName(name)),
+                endpoints::apiBaseUrl());
+        finish(statusOf(result.accountSave));
+    });
 }
 
 } // namespace vennacott::ctl

@@ -2,16 +2,13 @@
 #include "runcommand.h"
 
 #include "processlock.h"
-#include "settingskeys.h"
 #include "setuppaths.h"
 #include "terminationsignals.h"
-#include "userdefaults.h"
 
 namespace vennacott::ctl {
 
-RunCommand::RunCommand(std::chrono::milliseconds interval, QString updateBaseUrl)
-    : m_interval(interval)
-    , m_updateBaseUrl(std::move(updateBaseUrl))
+RunCommand::RunCommand(Core &core)
+    : m_core(core)
 {}
 
 RunCommand::~RunCommand() = default;
@@ -34,8 +31,8 @@ QStringList RunCommand::help() const
 
 void RunCommand::start(const Invocation &, const Finish &finish)
 {
-    m_updater = std::make_unique<Updater>(m_updateBaseUrl, m_interval);
-    if (!m_updater->tryToBecomeTheUpdater()) {
+    Updater &updater = m_core.updater();
+    if (!updater.tryToBecomeTheUpdater()) {
         const std::optional<qint64> holder = ProcessLock::holder(setup::updaterLockPath());
         if (holder)
             complain(QStringLiteral("an updater already runs for these settings (process %1); not starting another")
@@ -46,18 +43,15 @@ void RunCommand::start(const Invocation &, const Finish &finish)
         return;
     }
     m_signals = std::make_unique<TerminationSignals>();
-    QObject::connect(m_signals.get(), &TerminationSignals::received, &m_timer, [this, finish] {
-        m_timer.stop();
+    QObject::connect(m_signals.get(), &TerminationSignals::received, &updater, [&updater, finish] {
+        updater.stop();
         finish(ExitStatus::Done);
     });
-    m_timer.setInterval(m_interval);
-    QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { m_updater->tick(); });
-    m_timer.start();
-    if (UserDefaults::standard().stringForKey(keys::kDnsLink).value_or(QString()).isEmpty())
+    if (m_core.settings().dnsLink().isEmpty())
         complain(QStringLiteral("no update link stored yet; updating starts once one is (%1 register NAME, or the "
                                 "window)")
                      .arg(kProgram));
-    m_updater->tick();
+    updater.start(std::chrono::milliseconds(0));
 }
 
 } // namespace vennacott::ctl

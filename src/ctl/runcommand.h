@@ -3,8 +3,6 @@
 
 #include "command.h"
 
-#include <QTimer>
-
 #include <memory>
 
 namespace vennacott {
@@ -16,7 +14,7 @@ namespace vennacott::ctl {
 class RunCommand final : public Command
 {
 public:
-    RunCommand(std::chrono::milliseconds interval, QString updateBaseUrl);
+    explicit RunCommand(Core &core);
     ~RunCommand() override;
 
     QString name() const override { return QStringLiteral("run"); }
@@ -25,11 +23,8 @@ public:
     void start(const Invocation &invocation, const Finish &finish) override;
 
 private:
-    const std::chrono::milliseconds m_interval;
-    const QString m_updateBaseUrl;
-    std::unique_ptr<Updater> m_updater;
+    Core &m_core;
     std::unique_ptr<TerminationSignals> m_signals;
-    QTimer m_timer;
 };
 
 } // namespace vennacott::ctl

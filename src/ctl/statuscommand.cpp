@@ -2,9 +2,7 @@
 #include "statuscommand.h"
 
 #include "processlock.h"
-#include "settingskeys.h"
 #include "setuppaths.h"
-#include "userdefaults.h"
 
 #include <QJsonDocument>
 
@@ -26,14 +24,13 @@ struct Snapshot
     UpdaterStatus status; // about the stored link: empty when the last update was about another one
 };
 
-Snapshot snapshot()
+Snapshot snapshot(Settings &settings)
 {
-    UserDefaults &defaults = UserDefaults::standard();
     Snapshot now;
-    now.signedIn = !defaults.stringForKey(keys::kToken).value_or(QString()).isEmpty();
-    now.hostname = storedHostname();
+    now.signedIn = !settings.token().isEmpty();
+    now.hostname = settings.registeredHostname();
     now.updater = ProcessLock::holder(setup::updaterLockPath());
-    const QString link = defaults.stringForKey(keys::kDnsLink).value_or(QString());
+    const QString link = settings.dnsLink();
     now.hasLink = !link.isEmpty();
     const std::optional<UpdaterStatus> published = readPublishedStatus();
     if (published && now.hasLink && published->linkFingerprint == linkFingerprint(link))
@@ -62,7 +59,7 @@ QStringList StatusCommand::help() const
 
 QJsonObject StatusCommand::json()
 {
-    const Snapshot now = snapshot();
+    const Snapshot now = snapshot(m_core.settings());
     QJsonValue last(QJsonValue::Null);
     if (now.status.last) {
         const UpdateAttempt &attempt = *now.status.last;
@@ -85,7 +82,7 @@ void StatusCommand::start(const Invocation &invocation, const Finish &finish)
         finish(ExitStatus::Done);
         return;
     }
-    const Snapshot now = snapshot();
+    const Snapshot now = snapshot(m_core.settings());
     say(QStringLiteral("Signed in:   ") +
         (now.signedIn ? QStringLiteral("yes") : QStringLiteral("no (%1 login EMAIL signs in)").arg(kProgram)));
     say(QStringLiteral("Host:        ") +

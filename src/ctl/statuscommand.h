@@ -10,6 +10,10 @@ namespace vennacott::ctl {
 class StatusCommand final : public Command
 {
 public:
+    explicit StatusCommand(Core &core)
+        : m_core(core)
+    {}
+
     QString name() const override { return QStringLiteral("status"); }
     QStringList flags() const override { return {QStringLiteral("--json")}; }
     QString summary() const override;
@@ -17,7 +21,10 @@ public:
     void start(const Invocation &invocation, const Finish &finish) override;
 
     // The object `status --json` prints.
-    static QJsonObject json();
+    QJsonObject json();
+
+private:
+    Core &m_core;
 };
 
 } // namespace vennacott::ctl

@@ -80,9 +80,6 @@ bool hasKeyWithoutName(const QSettings &settings)
                        [](const QString &key) { return key.mid(key.indexOf(QLatin1Char('/')) + 1).isEmpty(); });
 }
 
-// How long a write waits for another program that is writing the file.
-constexpr int kLockWaitMs = 5000;
-
 // Why a file could not be written in `folder`, as far as can be told afterwards.
 QString writeFailure(const QString &folder)
 {
@@ -119,7 +116,7 @@ std::optional<QString> valueIn(const QHash<QString, QString> &values, const QStr
     return it == values.constEnd() ? std::nullopt : std::optional<QString>(*it);
 }
 
-void apply(QHash<QString, QString> &values, const QString &key, const std::optional<QString> &value)
+void applyTo(QHash<QString, QString> &values, const QString &key, const std::optional<QString> &value)
 {
     if (value)
         values.insert(key, *value);
@@ -129,16 +126,9 @@ void apply(QHash<QString, QString> &values, const QString &key, const std::optio
 
 } // namespace
 
-UserDefaults &UserDefaults::standard()
-{
-    static UserDefaults defaults(QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vennacott"),
-                                           QStringLiteral("vennacott-ddns"))
-                                     .fileName());
-    return defaults;
-}
-
-UserDefaults::UserDefaults(QString filePath)
+UserDefaults::UserDefaults(QString filePath, std::chrono::milliseconds lockWait)
     : m_filePath(std::move(filePath))
+    , m_lockWait(lockWait)
 {
     load();
 }
@@ -155,20 +145,54 @@ std::optional<QString> UserDefaults::stringForKey(const QString &key)
 
 void UserDefaults::setObject(const QString &value, const QString &key)
 {
-    const std::lock_guard lock(m_mutex);
-    reloadIfChangedOnDisk();
-    change(key, value);
-    if (m_observer)
-        m_observer(key, value);
+    apply({{key, value}});
 }
 
 void UserDefaults::removeObjectForKey(const QString &key)
 {
+    apply({{key, std::nullopt}});
+}
+
+void UserDefaults::apply(const QList<Change> &changes)
+{
     const std::lock_guard lock(m_mutex);
     reloadIfChangedOnDisk();
-    change(key, std::nullopt);
-    if (m_observer)
-        m_observer(key, std::nullopt);
+    for (const auto &[key, value] : changes) {
+        const auto unsaved = m_unsaved.find(key);
+        if (unsaved == m_unsaved.end())
+            m_unsaved.insert(key, {value, valueIn(m_values, key)});
+        else
+            unsaved->value = value;
+        applyTo(m_values, key, value);
+    }
+    save();
+    if (m_observer) {
+        for (const auto &[key, value] : changes)
+            m_observer(key, value);
+    }
+}
+
+QHash<QString, QString> UserDefaults::values()
+{
+    const std::lock_guard lock(m_mutex);
+    reloadIfChangedOnDisk();
+    return m_values;
+}
+
+bool UserDefaults::isSaved()
+{
+    const std::lock_guard lock(m_mutex);
+    return m_unsaved.isEmpty();
+}
+
+bool UserDefaults::reload()
+{
+    const std::lock_guard lock(m_mutex);
+    const QHash<QString, QString> before = m_values;
+    reloadIfChangedOnDisk();
+    if (m_saveFailing)
+        save();
+    return m_values != before;
 }
 
 void UserDefaults::setChangeObserverForTesting(ChangeObserver observer)
@@ -205,7 +229,7 @@ void UserDefaults::reloadIfChangedOnDisk()
             it = m_unsaved.erase(it);
             continue;
         }
-        apply(m_values, it.key(), it->value);
+        applyTo(m_values, it.key(), it->value);
         ++it;
     }
 }
@@ -261,17 +285,6 @@ bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
     return true;
 }
 
-void UserDefaults::change(const QString &key, const std::optional<QString> &value)
-{
-    const auto unsaved = m_unsaved.find(key);
-    if (unsaved == m_unsaved.end())
-        m_unsaved.insert(key, {value, valueIn(m_values, key)});
-    else
-        unsaved->value = value;
-    apply(m_values, key, value);
-    save();
-}
-
 // One line when saving starts to fail and one when it works again, however many writes come between: a
 // full disk would otherwise add a line at every read.
 void UserDefaults::save()
@@ -306,7 +319,7 @@ std::optional<QString> UserDefaults::writeUnsaved()
         return QStringLiteral("cannot create folder %1").arg(folder);
     // The lock QSettings takes to write this file: writers in other processes take turns.
     QLockFile lock(m_filePath + QStringLiteral(".lock"));
-    if (!lock.tryLock(kLockWaitMs)) {
+    if (!lock.tryLock(int(m_lockWait.count()))) {
         return lock.error() == QLockFile::LockFailedError ? QStringLiteral("another program keeps it locked")
                                                           : writeFailure(folder);
     }

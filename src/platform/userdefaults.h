@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -22,16 +23,27 @@ namespace vennacott {
 class UserDefaults final
 {
 public:
-    // $XDG_CONFIG_HOME/vennacott/vennacott-ddns.conf, loaded on first use.
-    static UserDefaults &standard();
-
-    explicit UserDefaults(QString filePath);
+    // `lockWait`: how long a write waits for another program that is writing the file. A change that cannot
+    // wait longer is kept in memory and written at the next read or write.
+    explicit UserDefaults(QString filePath, std::chrono::milliseconds lockWait = std::chrono::milliseconds(5000));
     UserDefaults(const UserDefaults &) = delete;
     UserDefaults &operator=(const UserDefaults &) = delete;
 
     std::optional<QString> stringForKey(const QString &key);
     void setObject(const QString &value, const QString &key);
     void removeObjectForKey(const QString &key);
+
+    // Several changes in one write: a reader in any process sees all of them or none. An absent value
+    // removes its key.
+    using Change = std::pair<QString, std::optional<QString>>;
+    void apply(const QList<Change> &changes);
+
+    // Every value, as the file and this process's unsaved changes have them; tries no write.
+    QHash<QString, QString> values();
+    // True when every change made so far is on disk.
+    bool isSaved();
+    // Loads the file again when another process has changed it; true when a value changed.
+    bool reload();
 
     QString filePath() const { return m_filePath; }
 
@@ -53,7 +65,6 @@ private:
         bool operator==(const FileStamp &other) const;
     };
     FileStamp stampOnDisk() const;
-    void change(const QString &key, const std::optional<QString> &value);
     void save();
     std::optional<QString> writeUnsaved();
     bool setAsideIfCorrupt(const QSettings &settings);
@@ -66,6 +77,7 @@ private:
     };
 
     const QString m_filePath;
+    const std::chrono::milliseconds m_lockWait;
     std::mutex m_mutex;
     QHash<QString, QString> m_values;
     QHash<QString, Unsaved> m_unsaved;

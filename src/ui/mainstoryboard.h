@@ -24,13 +24,15 @@ inline const QString kDoneToHost = QStringLiteral("doneToHost");
 
 inline const QString kWindowTitle = QStringLiteral("Vennacott DDNS");
 
-class Updater;
+class Core;
 
-// `updater`: where the done screen reads the updater's status; none in a window without one.
-Storyboard mainStoryboard(Updater *updater = nullptr);
+// The screens drive `core`.
+Storyboard mainStoryboard(Core &core);
 
-// The setup window, titled, on its first screen once shown.
-std::unique_ptr<StoryboardWindow> createMainWindow(Updater *updater = nullptr);
+// The setup window, titled, on its first screen once shown. It follows what changes in the settings: signed
+// out (here or by the other program) it shows the sign-in screen; a sign-in, a host registered or forgotten
+// by the other program brings it to the screen a launch with those settings would show.
+std::unique_ptr<StoryboardWindow> createMainWindow(Core &core);
 
 QIcon applicationIcon();
 

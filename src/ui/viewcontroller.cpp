@@ -1,15 +1,13 @@
 // The controller of the setup window's three screens: sign-in, host and done.
 #include "viewcontroller.h"
 
-#include "api.h"
 #include "appearance.h"
+#include "core.h"
 #include "dispatch.h"
 #include "endpoints.h"
 #include "mainstoryboard.h"
-#include "savedhost.h"
 #include "settingskeys.h"
 #include "storyboard.h"
-#include "userdefaults.h"
 #include "windows.h"
 
 #include <QAccessible>
@@ -70,11 +68,11 @@ void ViewController::postSegue(const QString &identifier)
 
 void ViewController::viewDidLoad()
 {
-    UserDefaults &defaults = UserDefaults::standard();
+    Settings &settings = m_core->settings();
     if (hostNameDoneLabel) {
         hostNameDoneLabel->setReadOnly(true);
         const QString shown =
-            defaults.stringForKey(keys::kHostname).value_or(QStringLiteral("ERROR")) + endpoints::zoneSuffix();
+            settings.value(keys::kHostname).value_or(QStringLiteral("ERROR")) + endpoints::zoneSuffix();
         hostNameDoneLabel->setText(shown);
         hostNameDoneLabel->setCursorPosition(0);
     }
@@ -84,36 +82,31 @@ void ViewController::viewDidLoad()
         window->setResizable(false);
     setPreferredContentSize(size());
 
-    if (email) {
-        const QString token = defaults.stringForKey(keys::kToken).value_or(QString());
-        if (!token.isEmpty()) {
-            getSavedHost(storeSavedHost);
-            postSegue(segues::kLoginToHost);
-        }
+    if (email && !settings.token().isEmpty()) {
+        // What comes back is stored by the session; the screens that follow read it when they load.
+        m_core->session().fetchSavedHost([](const OperationResult &) {});
+        postSegue(segues::kLoginToHost);
     }
-    if (hostnameEntered) {
-        const QString hostname = defaults.stringForKey(keys::kHostname).value_or(QString());
-        if (!hostname.isEmpty() && hostname != QLatin1String("ERROR"))
-            postSegue(segues::kHostToDone);
-    }
-    if (updaterStatusLabel && m_updater) {
+    if (hostnameEntered && settings.registeredHostname())
+        postSegue(segues::kHostToDone);
+    if (updaterStatusLabel) {
         // Redrawn when the status changes, never on a timer: the window stays quiet between ticks.
-        connect(m_updater, &Updater::statusChanged, this, &ViewController::showUpdaterStatus);
+        connect(&m_core->updater(), &Updater::statusChanged, this, &ViewController::showUpdaterStatus);
         showUpdaterStatus();
     }
 }
 
-void ViewController::setUpdater(Updater *updater)
+void ViewController::setCore(Core *core)
 {
-    m_updater = updater;
+    m_core = core;
 }
 
 void ViewController::showUpdaterStatus()
 {
-    if (!updaterStatusLabel || !m_updater)
+    if (!updaterStatusLabel)
         return;
-    const QString line = statusLine(m_updater->status(), m_updater->interval());
-    announce(updaterStatusLabel, line);
+    Updater &updater = m_core->updater();
+    announce(updaterStatusLabel, statusLine(updater.status(), updater.interval()));
 }
 
 void ViewController::applyAppearance()
@@ -164,53 +157,46 @@ void ViewController::ButtonPressedWithSender()
     const QString typedEmail = email ? email->text() : QString();
     const QString typedPassword = password ? password->text() : QString();
     showBusy(signInStatusLabel, loginButton, QCoreApplication::translate("ViewController", "Signing in…"));
-    login(
-        typedEmail, typedPassword,
-        [controller = self()](bool success) {
-            if (success)
-                dispatch::mainAsync([controller] { controller->performSegue(segues::kLoginToHost); });
-        },
-        [controller = self()](const OperationEnd &end) {
-            dispatch::mainAsync([controller, end] {
-                controller->showEnd(
-                    controller->signInStatusLabel, controller->loginButton, end,
-                    QCoreApplication::translate("ViewController", "The e-mail address or password was not accepted."));
-            });
-        });
+    m_core->session().signIn(typedEmail, typedPassword, [controller = self()](const OperationResult &result) {
+        if (result.kind == OperationResult::Kind::Superseded)
+            return;
+        controller->showEnd(
+            controller->signInStatusLabel, controller->loginButton, result,
+            QCoreApplication::translate("ViewController", "The e-mail address or password was not accepted."));
+        if (result.kind == OperationResult::Kind::Done)
+            controller->postSegue(segues::kLoginToHost);
+    });
 }
 
 void ViewController::HostButtonPressed()
 {
     const QString name = hostnameEntered ? hostnameEntered->text() : QString();
     showBusy(registrationStatusLabel, m_hostButton, QCoreApplication::translate("ViewController", "Registering…"));
-    // The refusal has its own label; an end without an answer, from either request, is told here.
-    const auto ended = [controller = self()](const OperationEnd &end) {
-        if (end.kind == OperationEnd::Kind::Done)
+    m_core->session().registerHost(name, [controller = self()](const OperationResult &result) {
+        switch (result.kind) {
+        case OperationResult::Kind::Superseded:
             return;
-        dispatch::mainAsync([controller, end] {
-            controller->showEnd(controller->registrationStatusLabel, controller->m_hostButton, end, QString());
-        });
-    };
-    registerHost(
-        name,
-        [controller = self(), name, ended](bool success, const QString &text) {
-            if (!success) {
-                dispatch::mainAsync([controller] {
-                    if (controller->labelHostUnavailable)
-                        controller->labelHostUnavailable->setHidden(false);
-                });
-                return;
-            }
-            storeRegisteredHost(name, text);
-            setSavedHost(
-                text,
-                [controller](bool saved) {
-                    if (saved)
-                        dispatch::mainAsync([controller] { controller->performSegue(segues::kHostToDone); });
-                },
-                ended);
-        },
-        ended);
+        case OperationResult::Kind::Refused:
+            // The refusal has its own label.
+            controller->showEnd(controller->registrationStatusLabel, controller->m_hostButton, result, QString());
+            if (controller->labelHostUnavailable)
+                controller->labelHostUnavailable->setHidden(false);
+            return;
+        case OperationResult::Kind::NoAnswer:
+            controller->showEnd(controller->registrationStatusLabel, controller->m_hostButton, result, QString());
+            return;
+        case OperationResult::Kind::Done:
+            break;
+        }
+        // Registered and stored: the done screen follows once the backend has answered the save, whatever
+        // it said; without an answer the screen stays and says so.
+        OperationResult saved;
+        saved.kind = result.accountSave.kind == OperationEnd::Kind::NoAnswer ? OperationResult::Kind::NoAnswer
+                                                                             : OperationResult::Kind::Done;
+        controller->showEnd(controller->registrationStatusLabel, controller->m_hostButton, saved, QString());
+        if (saved.kind == OperationResult::Kind::Done)
+            controller->postSegue(segues::kHostToDone);
+    });
 }
 
 void ViewController::showBusy(QLabel *label, QPushButton *button, const QString &text)
@@ -223,17 +209,17 @@ void ViewController::showBusy(QLabel *label, QPushButton *button, const QString 
     }
 }
 
-void ViewController::showEnd(QLabel *label, QPushButton *button, const OperationEnd &end, const QString &refused)
+void ViewController::showEnd(QLabel *label, QPushButton *button, const OperationResult &result, const QString &refused)
 {
     if (button)
         button->setEnabled(true);
     if (!label)
         return;
     QString text;
-    if (end.kind == OperationEnd::Kind::NoAnswer) {
+    if (result.kind == OperationResult::Kind::NoAnswer) {
         text = QCoreApplication::translate(
             "ViewController", "The service could not be reached. Check the network connection and try again.");
-    } else if (end.kind == OperationEnd::Kind::Refused) {
+    } else if (result.kind == OperationResult::Kind::Refused) {
         text = refused;
     }
     QPalette warning;
@@ -244,7 +230,7 @@ void ViewController::showEnd(QLabel *label, QPushButton *button, const Operation
 
 void ViewController::ResetButtonPressed()
 {
-    forgetHost();
+    m_core->session().reset();
     postSegue(segues::kDoneToHost);
 }
 

@@ -1,8 +1,7 @@
 // The controller of the setup window's three screens: sign-in, host and done.
 #pragma once
 
-#include "api.h"
-#include "updater.h"
+#include "session.h"
 #include "viewcontrollerbase.h"
 
 #include <QPointer>
@@ -13,6 +12,8 @@ class QLineEdit;
 class QPushButton;
 
 namespace vennacott {
+
+class Core;
 
 // One class serves every screen; which outlets a screen connects decides what its start-up does.
 class ViewController final : public ViewControllerBase
@@ -33,8 +34,8 @@ public:
     // The done screen's line on the updater's last update.
     QPointer<QLabel> updaterStatusLabel;
 
-    // Where the done screen reads the updater's status; none in a window without an updater.
-    void setUpdater(Updater *updater);
+    // The core the screens drive: its settings, operations and updater.
+    void setCore(Core *core);
 
     void viewDidLoad() override;
 
@@ -60,10 +61,10 @@ private:
     // A request is out: its button is off until it ends, and the screen says so.
     void showBusy(QLabel *label, QPushButton *button, const QString &text);
     // The request ended: the button works again, and the screen says why it did not go through.
-    void showEnd(QLabel *label, QPushButton *button, const OperationEnd &end, const QString &refused);
+    void showEnd(QLabel *label, QPushButton *button, const OperationResult &result, const QString &refused);
     QPointer<QPushButton> m_hostButton;
 
-    QPointer<Updater> m_updater;
+    QPointer<Core> m_core;
 };
 
 } // namespace vennacott

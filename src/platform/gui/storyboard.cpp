@@ -38,6 +38,11 @@ void StoryboardWindow::showInitialScreen()
     present(m_storyboard.instantiate(m_storyboard.initialScreen));
 }
 
+void StoryboardWindow::showScreen(const QString &screen)
+{
+    present(m_storyboard.instantiate(screen));
+}
+
 QString StoryboardWindow::currentScreen() const
 {
     return m_current ? m_current->screen() : QString();

@@ -39,6 +39,8 @@ public:
     ~StoryboardWindow() override;
 
     void showInitialScreen();
+    // Shows `screen` afresh, without a segue: for a change that did not come from the screen shown.
+    void showScreen(const QString &screen);
     void performSegue(const QString &identifier, ViewControllerBase &source);
 
     std::shared_ptr<ViewControllerBase> currentController() const { return m_current; }

@@ -1,0 +1,70 @@
+// The client's stored settings: the one owner of the settings file of a setup.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+class QFileSystemWatcher;
+class QTimer;
+
+namespace vennacott {
+
+class UserDefaults;
+
+// The sign-in token, the host name and its update link, read from and written to one private file. Every
+// read and write of the settings goes through here; what another process writes (the command line beside
+// the window) is noticed through a watch on the file's folder and told like a change of this process.
+class Settings final : public QObject
+{
+    Q_OBJECT
+public:
+    // `lockWait`: how long a write may wait for another process that is writing the file. The window keeps
+    // it short (its thread draws the window); a change that cannot wait is kept and written soon after.
+    Settings(QString filePath, std::chrono::milliseconds lockWait, QObject *parent = nullptr);
+    ~Settings() override;
+
+    // $XDG_CONFIG_HOME/vennacott/vennacott-ddns.conf.
+    static QString defaultFilePath();
+    QString filePath() const;
+
+    std::optional<QString> value(const QString &key);
+    // The stored token, or the empty text: both mean that no account is signed in.
+    QString token();
+    // The stored update link, or the empty text: both mean that there is nothing to update.
+    QString dnsLink();
+    // The host name when one is registered: not absent, empty or "ERROR".
+    std::optional<QString> registeredHostname();
+
+    // Each write is one locked replacement of the file; true when it reached the disk. Otherwise the values
+    // are kept in memory, written again at the next chance, and one line on standard error says so.
+    bool setToken(const QString &token);
+    // The host name and its link together, so no reader ever sees one without the other.
+    bool setHost(const QString &hostname, const QString &link);
+    bool forgetHost();
+    bool forgetSignIn();
+
+    // Checks the file now instead of waiting for the watch; the result is told through `changed`.
+    void refresh();
+
+Q_SIGNALS:
+    // A stored value changed, here or in another process (`elsewhere`).
+    void changed(const QString &key, bool elsewhere);
+
+private:
+    using Change = std::pair<QString, std::optional<QString>>;
+    bool write(const QList<Change> &changes);
+    void watch();
+    void emitChanges(const QHash<QString, std::optional<QString>> &before, bool elsewhere);
+    QHash<QString, std::optional<QString>> snapshot();
+
+    std::unique_ptr<UserDefaults> m_defaults;
+    std::unique_ptr<QFileSystemWatcher> m_watcher;
+    QTimer *m_retry = nullptr;
+    int m_retries = 0;
+};
+
+} // namespace vennacott
