@@ -1,6 +1,7 @@
 // The delegate's local store, save action and quit decision, with the store's faults injected: a store
 // that cannot be opened, a save that fails, an edit that will not commit.
 #include "appdelegate.h"
+#include "core.h"
 #include "application.h"
 #include "persistentcontainer.h"
 #include "storyboard.h"
@@ -102,7 +103,8 @@ int childMain(const QString &role)
     ScriptedUser user;
     Application::shared().setErrorPresenter(&user);
     Application::shared().setAlertRunner(&user);
-    AppDelegate delegate;
+    Core core(Core::Options{});
+    AppDelegate delegate(core);
     if (role == u"save")
         delegate.saveAction();
     else
@@ -202,7 +204,8 @@ void AppDelegateTest::decision_logsPresentsAndReplies()
     m_user.resolves = resolves;
     m_user.answer = answer;
     RefusingEditor editor;
-    AppDelegate delegate;
+    Core core(Core::Options{});
+    AppDelegate delegate(core);
     prepare(delegate, change, refuseCommit, editor);
 
     ConsoleCapture console;
@@ -294,7 +297,8 @@ void AppDelegateTest::quitAlert_onARealMessageBox()
     Application::shared().setErrorPresenter(nullptr);
     Application::shared().setAlertRunner(nullptr);
     RefusingEditor unused;
-    AppDelegate delegate;
+    Core core(Core::Options{});
+    AppDelegate delegate(core);
     prepare(delegate, Change::Unsavable, false, unused);
 
     // Each box that comes up is recorded, then answered: the error with its only button, the alert with `click`.

@@ -14,7 +14,7 @@
 #include "storyboard.h"
 #include "testserver.h"
 #include "testsupport.h"
-#include "userdefaults.h"
+#include "core.h"
 #include "viewcontrollerbase.h"
 
 #include <QAction>
@@ -72,13 +72,14 @@ int runEventLoop(const std::function<void()> &requests)
 // The window as main builds it, with the updater and the menu.
 struct MainWindow
 {
-    AppDelegate delegate;
-    std::unique_ptr<StoryboardWindow> window = createMainWindow(&delegate.updater());
+    Core core;
+    AppDelegate delegate{core};
+    std::unique_ptr<StoryboardWindow> window = createMainWindow(core);
 
-    explicit MainWindow(UpdaterOptions options = {})
-        : delegate(std::move(options))
+    explicit MainWindow(Core::Options options = {})
+        : core(std::move(options))
     {
-        installMainMenu(*window, delegate);
+        installMainMenu(*window, delegate, core);
         window->show();
     }
     QAction *action(const char *name) const { return window->findChild<QAction *>(QLatin1String(name)); }
@@ -269,8 +270,8 @@ void ApplicationTest::fileMenu_savesUpdatesNowAndSignsOut()
     endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
     for (const auto &[key, value] :
          {std::pair{keys::kToken, "tok"}, {keys::kHostname, "me"}, {keys::kDnsLink, "/update/me/k"}})
-        UserDefaults::standard().setObject(QLatin1String(value), key);
-    MainWindow main(UpdaterOptions{10s, server.baseUrl()});
+        storeSetting(key, QLatin1String(value));
+    MainWindow main(Core::Options{{}, 10ms, 10s, server.baseUrl()});
     QTRY_COMPARE_WITH_TIMEOUT(main.window->currentScreen(), screens::kDone, 5000);
 
     // Save: the local store opens on first use.
@@ -283,14 +284,14 @@ void ApplicationTest::fileMenu_savesUpdatesNowAndSignsOut()
 
     // Update now: one request at once, through the updater.
     QTest::keySequence(main.window.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
-    QTRY_VERIFY_WITH_TIMEOUT(main.delegate.updater().status().last.has_value(), 10'000);
+    QTRY_VERIFY_WITH_TIMEOUT(main.core.updater().status().last.has_value(), 10'000);
     QCOMPARE(server.requests().constLast().target, QByteArray("/update/me/k"));
 
     // Sign out: nothing of the account is left on this computer, and the sign-in screen shows.
     main.action("actionSignOut")->trigger();
     for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
-        QCOMPARE(UserDefaults::standard().stringForKey(key), std::nullopt);
-    QCOMPARE(main.window->currentScreen(), screens::kSignIn);
+        QCOMPARE(storedSetting(key), std::nullopt);
+    QTRY_COMPARE(main.window->currentScreen(), screens::kSignIn);
     endpoints::overrideForTesting(QString(), QString());
 }
 

@@ -9,7 +9,7 @@
 #include "testserver.h"
 #include "testsupport.h"
 #include "updater.h"
-#include "userdefaults.h"
+#include "core.h"
 
 #include <QApplication>
 #include <QDBusConnectionInterface>
@@ -99,13 +99,13 @@ void NotifierTest::initTestCase()
 
 void NotifierTest::events_notifyOnceEachAndNeverPerTick()
 {
-    UserDefaults::standard().setObject(kToken, keys::kToken);
-    UserDefaults::standard().setObject(QStringLiteral("my-computer"), keys::kHostname);
-    UserDefaults::standard().setObject(QStringLiteral("/update/my-computer/") + kKey, keys::kDnsLink);
     TestServer server;
-    Updater updater(server.baseUrl(), 1h);
+    Core core(Core::Options{{}, 10ms, 1h, server.baseUrl()});
+    QVERIFY(core.settings().setToken(kToken));
+    QVERIFY(core.settings().setHost(QStringLiteral("my-computer"), QStringLiteral("/update/my-computer/") + kKey));
+    Updater &updater = core.updater();
     DesktopPreferences preferences(DesktopPreferences::defaultFilePath());
-    Notifier notifier(updater, preferences);
+    Notifier notifier(core, preferences);
     const auto tick = [&](const QByteArray &body, int status = 200) {
         server.respondWith(ScriptedResponse::json(body, status));
         QSignalSpy changed(&updater, &Updater::statusChanged);
@@ -147,7 +147,7 @@ void NotifierTest::events_notifyOnceEachAndNeverPerTick()
             QVERIFY(!notification.summary.contains(secret) && !notification.body.contains(secret));
     }
     // The choice has a file of its own: the settings keep their three keys.
-    QFile settings(UserDefaults::standard().filePath());
+    QFile settings(core.settings().filePath());
     QVERIFY(settings.open(QIODevice::ReadOnly));
     QVERIFY(!settings.readAll().contains("notifications"));
 }

@@ -54,7 +54,7 @@ bool exchange(bool post, const QString &url, Outcome &outcome, const QMap<QStrin
 {
     const quint64 before = UrlSession::shared().finishedTaskCount();
     if (post)
-        sendPost(url, data, outcome.callback());
+        sendPost(url, data, storedSetting(keys::kToken).value_or(QString()), outcome.callback());
     else
         sendGet(url, outcome.callback());
     return QTest::qWaitFor([&] { return UrlSession::shared().finishedTaskCount() > before; }, 10'000);
@@ -114,7 +114,7 @@ void TransportTest::request_headersTokenAndBody()
     QFETCH(bool, toApi);
     QFETCH(int, redirect);
     QFETCH(QByteArrayList, headers);
-    UserDefaults::standard().setObject(token, keys::kToken);
+    storeSetting(keys::kToken, token);
     const QString password = QStringLiteral("p\"w\\ \n ä");
     TestServer api;
     TestServer update;
@@ -234,7 +234,7 @@ void TransportTest::invalidUrl_sendsNothingAndSaysSo()
     ConsoleCapture console;
     const quint64 before = UrlSession::shared().finishedTaskCount();
     sendGet(url, outcome.callback());
-    sendPost(url, {}, outcome.callback());
+    sendPost(url, {}, QString(), outcome.callback());
     QCOMPARE(console.output().size(), 2);
     QVERIFY(console.output().constFirst().startsWith(QStringLiteral("invalid URL")));
     // Nothing was started: a request sent afterwards is the only one that ends.

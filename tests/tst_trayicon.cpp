@@ -12,7 +12,7 @@
 #include "testserver.h"
 #include "testsupport.h"
 #include "trayicon.h"
-#include "userdefaults.h"
+#include "core.h"
 
 #include <QApplication>
 #include <QFile>
@@ -91,34 +91,35 @@ void TrayIconTest::trayLook_followsTheLinkAndTheLastUpdate()
 void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
 {
     TestServer server;
-    AppDelegate delegate(UpdaterOptions{1h, server.baseUrl()});
-    const std::unique_ptr<StoryboardWindow> window = createMainWindow(&delegate.updater());
-    const MainActions actions = installMainMenu(*window, delegate);
+    Core core(Core::Options{{}, 10ms, 1h, server.baseUrl()});
+    AppDelegate delegate(core);
+    const std::unique_ptr<StoryboardWindow> window = createMainWindow(core);
+    const MainActions actions = installMainMenu(*window, delegate, core);
     window->show();
     DesktopPreferences preferences(temporaryRoot() + QStringLiteral("/desktop.conf"));
     Autostart autostart;
-    TrayIcon tray(*window, delegate.updater(), actions, preferences, autostart);
+    TrayIcon tray(*window, core, actions, preferences, autostart);
 
     QVERIFY(m_host->waitForLine(QStringLiteral("registered ")));
     QTRY_COMPARE(lastToolTip(),
                  QStringLiteral("Vennacott DDNS\\nNot set up: sign in and choose a host name in the window"));
 
-    // The host screen stores the name and the link, then the done screen shows.
-    UserDefaults::standard().setObject(QStringLiteral("my-computer"), keys::kHostname);
-    UserDefaults::standard().setObject(QStringLiteral("/update/my-computer/k3y"), keys::kDnsLink);
-    Q_EMIT window->screenShown(screens::kDone);
+    // Signed in and registered, here or by the other program.
+    storeSetting(keys::kToken, QStringLiteral("t"));
+    storeSetting(keys::kHostname, QStringLiteral("my-computer"));
+    storeSetting(keys::kDnsLink, QStringLiteral("/update/my-computer/k3y"));
     const QString name = QStringLiteral("my-computer") + endpoints::zoneSuffix();
     QTRY_COMPARE(lastToolTip(), name + QStringLiteral("\\nWaiting for the first update"));
 
-    QSignalSpy status(&delegate.updater(), &Updater::statusChanged);
+    QSignalSpy status(&core.updater(), &Updater::statusChanged);
     server.respondWith(ScriptedResponse::json(R"({"ip":"203.0.113.7"})"));
-    delegate.updater().tick();
+    core.updater().tick();
     QVERIFY(status.wait());
     QTRY_VERIFY2(lastToolTip().startsWith(name + QStringLiteral("\\nUpdated at ")) &&
                      lastToolTip().endsWith(QStringLiteral("the service sees 203.0.113.7")),
                  qPrintable(lastToolTip()));
     server.respondWith(ScriptedResponse::json(R"({"error":"wrong update key"})", 403));
-    delegate.updater().tick();
+    core.updater().tick();
     QVERIFY(status.wait());
     QTRY_VERIFY2(lastToolTip().endsWith(QStringLiteral(": wrong update key")), qPrintable(lastToolTip()));
     // Not set up, updating, failing: three looks.

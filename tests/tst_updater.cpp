@@ -1,12 +1,10 @@
 // The periodic address update: timer, stored link, printed lines, against the local test server.
-#include "appdelegate.h"
+#include "core.h"
 #include "refsvcharness.h"
 #include "settingskeys.h"
 #include "testserver.h"
 #include "testsupport.h"
-#include "updater.h"
 #include "urlsession.h"
-#include "userdefaults.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -36,6 +34,14 @@ QStringList replyValues(const QStringList &lines)
     return values;
 }
 
+Core::Options coreOptions(const QString &updateBaseUrl)
+{
+    Core::Options options;
+    options.interval = kInterval;
+    options.updateBaseUrl = updateBaseUrl;
+    return options;
+}
+
 } // namespace
 
 class UpdaterTest final : public QObject
@@ -46,13 +52,14 @@ private Q_SLOTS:
     void init() { clearSettings(); }
 
     void link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTicks();
+    void signOut_dropsTheUpdatesInFlightAndSendsNoMore();
     void secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus();
     void serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges();
 };
 
 void UpdaterTest::link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTicks()
 {
-    UserDefaults::standard().setObject(QStringLiteral("/update/first/k"), keys::kDnsLink);
+    storeSetting(keys::kDnsLink, QStringLiteral("/update/first/k"));
     TestServer server;
     server.setHandler([](const RecordedRequest &request) {
         ScriptedResponse response = ScriptedResponse::json(R"({"done":true})");
@@ -60,37 +67,65 @@ void UpdaterTest::link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTick
         return response;
     });
     ConsoleCapture console;
-    AppDelegate delegate(UpdaterOptions{kInterval, server.baseUrl()});
-    delegate.applicationDidFinishLaunching();
+    Core core(coreOptions(server.baseUrl()));
+    core.updater().start(kInterval);
     QCOMPARE(console.all(), QString()); // nothing at launch itself: the first request waits for the first tick
     QTRY_VERIFY_WITH_TIMEOUT(server.requestCount() >= 2, 5000);
     QCOMPARE(console.output().constFirst(), server.baseUrl() + QStringLiteral("/update/first/[redacted]"));
     // A changed link is used from the next tick on.
-    UserDefaults::standard().setObject(QStringLiteral("/update/second/k"), keys::kDnsLink);
+    storeSetting(keys::kDnsLink, QStringLiteral("/update/second/k"));
     QTRY_VERIFY_WITH_TIMEOUT(server.requests().constLast().target == "/update/second/k", 5000);
     // A removed link sends and prints nothing more, and the request in flight still finishes and prints its reply:
     // every URL line is followed by its reply's line.
-    UserDefaults::standard().removeObjectForKey(keys::kDnsLink);
+    storeSetting(keys::kDnsLink, std::nullopt);
     const auto allAnswered = [&] {
         const QStringList lines = console.output();
         return replyValues(lines).size() * 2 == lines.size();
     };
     QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), 5000);
     const qsizetype lines = console.output().size();
-    const QSignalSpy ticks(delegate.findChild<QTimer *>(), &QTimer::timeout);
+    const QSignalSpy ticks(core.updater().findChild<QTimer *>(), &QTimer::timeout);
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, 5000);
     QCOMPARE(console.output().size(), lines);
     QCOMPARE(replyValues(console.output()).constLast(), QStringLiteral(R"({"done":true})"));
 }
 
+void UpdaterTest::signOut_dropsTheUpdatesInFlightAndSendsNoMore()
+{
+    storeSetting(keys::kToken, QStringLiteral("t"));
+    storeSetting(keys::kDnsLink, QStringLiteral("/update/host/k"));
+    TestServer server;
+    server.setHandler([](const RecordedRequest &) {
+        ScriptedResponse response = ScriptedResponse::json(R"({"ip":"192.0.2.7"})");
+        response.delay = 5 * kInterval;
+        return response;
+    });
+    ConsoleCapture console;
+    Core core(coreOptions(server.baseUrl()));
+    core.updater().start(kInterval);
+    QTRY_VERIFY_WITH_TIMEOUT(server.requestCount() >= 1, 5000);
+    // However the ticks and the requests in flight lie, no request and no URL line follow the press; a request
+    // already on its way may still print its reply.
+    const auto urlLines = [&console] { return console.output().size() - replyValues(console.output()).size(); };
+    QVERIFY(core.session().signOut());
+    const qsizetype printed = urlLines();
+    const int sent = server.requestCount();
+    QTest::qWait(int(8 * kInterval.count()));
+    QCOMPARE(urlLines(), printed);
+    QCOMPARE(server.requestCount(), sent);
+    QCOMPARE(storedSetting(keys::kDnsLink), std::nullopt);
+}
+
 void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
 {
-    UserDefaults::standard().setObject(QStringLiteral("/update/host/k3y"), keys::kDnsLink);
+    storeSetting(keys::kDnsLink, QStringLiteral("/update/host/k3y"));
     TestServer server;
     server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
     ConsoleCapture console;
-    auto first = std::make_unique<Updater>(server.baseUrl(), kInterval);
-    Updater second(server.baseUrl(), kInterval);
+    auto firstCore = std::make_unique<Core>(coreOptions(server.baseUrl()));
+    Core secondCore(coreOptions(server.baseUrl()));
+    Updater *first = &firstCore->updater();
+    Updater &second = secondCore.updater();
     QVERIFY(first->tryToBecomeTheUpdater());
     QVERIFY(!second.tryToBecomeTheUpdater());
 
@@ -103,12 +138,12 @@ void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
     QCOMPARE(server.requestCount(), 1);
 
     // Once the first has gone, the second's next tick takes over.
-    first.reset();
+    firstCore.reset();
     second.tick();
     QVERIFY(second.isTheUpdater());
     QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 2, 5000);
     // A status about another link is not shown for the stored one.
-    UserDefaults::standard().setObject(QStringLiteral("/update/other/k"), keys::kDnsLink);
+    storeSetting(keys::kDnsLink, QStringLiteral("/update/other/k"));
     QCOMPARE(second.status().last.has_value(), false);
 }
 
@@ -124,13 +159,14 @@ void UpdaterTest::serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredCh
     UrlSession::shared().setOptions(options);
     const QString link = refsvc::test::Client(service.caFile()).registerHost(service.updateUrl(), "phoenix");
     QVERIFY(!link.isEmpty());
-    UserDefaults::standard().setObject(link, keys::kDnsLink);
-    QFile settings(UserDefaults::standard().filePath());
+    storeSetting(keys::kDnsLink, link);
+    QFile settings(Settings::defaultFilePath());
     QVERIFY(settings.open(QIODevice::ReadOnly));
     const QByteArray stored = settings.readAll();
 
     ConsoleCapture console;
-    Updater updater(service.updateUrl(), kInterval);
+    Core core(coreOptions(service.updateUrl()));
+    Updater &updater = core.updater();
     const auto tickToTheEnd = [&updater] {
         const quint64 before = UrlSession::shared().finishedTaskCount();
         updater.tick();

@@ -1,4 +1,5 @@
 // The settings store: values, persistence across processes, file mode and damaged files.
+#include "settings.h"
 #include "settingskeys.h"
 #include "testsupport.h"
 #include "userdefaults.h"
@@ -35,8 +36,8 @@ const QFile::Permissions kPrivate = QFile::ReadOwner | QFile::WriteOwner | QFile
 // Another process writing and removing while this one runs.
 int childMain(const QString &)
 {
-    UserDefaults::standard().setObject(QStringLiteral("child-token"), keys::kToken);
-    UserDefaults::standard().removeObjectForKey(keys::kHostname);
+    storeSetting(keys::kToken, QStringLiteral("child-token"));
+    storeSetting(keys::kHostname, std::nullopt);
     return 0;
 }
 
@@ -73,7 +74,7 @@ void UserDefaultsTest::valuesWrittenByAnotherProcess_areSeenAtTheNextRead()
 {
     // This process's store, loaded before the child writes, sees the child's changes and keeps its own values.
     // (What the store writes reads back unchanged: the settings fuzz target checks that on many values.)
-    UserDefaults &running = UserDefaults::standard();
+    UserDefaults running(Settings::defaultFilePath());
     running.setObject(QStringLiteral("/update/before/child"), keys::kDnsLink);
     running.setObject(QStringLiteral("parent-host"), keys::kHostname);
     QCOMPARE(runChild(QStringLiteral("write")).exitCode, 0);

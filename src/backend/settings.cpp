@@ -38,6 +38,7 @@ Settings::Settings(QString filePath, std::chrono::milliseconds lockWait, QObject
     m_retry->setSingleShot(true);
     m_retry->setInterval(kRetryAfterLock);
     connect(m_retry, &QTimer::timeout, this, &Settings::refresh);
+    m_known = current();
     watch();
 }
 
@@ -50,7 +51,9 @@ QString Settings::filePath() const
 
 std::optional<QString> Settings::value(const QString &key)
 {
-    return m_defaults->stringForKey(key);
+    // A change another process made is told before anything reads it.
+    refresh();
+    return m_known.value(key);
 }
 
 QString Settings::token()
@@ -91,7 +94,7 @@ bool Settings::forgetSignIn()
     return write({{keys::kToken, std::nullopt}, {keys::kHostname, std::nullopt}, {keys::kDnsLink, std::nullopt}});
 }
 
-QHash<QString, std::optional<QString>> Settings::snapshot()
+QHash<QString, std::optional<QString>> Settings::current()
 {
     const QHash<QString, QString> stored = m_defaults->values();
     QHash<QString, std::optional<QString>> values;
@@ -100,35 +103,37 @@ QHash<QString, std::optional<QString>> Settings::snapshot()
     return values;
 }
 
-void Settings::emitChanges(const QHash<QString, std::optional<QString>> &before, bool elsewhere)
+void Settings::announce(bool elsewhere)
 {
-    const QHash<QString, std::optional<QString>> after = snapshot();
-    // In the order the values are written: a listener that reads the link sees its host name already.
+    const QHash<QString, std::optional<QString>> now = current();
+    QList<QString> changedKeys;
     for (const QString &key : kKeys) {
-        if (before.value(key) != after.value(key))
-            Q_EMIT changed(key, elsewhere);
+        if (m_known.value(key) != now.value(key))
+            changedKeys.append(key);
     }
+    // All of one write is known before the first listener hears of it, in the order the keys are written.
+    m_known = now;
+    for (const QString &key : changedKeys)
+        Q_EMIT changed(key, elsewhere);
 }
 
 bool Settings::write(const QList<Change> &changes)
 {
     // What another process changed is told as its own, before this change goes on top of it.
     refresh();
-    const QHash<QString, std::optional<QString>> before = snapshot();
     m_defaults->apply(changes);
     const bool saved = m_defaults->isSaved();
     m_retries = 0;
     if (!saved)
         m_retry->start();
-    emitChanges(before, false);
+    announce(false);
     return saved;
 }
 
 void Settings::refresh()
 {
-    const QHash<QString, std::optional<QString>> before = snapshot();
-    if (m_defaults->reload())
-        emitChanges(before, true);
+    m_defaults->reload();
+    announce(true);
     // A few quick tries for a file another process held locked; after that the next read tries (the
     // updater reads at every tick), so a full disk costs no wake-ups of its own.
     if (m_defaults->isSaved())

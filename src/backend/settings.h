@@ -1,6 +1,7 @@
 // The client's stored settings: the one owner of the settings file of a setup.
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -58,11 +59,13 @@ private:
     using Change = std::pair<QString, std::optional<QString>>;
     bool write(const QList<Change> &changes);
     void watch();
-    void emitChanges(const QHash<QString, std::optional<QString>> &before, bool elsewhere);
-    QHash<QString, std::optional<QString>> snapshot();
+    // Tells every value that differs from what listeners last heard.
+    void announce(bool elsewhere);
+    QHash<QString, std::optional<QString>> current();
 
     std::unique_ptr<UserDefaults> m_defaults;
     std::unique_ptr<QFileSystemWatcher> m_watcher;
+    QHash<QString, std::optional<QString>> m_known;
     QTimer *m_retry = nullptr;
     int m_retries = 0;
 };

@@ -73,12 +73,10 @@ bool isCancelled(const RequestOptions &options)
 }
 
 void deliver(const std::optional<QByteArray> &body, int httpStatus, bool isPost, const ResponseCallback &callback,
-             const ExchangeObserver &observer, const RequestOptions &options)
+             const ExchangeObserver &observer)
 {
     Exchange exchange;
-    if (isCancelled(options)) {
-        exchange.end = Exchange::End::Cancelled;
-    } else if (body) {
+    if (body) {
         exchange.end = Exchange::End::Answered;
         exchange.httpStatus = httpStatus;
         exchange.decoded = decodeBody(*body);
@@ -142,6 +140,11 @@ QString textOfBody(const QByteArray &body)
 
 void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer, RequestOptions options)
 {
+    if (isCancelled(options)) {
+        if (observer)
+            session().deliver([observer = std::move(observer)] { observer(Exchange{Exchange::End::Cancelled, 0, {}}); });
+        return;
+    }
     const std::optional<QUrl> parsed = requestUrl(url);
     if (!parsed) {
         notSent(std::move(observer));
@@ -151,9 +154,9 @@ void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver obs
     request.setRawHeader("Accept", kJson);
     request.setRawHeader("User-Agent", buildconfig::kUserAgent);
     session().dataTask(std::move(request), QByteArrayLiteral("GET"), std::nullopt,
-                       [callback = std::move(callback), observer = std::move(observer),
-                        options](const std::optional<QByteArray> &body, int status) {
-                           deliver(body, status, false, callback, observer, options);
+                       [callback = std::move(callback),
+                        observer = std::move(observer)](const std::optional<QByteArray> &body, int status) {
+                           deliver(body, status, false, callback, observer);
                        });
 }
 
@@ -186,9 +189,9 @@ void sendPost(const QString &url, const QMap<QString, QString> &data, const QStr
     request.setRawHeader("Accept", kJson);
     request.setRawHeader("User-Agent", buildconfig::kUserAgent);
     session().dataTask(std::move(request), QByteArrayLiteral("POST"), std::move(body),
-                       [callback = std::move(callback), observer = std::move(observer),
-                        options](const std::optional<QByteArray> &body, int status) {
-                           deliver(body, status, true, callback, observer, options);
+                       [callback = std::move(callback),
+                        observer = std::move(observer)](const std::optional<QByteArray> &body, int status) {
+                           deliver(body, status, true, callback, observer);
                        });
 }
 

@@ -45,8 +45,8 @@ struct RequestOptions
     AddressFamily family = AddressFamily::Any;
     QString interface;    // the interface or source address to send from; empty: any
     bool useProxy = true; // false for update requests: the service must see this machine's own address
-    // Once set, the request is dropped before it starts or aborted in flight: no callback, no line, and
-    // the observer hears Exchange::End::Cancelled.
+    // Once set before the request starts, it is dropped: no callback, no line, and the observer hears
+    // Exchange::End::Cancelled. A request already sent ends as usual.
     std::shared_ptr<const std::atomic_bool> cancelled;
 };
 

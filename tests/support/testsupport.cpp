@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include "refsvcharness.h"
+#include "settings.h"
 #include "settingskeys.h"
 #include "urlsession.h"
 #include "userdefaults.h"
@@ -70,8 +71,18 @@ void trustTestServer(std::chrono::milliseconds timeout)
 
 void clearSettings()
 {
-    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
-        UserDefaults::standard().removeObjectForKey(key);
+    UserDefaults(Settings::defaultFilePath())
+        .apply({{keys::kToken, std::nullopt}, {keys::kHostname, std::nullopt}, {keys::kDnsLink, std::nullopt}});
+}
+
+void storeSetting(const QString &key, const std::optional<QString> &value)
+{
+    UserDefaults(Settings::defaultFilePath()).apply({{key, value}});
+}
+
+std::optional<QString> storedSetting(const QString &key)
+{
+    return UserDefaults(Settings::defaultFilePath()).stringForKey(key);
 }
 
 ConsoleCapture::ConsoleCapture()

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 namespace vennacott::test {
 
@@ -27,6 +28,9 @@ void quietPlatformWarnings();
 
 // Clears the three stored settings.
 void clearSettings();
+// Writes or reads one stored setting in the settings file, as another program would.
+void storeSetting(const QString &key, const std::optional<QString> &value);
+std::optional<QString> storedSetting(const QString &key);
 
 // Collects every line printed while it lives.
 class ConsoleCapture final
