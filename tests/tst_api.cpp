@@ -1,5 +1,6 @@
 // The account and host API against the local test server: decisions, storage, redaction, names sent.
 #include "api.h"
+#include "core.h"
 #include "endpoints.h"
 #include "settingskeys.h"
 #include "testserver.h"
@@ -14,6 +15,7 @@
 
 using namespace vennacott;
 using namespace vennacott::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -50,6 +52,8 @@ private Q_SLOTS:
     void reply_decidesOutcomeStorageAndPrintedLines();
     void registration_sendsTheNameAsTypedOrRefusesItHere_data();
     void registration_sendsTheNameAsTypedOrRefusesItHere();
+    void lateAnswer_afterTheSessionMovedOn_changesNothing_data();
+    void lateAnswer_afterTheSessionMovedOn_changesNothing();
 
 private:
     std::unique_ptr<TestServer> m_server;
@@ -165,6 +169,66 @@ void ApiTest::registration_sendsTheNameAsTypedOrRefusesItHere()
     QCOMPARE(answer.success, false);
     QVERIFY(!answer.text.isEmpty());
     QCOMPARE(console.all(), QString());
+}
+
+void ApiTest::lateAnswer_afterTheSessionMovedOn_changesNothing_data()
+{
+    QTest::addColumn<QString>("operation");  // answered late
+    QTest::addColumn<QString>("meanwhile");  // what the user, or the other program, did before the answer came
+    QTest::addColumn<QStringList>("stored"); // token, host name, link afterwards
+    // clang-format off
+    QTest::newRow("sign-in, then sign-out")          << "signIn" << "signOut" << QStringList{"", "", ""};
+    QTest::newRow("saved host, then reset")          << "fetch" << "reset" << QStringList{"old", "", ""};
+    QTest::newRow("saved host, then sign-in elsewhere") << "fetch" << "elsewhere" << QStringList{"other", "", ""};
+    QTest::newRow("registration, then another")      << "register" << "register" << QStringList{"old", "b", "/update/b/k"};
+    // clang-format on
+}
+
+void ApiTest::lateAnswer_afterTheSessionMovedOn_changesNothing()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, meanwhile);
+    QFETCH(QStringList, stored);
+    storeSetting(keys::kToken, operation == u"signIn" ? std::nullopt : std::optional<QString>(QStringLiteral("old")));
+    m_server->setHandler([](const RecordedRequest &request) {
+        const QByteArray path = request.target;
+        ScriptedResponse response =
+            ScriptedResponse::json(path == "/login"                ? R"({"token":"new"})"
+                                   : path == "/secure/api/get_dns" ? R"("/update/a/k")"
+                                   : path.startsWith("/new/") ? R"({"update_link":"/update/)" + path.mid(5) + R"(/k"})"
+                                                              : R"({})");
+        response.delay = path == "/new/b" ? 0ms : 300ms;
+        return response;
+    });
+    Core core(Core::Options{});
+    Session &session = core.session();
+    std::optional<OperationResult> late;
+    const ResultHandler keep = [&late](const OperationResult &result) { late = result; };
+    if (operation == u"signIn")
+        session.signIn(QStringLiteral("me@x.example"), QStringLiteral("pw"), keep);
+    else if (operation == u"fetch")
+        session.fetchSavedHost(keep);
+    else
+        session.registerHost(QStringLiteral("a"), keep);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(), 1, 10'000);
+    if (meanwhile == u"signOut")
+        session.signOut();
+    else if (meanwhile == u"reset")
+        session.reset();
+    else if (meanwhile == u"elsewhere")
+        storeSetting(keys::kToken, QStringLiteral("other"));
+    else
+        session.registerHost(QStringLiteral("b"), [](const OperationResult &) {});
+    QTRY_VERIFY_WITH_TIMEOUT(late.has_value(), 10'000);
+    QCOMPARE(int(late->kind), int(OperationResult::Kind::Superseded));
+    // Nothing stored, and nothing saved with the account for the older registration.
+    QTest::qWait(400);
+    QStringList now;
+    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
+        now.append(storedSetting(key).value_or(QString()));
+    QCOMPARE(now, stored);
+    for (const RecordedRequest &request : m_server->requests())
+        QVERIFY(!request.body.contains("/update/a/"));
 }
 
 VENNACOTT_TEST_MAIN(ApiTest, QCoreApplication)

@@ -1,8 +1,8 @@
 // The delegate's local store, save action and quit decision, with the store's faults injected: a store
 // that cannot be opened, a save that fails, an edit that will not commit.
 #include "appdelegate.h"
-#include "core.h"
 #include "application.h"
+#include "core.h"
 #include "persistentcontainer.h"
 #include "storyboard.h"
 #include "testsupport.h"

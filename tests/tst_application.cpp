@@ -6,6 +6,7 @@
 #include "appdelegate.h"
 #include "application.h"
 #include "buildconfig.h"
+#include "core.h"
 #include "endpoints.h"
 #include "mainmenu.h"
 #include "mainstoryboard.h"
@@ -14,7 +15,6 @@
 #include "storyboard.h"
 #include "testserver.h"
 #include "testsupport.h"
-#include "core.h"
 #include "viewcontrollerbase.h"
 
 #include <QAction>

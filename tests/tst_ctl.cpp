@@ -3,11 +3,11 @@
 #include "commandline.h"
 #include "endpoints.h"
 #include "processlock.h"
+#include "settings.h"
 #include "settingskeys.h"
 #include "setuppaths.h"
 #include "statuscommand.h"
 #include "testserver.h"
-#include "settings.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>

@@ -16,9 +16,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QEventLoop>
-#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace vennacott;
 using namespace vennacott::test;

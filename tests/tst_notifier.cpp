@@ -1,6 +1,7 @@
 // Notifications on a desktop of the test's own (Xvfb, a private session bus, dunst as the notification
 // service, dbus-monitor watching the bus): one for each event worth telling and none per tick, the stale
 // one replaced, none while turned off, and no secret in any.
+#include "core.h"
 #include "desktoppreferences.h"
 #include "desktopsession.h"
 #include "endpoints.h"
@@ -9,7 +10,6 @@
 #include "testserver.h"
 #include "testsupport.h"
 #include "updater.h"
-#include "core.h"
 
 #include <QApplication>
 #include <QDBusConnectionInterface>

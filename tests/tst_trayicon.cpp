@@ -3,6 +3,7 @@
 // hides and shows the window.
 #include "appdelegate.h"
 #include "autostart.h"
+#include "core.h"
 #include "desktoppreferences.h"
 #include "desktopsession.h"
 #include "endpoints.h"
@@ -12,7 +13,6 @@
 #include "testserver.h"
 #include "testsupport.h"
 #include "trayicon.h"
-#include "core.h"
 
 #include <QApplication>
 #include <QFile>

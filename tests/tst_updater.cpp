@@ -2,6 +2,7 @@
 #include "core.h"
 #include "refsvcharness.h"
 #include "settingskeys.h"
+#include "setuppaths.h"
 #include "testserver.h"
 #include "testsupport.h"
 #include "urlsession.h"
@@ -49,10 +50,15 @@ class UpdaterTest final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init() { clearSettings(); }
+    void init()
+    {
+        clearSettings();
+        QFile::remove(setup::statusFilePath());
+    }
 
     void link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTicks();
     void signOut_dropsTheUpdatesInFlightAndSendsNoMore();
+    void newHost_startsWithoutTheOldRunOfFailures();
     void secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus();
     void serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges();
 };
@@ -114,6 +120,24 @@ void UpdaterTest::signOut_dropsTheUpdatesInFlightAndSendsNoMore()
     QCOMPARE(urlLines(), printed);
     QCOMPARE(server.requestCount(), sent);
     QCOMPARE(storedSetting(keys::kDnsLink), std::nullopt);
+}
+
+void UpdaterTest::newHost_startsWithoutTheOldRunOfFailures()
+{
+    storeSetting(keys::kDnsLink, QStringLiteral("/update/a/k"));
+    TestServer server;
+    server.respondWith(ScriptedResponse::json(R"({"error":"wrong update key"})", 403));
+    Core core(coreOptions(server.baseUrl()));
+    QSignalSpy statuses(&core.updater(), &Updater::statusChanged);
+    for (int tick = 0; tick < 2; ++tick) {
+        core.updater().tick();
+        QVERIFY(statuses.wait());
+    }
+    QVERIFY(core.settings().setHost(QStringLiteral("b"), QStringLiteral("/update/b/k")));
+    core.updater().tick();
+    QVERIFY(statuses.wait());
+    QCOMPARE(core.updater().status().failuresInARow, 1);
+    QCOMPARE(statuses.constLast().constFirst().value<QList<StatusEvent>>(), QList<StatusEvent>());
 }
 
 void UpdaterTest::secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace vennacott;
 using namespace vennacott::test;
@@ -33,9 +34,19 @@ void writeAll(const QString &path, const QByteArray &bytes)
 // Read and write for the owner only (Qt reports the owner's permissions as the user's too).
 const QFile::Permissions kPrivate = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
 
-// Another process writing and removing while this one runs.
-int childMain(const QString &)
+constexpr int kHostWrites = 1000;
+
+// Another process writing and removing while this one runs; or registering hosts, each name with its link.
+int childMain(const QString &role)
 {
+    if (role == u"hosts") {
+        UserDefaults defaults(Settings::defaultFilePath());
+        for (int i = 0; i <= kHostWrites; ++i) {
+            const QString name = i == kHostWrites ? QStringLiteral("final") : QStringLiteral("q%1").arg(i % 2);
+            defaults.apply({{keys::kHostname, name}, {keys::kDnsLink, QStringLiteral("/update/%1/k").arg(name)}});
+        }
+        return 0;
+    }
     storeSetting(keys::kToken, QStringLiteral("child-token"));
     storeSetting(keys::kHostname, std::nullopt);
     return 0;
@@ -51,6 +62,7 @@ private Q_SLOTS:
     void init();
 
     void valuesWrittenByAnotherProcess_areSeenAtTheNextRead();
+    void twoProcessesWritingAtOnce_loseNothingAndNeverSplitAHost();
     void file_isCreatedOnFirstWriteAndPrivateToTheUser();
     void handEditedFile_isReadWhole();
     void corruptFile_readsEmptyAndIsKeptAside_data();
@@ -81,6 +93,31 @@ void UserDefaultsTest::valuesWrittenByAnotherProcess_areSeenAtTheNextRead()
     QCOMPARE(running.stringForKey(keys::kToken), QStringLiteral("child-token"));
     QCOMPARE(running.stringForKey(keys::kHostname), std::nullopt);
     QCOMPARE(running.stringForKey(keys::kDnsLink), QStringLiteral("/update/before/child"));
+}
+
+void UserDefaultsTest::twoProcessesWritingAtOnce_loseNothingAndNeverSplitAHost()
+{
+    // This process writes its token and reads the host while the child registers hosts as fast as it can.
+    UserDefaults running(Settings::defaultFilePath());
+    int written = 0;
+    QStringList split;
+    QTimer writer;
+    connect(&writer, &QTimer::timeout, this, [&] {
+        running.setObject(QStringLiteral("t%1").arg(++written), keys::kToken);
+        UserDefaults reader(Settings::defaultFilePath());
+        const std::optional<QString> name = reader.stringForKey(keys::kHostname);
+        const std::optional<QString> link = reader.stringForKey(keys::kDnsLink);
+        if (link != (name ? std::optional<QString>(QStringLiteral("/update/%1/k").arg(*name)) : std::nullopt))
+            split.append(name.value_or(QString()) + QLatin1Char(' ') + link.value_or(QString()));
+    });
+    writer.start(0);
+    QCOMPARE(runChild(QStringLiteral("hosts")).exitCode, 0);
+    writer.stop();
+    QCOMPARE(split, QStringList());
+    QVERIFY(written > 0);
+    UserDefaults after(Settings::defaultFilePath());
+    QCOMPARE(after.stringForKey(keys::kToken), QStringLiteral("t%1").arg(written));
+    QCOMPARE(after.stringForKey(keys::kDnsLink), QStringLiteral("/update/final/k"));
 }
 
 void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()

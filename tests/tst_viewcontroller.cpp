@@ -15,6 +15,7 @@
 #include "testsupport.h"
 #include "translations.h"
 #include "urlsession.h"
+#include "userdefaults.h"
 #include "viewcontroller.h"
 
 #include <QApplication>
@@ -86,6 +87,8 @@ private Q_SLOTS:
     void failedRequest_keepsTheScreenAndSaysWhy_data();
     void failedRequest_keepsTheScreenAndSaysWhy();
     void lateAnswer_forScreenAlreadyLeft_doesNothing();
+    void otherProgramsChange_bringsTheWindowWhereALaunchWouldShow_data();
+    void otherProgramsChange_bringsTheWindowWhereALaunchWouldShow();
     void hide_minimisesEveryWindow();
     void idleWindow_stopsTheCursorBlinkingUntilInput();
     void window_carriesTheUserThroughTheReferenceService();
@@ -131,6 +134,7 @@ std::unique_ptr<StoryboardWindow> ViewControllerTest::launch(const QString &scre
     Storyboard storyboard = mainStoryboard(*m_core);
     storyboard.initialScreen = screen;
     auto window = std::make_unique<StoryboardWindow>(storyboard);
+    followSettings(*window, *m_core);
     connect(window.get(), &StoryboardWindow::screenShown, this, [this](const QString &shown) { m_screens << shown; });
     window->showInitialScreen();
     window->show();
@@ -400,6 +404,42 @@ void ViewControllerTest::lateAnswer_forScreenAlreadyLeft_doesNothing()
     settle();
     QCOMPARE(m_screens, (QStringList{screens::kSignIn, screens::kHost}));
     QTRY_VERIFY_WITH_TIMEOUT(signIn.expired(), 10'000);
+}
+
+void ViewControllerTest::otherProgramsChange_bringsTheWindowWhereALaunchWouldShow_data()
+{
+    QTest::addColumn<QStringList>("before"); // token, host name, link; empty for none
+    QTest::addColumn<QStringList>("after");  // as the command line leaves them
+    QTest::addColumn<QString>("screen");
+    const QStringList registered{"tok", "me", "/update/me/k"};
+    const QStringList signedIn{"tok", "", ""};
+    const QStringList none{"", "", ""};
+    QTest::newRow("reset") << registered << signedIn << screens::kHost;
+    QTest::newRow("logout") << registered << none << screens::kSignIn;
+    QTest::newRow("register") << signedIn << registered << screens::kDone;
+    QTest::newRow("login, host saved") << none << registered << screens::kDone;
+}
+
+void ViewControllerTest::otherProgramsChange_bringsTheWindowWhereALaunchWouldShow()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(QString, screen);
+    const auto write = [](const QStringList &values) {
+        QList<UserDefaults::Change> changes;
+        for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink}) {
+            const QString value = values.at(changes.size());
+            changes.append({key, value.isEmpty() ? std::nullopt : std::optional<QString>(value)});
+        }
+        UserDefaults(Settings::defaultFilePath()).apply(changes);
+    };
+    write(before);
+    auto window = launch();
+    settle();
+    write(after); // in one write, as another process does
+    QTRY_COMPARE_WITH_TIMEOUT(window->currentScreen(), screen, 10'000);
+    settle();
+    QCOMPARE(window->currentScreen(), screen);
 }
 
 void ViewControllerTest::hide_minimisesEveryWindow()

@@ -142,7 +142,9 @@ void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver obs
 {
     if (isCancelled(options)) {
         if (observer)
-            session().deliver([observer = std::move(observer)] { observer(Exchange{Exchange::End::Cancelled, 0, {}}); });
+            session().deliver([observer = std::move(observer)] {
+                observer(Exchange{Exchange::End::Cancelled, 0, {}});
+            });
         return;
     }
     const std::optional<QUrl> parsed = requestUrl(url);

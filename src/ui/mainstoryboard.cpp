@@ -44,8 +44,9 @@ std::shared_ptr<ViewControllerBase> instantiate(const QString &screen, Core &cor
     return controller;
 }
 
-// Moves the window when the settings change under it. Several keys change in one write: the move waits for
-// the last of them.
+} // namespace
+
+// Several keys change in one write: the move waits for the last of them.
 void followSettings(StoryboardWindow &window, Core &core)
 {
     auto *pending = new QTimer(&window);
@@ -76,8 +77,6 @@ void followSettings(StoryboardWindow &window, Core &core)
             window.showScreen(hasHost ? screens::kDone : screens::kHost);
     });
 }
-
-} // namespace
 
 Storyboard mainStoryboard(Core &core)
 {

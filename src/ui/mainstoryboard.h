@@ -29,9 +29,12 @@ class Core;
 // The screens drive `core`.
 Storyboard mainStoryboard(Core &core);
 
-// The setup window, titled, on its first screen once shown. It follows what changes in the settings: signed
-// out (here or by the other program) it shows the sign-in screen; a sign-in, a host registered or forgotten
-// by the other program brings it to the screen a launch with those settings would show.
+// Moves `window` as the settings change: signed out (here or by the other program) it shows the sign-in
+// screen; a sign-in, a host registered or forgotten by the other program brings it to the screen a launch
+// with those settings would show.
+void followSettings(StoryboardWindow &window, Core &core);
+
+// The setup window, titled, on its first screen once shown, following the settings.
 std::unique_ptr<StoryboardWindow> createMainWindow(Core &core);
 
 QIcon applicationIcon();
