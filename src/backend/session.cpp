@@ -51,9 +51,11 @@ Session::Session(Settings &settings, QObject *parent)
     });
 }
 
-void Session::later(quint64 generation, std::function<void()> work, std::function<void()> stale)
+void Session::later(const QPointer<Session> &self, quint64 generation, std::function<void()> work,
+                    std::function<void()> stale)
 {
-    dispatch::mainAsync([self = QPointer<Session>(this), generation, work = std::move(work), stale = std::move(stale)] {
+    // Called on the delivery thread: the session may be gone by then, and only the main thread may look.
+    dispatch::mainAsync([self, generation, work = std::move(work), stale = std::move(stale)] {
         if (!self)
             return;
         // Another process's change may not have been noticed yet: look before deciding.
@@ -69,31 +71,32 @@ void Session::signIn(const QString &email, const QString &password, ResultHandle
 {
     moveOn();
     const quint64 generation = m_generation;
-    login(email, password, m_settings.token(), [this, generation, done](const OperationEnd &end) {
-        later(
-            generation,
-            [this, end, done] {
-                OperationResult result = ended(end);
-                if (end.kind == OperationEnd::Kind::Done)
-                    result.saved = m_settings.setToken(end.value);
-                done(result);
-            },
-            [done] { done(superseded()); });
-    });
+    login(email, password, m_settings.token(),
+          [self = QPointer<Session>(this), generation, done](const OperationEnd &end) {
+              later(
+                  self, generation,
+                  [self, end, done] {
+                      OperationResult result = ended(end);
+                      if (end.kind == OperationEnd::Kind::Done)
+                          result.saved = self->m_settings.setToken(end.value);
+                      done(result);
+                  },
+                  [done] { done(superseded()); });
+          });
 }
 
 void Session::fetchSavedHost(ResultHandler done)
 {
     const quint64 generation = m_generation;
-    getSavedHost(m_settings.token(), [this, generation, done](const OperationEnd &end) {
+    getSavedHost(m_settings.token(), [self = QPointer<Session>(this), generation, done](const OperationEnd &end) {
         later(
-            generation,
-            [this, end, done] {
+            self, generation,
+            [self, end, done] {
                 OperationResult result = ended(end);
                 if (end.kind == OperationEnd::Kind::Done) {
                     result.host = acceptedSavedHost(end.value);
                     if (result.host)
-                        result.saved = m_settings.setHost(result.host->hostname, result.host->link);
+                        result.saved = self->m_settings.setHost(result.host->hostname, result.host->link);
                 }
                 done(result);
             },
@@ -105,26 +108,27 @@ void Session::registerHost(const QString &name, ResultHandler done)
 {
     moveOn();
     const quint64 generation = m_generation;
-    vennacott::registerHost(name, [this, generation, name, done](const OperationEnd &end) {
+    vennacott::registerHost(name, [self = QPointer<Session>(this), generation, name, done](const OperationEnd &end) {
         later(
-            generation,
-            [this, generation, name, end, done] {
+            self, generation,
+            [self, generation, name, end, done] {
                 OperationResult result = ended(end);
                 if (end.kind != OperationEnd::Kind::Done) {
                     done(result);
                     return;
                 }
                 result.host = SavedHost{name, end.value};
-                result.saved = m_settings.setHost(name, end.value);
-                setSavedHost(end.value, m_settings.token(), [this, generation, result, done](const OperationEnd &save) {
-                    later(
-                        generation,
-                        [result, save, done]() mutable {
-                            result.accountSave = save;
-                            done(result);
-                        },
-                        [done] { done(superseded()); });
-                });
+                result.saved = self->m_settings.setHost(name, end.value);
+                setSavedHost(end.value, self->m_settings.token(),
+                             [self, generation, result, done](const OperationEnd &save) {
+                                 later(
+                                     self, generation,
+                                     [result, save, done]() mutable {
+                                         result.accountSave = save;
+                                         done(result);
+                                     },
+                                     [done] { done(superseded()); });
+                             });
             },
             [done] { done(superseded()); });
     });

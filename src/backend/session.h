@@ -5,6 +5,7 @@
 #include "savedhost.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -60,8 +61,10 @@ public:
 private:
     // Ends the current state: answers to requests started before change nothing.
     void moveOn() { ++m_generation; }
-    // Runs `work` on the main thread if the session has not moved on since `generation`, else `stale`.
-    void later(quint64 generation, std::function<void()> work, std::function<void()> stale);
+    // Runs `work` on the main thread if the session is still there and has not moved on since `generation`,
+    // else `stale` (nothing when it is gone).
+    static void later(const QPointer<Session> &self, quint64 generation, std::function<void()> work,
+                      std::function<void()> stale);
 
     Settings &m_settings;
     quint64 m_generation = 0;
