@@ -80,9 +80,9 @@ private:
 struct Service
 {
     Store store;
-    ReferenceService service{store, SignInThrottle::Limits{}};
+    ReferenceService service{store, SignInLimits{}};
     ServerIdentity noTls; // memory connections are plain
-    HttpFrontend frontend{service, noTls, kDefaultMaxConnections};
+    HttpFrontend frontend{service, noTls, ConnectionLimits{}};
     MemoryServer api, update;
     QByteArray token, key;
 };

@@ -4,8 +4,11 @@
 
 #include "console.h"
 
+#include <QHostAddress>
 #include <QSslSocket>
 #include <QTimer>
+
+#include <sys/socket.h>
 
 namespace vennacott::refsvc {
 namespace {
@@ -15,16 +18,29 @@ namespace {
 constexpr std::chrono::milliseconds kDrainTime{5'000};
 constexpr qint64 kMaxDrainBytes = 64 * 1024 * 1024;
 
-QByteArray tooLargeResponse(qint64 limit)
+QByteArray refusal(int status, const QByteArray &reason, const QByteArray &error)
 {
-    const QByteArray body =
-        R"({"code":413,"error":"the request is larger than )" + QByteArray::number(limit) + R"( bytes"})";
-    return "HTTP/1.1 413 Payload Too Large\r\n"
+    const QByteArray body = R"({"code":)" + QByteArray::number(status) + R"(,"error":")" + error + R"("})";
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
+           "\r\n"
            "Content-Type: application/json\r\n"
            "Cache-Control: no-store\r\n"
            "Connection: close\r\n"
            "Content-Length: " +
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// The caller's address as the budget counts it: an IPv4 address in IPv6 form counts as itself.
+QString addressKey(qintptr descriptor)
+{
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getpeername(static_cast<int>(descriptor), reinterpret_cast<sockaddr *>(&storage), &length) != 0)
+        return {};
+    const QHostAddress address(reinterpret_cast<const sockaddr *>(&storage));
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(v4).toString() : address.toString();
 }
 
 class ConnectionGuard final : public QObject
@@ -41,6 +57,8 @@ public:
         connect(socket, &QIODevice::bytesWritten, this, &ConnectionGuard::restartIdleTimer);
         m_idle.setSingleShot(true);
         connect(&m_idle, &QTimer::timeout, socket, &QAbstractSocket::disconnectFromHost);
+        m_deadline.setSingleShot(true);
+        connect(&m_deadline, &QTimer::timeout, this, &ConnectionGuard::expire);
         restartIdleTimer();
     }
 
@@ -52,24 +70,37 @@ private:
         restartIdleTimer();
         // The server reads a request inside a transaction that it commits once the request is complete, so
         // no transaction means a new request begins with these bytes.
-        if (!m_socket->isTransactionStarted())
+        if (!m_socket->isTransactionStarted()) {
             m_pending = 0;
+            m_deadline.start(m_limits.requestTimeout);
+        }
         m_pending += m_socket->bytesAvailable();
         if (m_pending > m_limits.maxRequestBytes)
-            reject();
+            reject(413, "Payload Too Large",
+                   "the request is larger than " + QByteArray::number(m_limits.maxRequestBytes) + " bytes");
     }
 
-    void reject()
+    // The deadline of the request begun last: an open transaction means it is not whole yet.
+    void expire()
     {
+        if (m_socket->isTransactionStarted())
+            reject(408, "Request Timeout",
+                   "the request did not arrive whole within " +
+                       QByteArray::number(static_cast<double>(m_limits.requestTimeout.count()) / 1000) + " seconds");
+    }
+
+    void reject(int status, const QByteArray &reason, const QByteArray &error)
+    {
+        m_deadline.stop();
         // From here on the HTTP server reads nothing more of this connection; the guard drains it.
         QObject::disconnect(m_socket, &QIODevice::readyRead, nullptr, nullptr);
         connect(m_socket, &QIODevice::readyRead, this, &ConnectionGuard::discard);
         if (m_socket->isTransactionStarted())
             m_socket->commitTransaction();
         m_socket->readAll();
-        m_socket->write(tooLargeResponse(m_limits.maxRequestBytes));
+        m_socket->write(refusal(status, reason, error));
         if (m_onRejected)
-            m_onRejected(*m_socket);
+            m_onRejected(*m_socket, status);
         QTimer::singleShot(kDrainTime, m_socket, &QAbstractSocket::disconnectFromHost);
     }
 
@@ -85,6 +116,7 @@ private:
     const GuardedSslServer::Limits m_limits;
     const GuardedSslServer::RejectionHandler m_onRejected;
     QTimer m_idle;
+    QTimer m_deadline;
     qint64 m_pending = 0;
     qint64 m_drained = 0;
 };
@@ -101,15 +133,22 @@ GuardedSslServer::GuardedSslServer(Limits limits, ConnectionBudget &budget, Reje
 
 void GuardedSslServer::incomingConnection(qintptr descriptor)
 {
-    if (m_budget.open >= m_budget.cap) {
+    const QString address = addressKey(descriptor);
+    const bool full = m_budget.open >= m_budget.cap;
+    if (full || m_budget.openPerAddress.value(address) >= m_budget.capPerAddress) {
         QTcpSocket refused;
         refused.setSocketDescriptor(descriptor);
         refused.abort();
-        if (!m_budget.reportedFull) {
-            m_budget.reportedFull = true;
-            console::logLine(QStringLiteral("vennacott-refsvc: %1 connections are open, the most it accepts; new "
-                                            "ones are closed until some end")
-                                 .arg(m_budget.cap));
+        bool &reported = full ? m_budget.reportedFull : m_budget.reportedAddressFull;
+        if (!reported) {
+            reported = true;
+            console::logLine(full ? QStringLiteral("vennacott-refsvc: %1 connections are open, the most it accepts; "
+                                                   "new ones are closed until some end")
+                                        .arg(m_budget.cap)
+                                  : QStringLiteral("vennacott-refsvc: %1 connections are open from %2, the most one "
+                                                   "address may hold; new ones from there are closed until some end")
+                                        .arg(m_budget.capPerAddress)
+                                        .arg(address));
         }
         return;
     }
@@ -120,11 +159,15 @@ void GuardedSslServer::incomingConnection(qintptr descriptor)
     if (!socket || socket->socketDescriptor() != descriptor)
         return;
     ++m_budget.open;
+    ++m_budget.openPerAddress[address];
     ConnectionBudget *budget = &m_budget;
     // The socket as context: QSslServer cuts every connection from the socket to itself after the handshake.
-    connect(socket, &QObject::destroyed, socket, [budget] {
+    connect(socket, &QObject::destroyed, socket, [budget, address] {
         --budget->open;
+        if (--budget->openPerAddress[address] <= 0)
+            budget->openPerAddress.remove(address);
         budget->reportedFull = false;
+        budget->reportedAddressFull = false;
     });
 }
 

@@ -79,12 +79,13 @@ QByteArray allowedMethods(Origin origin, const QString &path)
 
 } // namespace
 
-HttpFrontend::HttpFrontend(ReferenceService &service, const ServerIdentity &identity, int maxConnections,
+HttpFrontend::HttpFrontend(ReferenceService &service, const ServerIdentity &identity, ConnectionLimits limits,
                            QObject *parent)
     : QObject(parent)
     , m_service(service)
     , m_tls(QSslConfiguration::defaultConfiguration())
-    , m_connections{maxConnections}
+    , m_requestTimeout(limits.requestTimeout)
+    , m_connections{limits.maxConnections, limits.perAddress, 0, {}}
 {
     m_tls.setLocalCertificate(identity.certificate);
     m_tls.setPrivateKey(identity.privateKey);
@@ -171,8 +172,10 @@ void HttpFrontend::serve(Origin origin, QTcpServer *server)
 bool HttpFrontend::listenOn(QHttpServer &server, Origin origin, quint16 port, quint16 *bound, QString *error)
 {
     const auto make = [this, origin, &server] {
-        auto *listener = new GuardedSslServer({}, m_connections, [origin](const QTcpSocket &socket) {
-            logOversizedRequest(origin, socket.peerAddress());
+        GuardedSslServer::Limits limits;
+        limits.requestTimeout = m_requestTimeout;
+        auto *listener = new GuardedSslServer(limits, m_connections, [origin](const QTcpSocket &socket, int status) {
+            logRefusedRequest(origin, socket.peerAddress(), status);
         });
         listener->setParent(&server);
         listener->setSslConfiguration(m_tls);

@@ -17,12 +17,19 @@ namespace vennacott::refsvc {
 class ReferenceService;
 struct Reply;
 
+// Both origins together: see GuardedSslServer.
+struct ConnectionLimits
+{
+    int maxConnections = kDefaultMaxConnections;
+    int perAddress = defaultConnectionsPerAddress(kDefaultMaxConnections);
+    std::chrono::milliseconds requestTimeout = kDefaultRequestTimeout;
+};
+
 class HttpFrontend final : public QObject
 {
     Q_OBJECT
 public:
-    // At most `maxConnections` are open at once, both origins together.
-    HttpFrontend(ReferenceService &service, const ServerIdentity &identity, int maxConnections,
+    HttpFrontend(ReferenceService &service, const ServerIdentity &identity, ConnectionLimits limits,
                  QObject *parent = nullptr);
     ~HttpFrontend() override;
 
@@ -45,6 +52,7 @@ private:
 
     ReferenceService &m_service;
     QSslConfiguration m_tls;
+    const std::chrono::milliseconds m_requestTimeout;
     ConnectionBudget m_connections; // before the servers: their sockets give back to it as they go
     QHttpServer m_api;
     QHttpServer m_update;

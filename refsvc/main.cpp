@@ -52,9 +52,13 @@ QString description()
                "Accounts are created on first sign-in: POST /login with an e-mail address that has no account yet and\n"
                "a password of at least %1 characters creates the account. This is demo behaviour: use no real "
                "password.\n"
-               "After --sign-in-failures refused sign-ins in a row for one account from one address, further sign-ins\n"
+               "After --sign-in-failures wrong passwords in a row for one account from one address, further sign-ins\n"
                "for it from there are answered 429 with Retry-After, without looking at the password, for\n"
-               "--sign-in-lockout seconds from the last failure; a successful sign-in forgets the failures.\n"
+               "--sign-in-lockout seconds from the last failure; after --account-sign-in-failures from any addresses,\n"
+               "sign-ins for it from everywhere are, for --account-sign-in-lockout seconds. A successful sign-in\n"
+               "forgets the failures. One address creates at most --new-accounts-per-address accounts an hour.\n"
+               "A request must arrive whole within --request-timeout seconds of its first byte, and one address holds\n"
+               "at most --max-connections-per-address of the --max-connections open connections.\n"
                "\n"
                "Backend API:    POST /login, /secure/api/save_dns, /secure/api/get_dns\n"
                "Update server:  GET /new/<name>, /update/<name>/<key>, and / (a status page listing the hosts)")
@@ -70,6 +74,23 @@ bool parseCount(const QCommandLineParser &parser, const QCommandLineOption &opti
         return false;
     *count = value;
     return true;
+}
+
+// A number of seconds from 0.001 to `high`, decimals allowed.
+bool parseSeconds(const QCommandLineParser &parser, const QCommandLineOption &option, double high,
+                  std::chrono::milliseconds *duration)
+{
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    if (!ok || !(value >= 0.001 && value <= high))
+        return false;
+    *duration = std::chrono::milliseconds(qRound64(value * 1000));
+    return true;
+}
+
+QString secondsText(std::chrono::milliseconds duration)
+{
+    return QString::number(static_cast<double>(duration.count()) / 1000);
 }
 
 bool parsePort(const QCommandLineParser &parser, const QCommandLineOption &option, quint16 *port)
@@ -114,25 +135,52 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Only create the data folder and the certificates, then exit."));
     const QCommandLineOption failuresOption(
         QStringLiteral("sign-in-failures"),
-        QStringLiteral("Refused sign-ins in a row for one account from one address before further ones from there are "
-                       "refused with 429 (default %1; 0 turns the limit off).")
+        QStringLiteral("Wrong passwords in a row for one account from one address before further sign-ins from there "
+                       "are refused with 429 (default %1; 0 turns the limit off).")
             .arg(kDefaultSignInFailures),
         QStringLiteral("count"), QString::number(kDefaultSignInFailures));
     const QCommandLineOption lockoutOption(
         QStringLiteral("sign-in-lockout"),
         QStringLiteral("Seconds those sign-ins stay refused, counted from the last failure; failures further apart "
                        "are forgotten (default %1; decimals allowed).")
-            .arg(std::chrono::duration_cast<std::chrono::seconds>(kDefaultSignInLockout).count()),
-        QStringLiteral("seconds"),
-        QString::number(std::chrono::duration_cast<std::chrono::seconds>(kDefaultSignInLockout).count()));
+            .arg(secondsText(kDefaultSignInLockout)),
+        QStringLiteral("seconds"), secondsText(kDefaultSignInLockout));
+    const QCommandLineOption accountFailuresOption(
+        QStringLiteral("account-sign-in-failures"),
+        QStringLiteral("Wrong passwords in a row for one account from any addresses before further sign-ins for it "
+                       "are refused with 429 from everywhere (default %1; 0 turns the limit off).")
+            .arg(kDefaultAccountSignInFailures),
+        QStringLiteral("count"), QString::number(kDefaultAccountSignInFailures));
+    const QCommandLineOption accountLockoutOption(
+        QStringLiteral("account-sign-in-lockout"),
+        QStringLiteral("Seconds those sign-ins stay refused, as --sign-in-lockout (default %1).")
+            .arg(secondsText(kDefaultAccountSignInLockout)),
+        QStringLiteral("seconds"), secondsText(kDefaultAccountSignInLockout));
+    const QCommandLineOption newAccountsOption(
+        QStringLiteral("new-accounts-per-address"),
+        QStringLiteral("Accounts one address may create, each within an hour of the one before; then it creates "
+                       "none for an hour (default %1; 0 turns the limit off).")
+            .arg(kDefaultNewAccountsPerAddress),
+        QStringLiteral("count"), QString::number(kDefaultNewAccountsPerAddress));
     const QCommandLineOption connectionsOption(
         QStringLiteral("max-connections"),
         QStringLiteral("Open connections accepted at once, both origins together; further ones are closed at once "
                        "(default %1).")
             .arg(kDefaultMaxConnections),
         QStringLiteral("count"), QString::number(kDefaultMaxConnections));
-    parser.addOptions(
-        {dataOption, apiOption, updateOption, initOption, failuresOption, lockoutOption, connectionsOption});
+    const QCommandLineOption connectionsPerAddressOption(
+        QStringLiteral("max-connections-per-address"),
+        QStringLiteral("Of those, the most one caller address may hold (default a quarter of --max-connections)."),
+        QStringLiteral("count"));
+    const QCommandLineOption requestTimeoutOption(
+        QStringLiteral("request-timeout"),
+        QStringLiteral("Seconds a request may take to arrive whole from its first byte; a slower one is answered "
+                       "408 and its connection closed (default %1; decimals allowed).")
+            .arg(secondsText(kDefaultRequestTimeout)),
+        QStringLiteral("seconds"), secondsText(kDefaultRequestTimeout));
+    parser.addOptions({dataOption, apiOption, updateOption, initOption, failuresOption, lockoutOption,
+                       accountFailuresOption, accountLockoutOption, newAccountsOption, connectionsOption,
+                       connectionsPerAddressOption, requestTimeoutOption});
     parser.process(app);
 
     quint16 apiPort = 0;
@@ -141,17 +189,27 @@ int main(int argc, char *argv[])
         return fail(QStringLiteral("a port is a number from 0 to 65535"), 2);
     if (apiPort != 0 && apiPort == updatePort)
         return fail(QStringLiteral("the API and the update server need different ports"), 2);
-    SignInThrottle::Limits signInLimits;
-    int maxConnections = 0;
-    bool lockoutOk = false;
-    const double lockoutSeconds = parser.value(lockoutOption).toDouble(&lockoutOk);
-    if (!parseCount(parser, failuresOption, 0, 1000, &signInLimits.failures))
-        return fail(QStringLiteral("--sign-in-failures is a number from 0 to 1000"), 2);
-    if (!lockoutOk || !(lockoutSeconds >= 0.001 && lockoutSeconds <= 86400))
-        return fail(QStringLiteral("--sign-in-lockout is a number of seconds from 0.001 to 86400"), 2);
-    signInLimits.lockout = std::chrono::milliseconds(qRound64(lockoutSeconds * 1000));
-    if (!parseCount(parser, connectionsOption, 1, 100'000, &maxConnections))
+    SignInLimits signInLimits;
+    if (!parseCount(parser, failuresOption, 0, 1000, &signInLimits.perAddress.count) ||
+        !parseCount(parser, accountFailuresOption, 0, 1000, &signInLimits.perAccount.count))
+        return fail(QStringLiteral("--sign-in-failures and --account-sign-in-failures are numbers from 0 to 1000"), 2);
+    if (!parseSeconds(parser, lockoutOption, 86400, &signInLimits.perAddress.lockout) ||
+        !parseSeconds(parser, accountLockoutOption, 86400, &signInLimits.perAccount.lockout))
+        return fail(QStringLiteral("--sign-in-lockout and --account-sign-in-lockout are numbers of seconds from 0.001 "
+                                   "to 86400"),
+                    2);
+    if (!parseCount(parser, newAccountsOption, 0, 100'000, &signInLimits.newAccounts.count))
+        return fail(QStringLiteral("--new-accounts-per-address is a number from 0 to 100000"), 2);
+    ConnectionLimits connectionLimits;
+    if (!parseCount(parser, connectionsOption, 1, 100'000, &connectionLimits.maxConnections))
         return fail(QStringLiteral("--max-connections is a number from 1 to 100000"), 2);
+    connectionLimits.perAddress = defaultConnectionsPerAddress(connectionLimits.maxConnections);
+    if (parser.isSet(connectionsPerAddressOption) &&
+        !parseCount(parser, connectionsPerAddressOption, 1, connectionLimits.maxConnections,
+                    &connectionLimits.perAddress))
+        return fail(QStringLiteral("--max-connections-per-address is a number from 1 to --max-connections"), 2);
+    if (!parseSeconds(parser, requestTimeoutOption, 3600, &connectionLimits.requestTimeout))
+        return fail(QStringLiteral("--request-timeout is a number of seconds from 0.001 to 3600"), 2);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument '%1'; see --help").arg(parser.positionalArguments().first()),
                     2);
@@ -205,7 +263,7 @@ int main(int argc, char *argv[])
     if (!store.open(QDir(dataDir).filePath(QLatin1String(kDatabaseFile))))
         return fail(store.lastError());
     ReferenceService service(store, signInLimits);
-    HttpFrontend frontend(service, *certificates.identity, maxConnections);
+    HttpFrontend frontend(service, *certificates.identity, connectionLimits);
     QString error;
     if (!frontend.listen(apiPort, updatePort, &error))
         return fail(error);

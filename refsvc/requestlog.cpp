@@ -84,9 +84,10 @@ void logRequest(Origin origin, const QHostAddress &caller, QStringView method, Q
     writeLine(origin, caller, method.toString(), loggablePath(origin, path), status);
 }
 
-void logOversizedRequest(Origin origin, const QHostAddress &caller)
+void logRefusedRequest(Origin origin, const QHostAddress &caller, int status)
 {
-    writeLine(origin, caller, QStringLiteral("-"), QStringLiteral("<request too large>"), 413);
+    writeLine(origin, caller, QStringLiteral("-"),
+              status == 413 ? QStringLiteral("<request too large>") : QStringLiteral("<request too slow>"), status);
 }
 
 } // namespace vennacott::refsvc

@@ -16,7 +16,8 @@ QString loggablePath(Origin origin, QStringView path);
 // "<time> <origin> <caller> <method> <path> <status>" on standard output.
 void logRequest(Origin origin, const QHostAddress &caller, QStringView method, QStringView path, int status);
 
-// The line for a request refused by size before it could be read whole: method and path are not known.
-void logOversizedRequest(Origin origin, const QHostAddress &caller);
+// The line for a request refused before it could be read whole, as too large (413) or too slow (408):
+// method and path are not known.
+void logRefusedRequest(Origin origin, const QHostAddress &caller, int status);
 
 } // namespace vennacott::refsvc

@@ -82,6 +82,15 @@ QString addressText(const QHostAddress &address)
     return mapped ? QHostAddress(v4).toString() : address.toString();
 }
 
+// 429 with Retry-After in whole seconds.
+Reply tooMany(std::chrono::milliseconds wait, const QString &what)
+{
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+    Reply reply = Reply::error(429, QStringLiteral("%1; try again in %2 seconds").arg(what).arg(seconds));
+    reply.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray::number(seconds)));
+    return reply;
+}
+
 } // namespace
 
 Reply Reply::json(const QJsonObject &object, int status)
@@ -107,9 +116,11 @@ bool isValidHostName(QStringView name)
     return true;
 }
 
-ReferenceService::ReferenceService(Store &store, SignInThrottle::Limits signInLimits)
+ReferenceService::ReferenceService(Store &store, SignInLimits signInLimits)
     : m_store(store)
-    , m_signIns(signInLimits)
+    , m_failuresPerAddress(signInLimits.perAddress)
+    , m_failuresPerAccount(signInLimits.perAccount)
+    , m_newAccounts(signInLimits.newAccounts)
 {}
 
 Reply ReferenceService::login(const QByteArray &body, const QHostAddress &caller)
@@ -133,44 +144,55 @@ Reply ReferenceService::login(const QByteArray &body, const QHostAddress &caller
 
     // Checked before the password, so that refused guesses cost no password hashing.
     const QString emailKey = email.toLower();
-    const QString throttleKey = emailKey + QLatin1Char(' ') + addressText(caller);
-    const std::chrono::milliseconds wait = m_signIns.refusedFor(throttleKey);
-    if (wait > std::chrono::milliseconds::zero()) {
-        const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
-        Reply reply = Reply::error(429, QStringLiteral("too many failed sign-ins for this e-mail address from your "
-                                                       "address; try again in %1 seconds")
-                                            .arg(seconds));
-        reply.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray::number(seconds)));
-        return reply;
+    const QString address = addressText(caller);
+    const QString pairKey = emailKey + QLatin1Char(' ') + address;
+    const std::chrono::milliseconds fromHere = m_failuresPerAddress.refusedFor(pairKey);
+    const std::chrono::milliseconds fromAnywhere = m_failuresPerAccount.refusedFor(emailKey);
+    if (fromHere > std::chrono::milliseconds::zero() || fromAnywhere > std::chrono::milliseconds::zero())
+        return tooMany(std::max(fromHere, fromAnywhere),
+                       fromHere >= fromAnywhere
+                           ? QStringLiteral("too many failed sign-ins for this e-mail address from "
+                                            "your address")
+                           : QStringLiteral("too many failed sign-ins for this e-mail address"));
+    bool wrongPassword = false;
+    Reply reply = signIn(email, emailKey, password, address, &wrongPassword);
+    if (wrongPassword) {
+        m_failuresPerAddress.record(pairKey);
+        m_failuresPerAccount.record(emailKey);
+    } else if (reply.status == 200) {
+        m_failuresPerAddress.forget(pairKey);
+        m_failuresPerAccount.forget(emailKey);
     }
-    Reply reply = signIn(email, emailKey, password);
-    if (reply.status == 401)
-        m_signIns.recordFailure(throttleKey);
-    else if (reply.status == 200)
-        m_signIns.recordSuccess(throttleKey);
     return reply;
 }
 
-Reply ReferenceService::signIn(const QString &email, const QString &emailKey, const QString &password)
+Reply ReferenceService::signIn(const QString &email, const QString &emailKey, const QString &password,
+                               const QString &caller, bool *wrongPassword)
 {
     std::optional<Account> account;
     if (!m_store.findAccount(emailKey, &account))
         return internalError();
     if (account) {
-        if (!verifyPassword(password, account->passwordHash))
+        *wrongPassword = !verifyPassword(password, account->passwordHash);
+        if (*wrongPassword)
             return Reply::error(401, QStringLiteral("wrong password for this e-mail address"));
         return issueToken(account->id);
     }
 
     // First sign-in with this address: it creates the account, as a local demo service may. A password too
-    // short for a new account is a refused sign-in (401), which is how the client reads it.
+    // short for a new account is a refused sign-in (401), which is how the client reads it; it guesses
+    // nothing, so it is not counted.
     if (characterCount(password) < kMinNewPasswordLength)
         return Reply::error(401, QStringLiteral("there is no account for this e-mail address yet; a new account "
                                                 "needs a password of at least %1 characters")
                                      .arg(kMinNewPasswordLength));
+    const std::chrono::milliseconds wait = m_newAccounts.refusedFor(caller);
+    if (wait > std::chrono::milliseconds::zero())
+        return tooMany(wait, QStringLiteral("too many new accounts from your address"));
     const QString token = randomHex(kTokenBytes);
     switch (m_store.createAccount(email, emailKey, hashPassword(password), fingerprint(token))) {
     case Store::Outcome::Done:
+        m_newAccounts.record(caller);
         return Reply::json({{QStringLiteral("token"), token}, {QStringLiteral("created"), true}});
     case Store::Outcome::Conflict:
         return Reply::error(409, QStringLiteral("this account was created a moment ago; sign in again"));

@@ -35,13 +35,24 @@ struct Reply
 // A DNS label: 1 to 63 ASCII letters, digits and hyphens, neither starting nor ending with a hyphen.
 bool isValidHostName(QStringView name);
 
+struct SignInLimits
+{
+    // Wrong passwords for one account from one caller address.
+    SignInThrottle::Limits perAddress;
+    // Wrong passwords for one account from any address: a caller may pick any of 127.0.0.0/8.
+    SignInThrottle::Limits perAccount{kDefaultAccountSignInFailures, kDefaultAccountSignInLockout};
+    // Accounts created from one caller address.
+    SignInThrottle::Limits newAccounts{kDefaultNewAccountsPerAddress, kNewAccountWindow};
+};
+
 class ReferenceService final
 {
 public:
-    ReferenceService(Store &store, SignInThrottle::Limits signInLimits);
+    ReferenceService(Store &store, SignInLimits signInLimits);
 
-    // Backend API. Sign-ins are counted per account and caller address (see SignInThrottle): once refused,
-    // the reply is 429 with Retry-After, whatever the password, and no password is checked.
+    // Backend API. Wrong passwords are counted per account and caller address and per account (see
+    // SignInThrottle): once either is over its limit, the reply is 429 with Retry-After, whatever the
+    // password, and no password is checked. So is a new account from an address that made its share.
     Reply login(const QByteArray &body, const QHostAddress &caller);
     Reply saveDns(const QByteArray &authorization, const QByteArray &body);
     Reply getDns(const QByteArray &authorization);
@@ -55,12 +66,15 @@ public:
 
 private:
     std::optional<qint64> authorize(const QByteArray &authorization, Reply *refusal);
-    Reply signIn(const QString &email, const QString &emailKey, const QString &password);
+    Reply signIn(const QString &email, const QString &emailKey, const QString &password, const QString &caller,
+                 bool *wrongPassword);
     Reply issueToken(qint64 accountId);
     Reply internalError();
 
     Store &m_store;
-    SignInThrottle m_signIns;
+    SignInThrottle m_failuresPerAddress;
+    SignInThrottle m_failuresPerAccount;
+    SignInThrottle m_newAccounts;
 };
 
 } // namespace vennacott::refsvc

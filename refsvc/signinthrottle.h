@@ -1,4 +1,5 @@
-// Failed sign-ins counted per account and caller address, so that a burst of guesses is cut short.
+// Events counted per key within a time span, so that a burst of them is cut short: failed sign-ins per
+// account and caller address, failed sign-ins per account, new accounts per caller address.
 #pragma once
 
 #include <QHash>
@@ -10,40 +11,51 @@ namespace vennacott::refsvc {
 
 inline constexpr int kDefaultSignInFailures = 5;
 inline constexpr std::chrono::milliseconds kDefaultSignInLockout = std::chrono::minutes(5);
+// Whatever the caller's address: a higher count, since all callers share it, and a shorter lock, since it
+// also keeps the account's owner out.
+inline constexpr int kDefaultAccountSignInFailures = 20;
+inline constexpr std::chrono::milliseconds kDefaultAccountSignInLockout = std::chrono::minutes(1);
+inline constexpr int kDefaultNewAccountsPerAddress = 20;
+inline constexpr std::chrono::milliseconds kNewAccountWindow = std::chrono::hours(1);
 
-// After `failures` refused sign-ins in a row for one key, each within `lockout` of the one before, sign-ins
-// for that key are refused for `lockout` from the last failure; a success forgets the failures. Refused
-// attempts do not extend the lockout. Zero failures turns the limit off.
+// After `count` events in a row for one key, each within `lockout` of the one before, the key is refused
+// for `lockout` from the last event; forget() drops its events. Refused attempts are no events. Zero
+// turns the limit off.
 class SignInThrottle final
 {
 public:
     using Clock = std::chrono::steady_clock;
     struct Limits
     {
-        int failures = kDefaultSignInFailures;
+        int count = kDefaultSignInFailures;
         std::chrono::milliseconds lockout = kDefaultSignInLockout;
+        // The most keys remembered at once. When the table is full a new key takes the place of a stale
+        // one, else of the one unrefused key whose last event is oldest; a refused key is never forgotten
+        // to make room, and while every key is refused a new key is refused too.
+        qsizetype maxKeys = 10'000;
     };
 
     explicit SignInThrottle(Limits limits)
         : m_limits(limits)
     {}
 
-    // How much longer sign-ins for `key` are refused; zero when one may be tried now.
-    std::chrono::milliseconds refusedFor(const QString &key, Clock::time_point now = Clock::now()) const;
-    void recordFailure(const QString &key, Clock::time_point now = Clock::now());
-    void recordSuccess(const QString &key) { m_entries.remove(key); }
-
-    // The most keys remembered at once; past that the stalest are forgotten first.
-    static constexpr qsizetype kMaxKeys = 10'000;
+    // How much longer `key` is refused; zero when it may be tried now (and its event can be counted).
+    std::chrono::milliseconds refusedFor(const QString &key, Clock::time_point now = Clock::now());
+    void record(const QString &key, Clock::time_point now = Clock::now());
+    void forget(const QString &key) { m_entries.remove(key); }
 
 private:
     struct Entry
     {
-        int failures = 0;
+        int count = 0;
         Clock::time_point last;
     };
     bool isStale(const Entry &entry, Clock::time_point now) const { return now - entry.last >= m_limits.lockout; }
-    void makeRoom(Clock::time_point now);
+    bool isRefused(const Entry &entry, Clock::time_point now) const
+    {
+        return entry.count >= m_limits.count && !isStale(entry, now);
+    }
+    bool makeRoom(Clock::time_point now);
 
     const Limits m_limits;
     QHash<QString, Entry> m_entries;

@@ -8,6 +8,7 @@
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUuid>
 
 using namespace vennacott::refsvc::test;
@@ -19,28 +20,48 @@ QString unique(const char *prefix, const char *suffix = "")
     return QLatin1String(prefix) + QUuid::createUuid().toString(QUuid::Id128).left(10) + QLatin1String(suffix);
 }
 
-// The status of a sign-in sent from a loopback address other than 127.0.0.1, which Qt's network access cannot
-// choose.
-int signInFrom(const QHostAddress &from, quint16 port, const QByteArray &body)
+// A TLS connection from a loopback address other than 127.0.0.1, which Qt's network access cannot choose; null
+// when the service closes it before the handshake is done.
+std::unique_ptr<QSslSocket> connectFrom(const QHostAddress &from, quint16 port)
 {
-    QSslSocket socket;
-    socket.setPeerVerifyMode(QSslSocket::VerifyNone); // what is checked here is the reply, not the service
-    socket.bind(from);
-    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
-    // Kept until the handshake is done.
-    socket.write("POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size()) +
-                 "\r\n\r\n" + body);
+    auto socket = std::make_unique<QSslSocket>();
+    socket->setPeerVerifyMode(QSslSocket::VerifyNone); // what is checked here is the reply, not the service
+    socket->bind(from);
+    socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    return socket->waitForEncrypted(kStepTimeoutMs) ? std::move(socket) : nullptr;
+}
+
+// The status of the reply to a request sent whole on `socket`; 0 for none.
+int exchange(QSslSocket &socket, const QByteArray &request)
+{
+    socket.write(request);
     QByteArray head;
     while (!head.contains("\r\n\r\n") && socket.waitForReadyRead(kStepTimeoutMs))
         head += socket.readAll();
     return head.startsWith("HTTP/1.1 ") ? head.mid(9, 3).toInt() : 0;
 }
 
-// Small limits, so that a lockout passes within the test; the cap has its own service. The lockout still spans
-// a few sign-ins, each a full password hash, however slow the machine (a sanitizer build under load).
+int signInFrom(const QHostAddress &from, quint16 port, const QByteArray &body)
+{
+    const std::unique_ptr<QSslSocket> socket = connectFrom(from, port);
+    return socket ? exchange(*socket, "POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                                          QByteArray::number(body.size()) + "\r\n\r\n" + body)
+                  : 0;
+}
+
+QHostAddress loopback(int last)
+{
+    return QHostAddress(QHostAddress(QHostAddress::LocalHost).toIPv4Address() + quint32(last - 1));
+}
+
+// Small limits, so that a lockout passes within the test; the caps have a service of their own. The lockout still
+// spans a few sign-ins, each a full password hash, however slow the machine (a sanitizer build under load).
 constexpr int kSignInFailures = 3;
 constexpr int kLockoutSeconds = 10;
-constexpr int kMaxConnections = 3;
+// Spread over four addresses, two each stay below the limit per address.
+constexpr int kAccountSignInFailures = 8;
+constexpr int kAccountLockoutSeconds = 60;
+constexpr int kMaxConnections = 8; // a quarter of it per address
 
 } // namespace
 
@@ -58,7 +79,9 @@ private Q_SLOTS:
     void refusals_getAFittingStatus();
     void concurrentRequests_grantANameOnceAndCreateAnAccountOnce();
     void signIns_areRefusedAfterABurstOfFailuresPerAccountAndAddress();
-    void connections_overTheCapAreClosedAtOnce();
+    void signIns_areRefusedAfterFailuresFromManyAddressesPerAccount();
+    void newAccounts_areCappedPerAddress();
+    void connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSlowRequestsEnd();
     void log_writesOneLinePerRequestAndNoSecret();
 
 private:
@@ -87,9 +110,12 @@ private:
 
 void RefsvcApiTest::initTestCase()
 {
-    m_service = std::make_unique<ServiceProcess>(m_dir.filePath(QStringLiteral("data")),
-                                                 QStringList{"--sign-in-failures", QString::number(kSignInFailures),
-                                                             "--sign-in-lockout", QString::number(kLockoutSeconds)});
+    m_service = std::make_unique<ServiceProcess>(
+        m_dir.filePath(QStringLiteral("data")),
+        QStringList{"--sign-in-failures", QString::number(kSignInFailures), "--sign-in-lockout",
+                    QString::number(kLockoutSeconds), "--account-sign-in-failures",
+                    QString::number(kAccountSignInFailures), "--account-sign-in-lockout",
+                    QString::number(kAccountLockoutSeconds)});
     QVERIFY2(m_service->start(), m_service->errors().constData());
     m_client = std::make_unique<Client>(m_service->caFile());
     m_token = signIn(unique("user", "@example.org"), QStringLiteral("refusal-password"));
@@ -270,23 +296,80 @@ void RefsvcApiTest::signIns_areRefusedAfterABurstOfFailuresPerAccountAndAddress(
     QTRY_COMPARE_WITH_TIMEOUT(m_client->post(api("/login"), right).status, 200, kStepTimeoutMs);
 }
 
-void RefsvcApiTest::connections_overTheCapAreClosedAtOnce()
+void RefsvcApiTest::signIns_areRefusedAfterFailuresFromManyAddressesPerAccount()
+{
+    const QString email = unique("user", "@example.org");
+    const QString password = unique("right-password");
+    QVERIFY(!signIn(email, password).isEmpty());
+    const QByteArray wrong = credentials(email, unique("wrong-password"));
+    for (int i = 0; i < kAccountSignInFailures; ++i)
+        QCOMPARE(signInFrom(loopback(2 + i % 4), m_service->apiPort(), wrong), 401);
+    // Locked from every address, 127.0.0.1 that had no failure among them.
+    const HttpReply refused = m_client->post(api("/login"), credentials(email, password));
+    QCOMPARE(refused.status, 429);
+    const int retryAfter = refused.headers.value("retry-after").toInt();
+    QVERIFY2(retryAfter >= 1 && retryAfter <= kAccountLockoutSeconds, refused.headers.value("retry-after").constData());
+}
+
+void RefsvcApiTest::newAccounts_areCappedPerAddress()
+{
+    QTemporaryDir dir;
+    ServiceProcess service(dir.filePath(QStringLiteral("data")), {"--new-accounts-per-address", "2"});
+    QVERIFY2(service.start(), service.errors().constData());
+    Client client(service.caFile());
+    const auto create = [&](const QString &email) {
+        return client.post(service.apiUrl() + "/login", credentials(email, QStringLiteral("new-password")));
+    };
+    const QString first = unique("user", "@example.org");
+    QVERIFY(create(first).object().value("created").toBool());
+    QVERIFY(create(unique("user", "@example.org")).object().value("created").toBool());
+    const HttpReply refused = create(unique("user", "@example.org"));
+    QVERIFY2(refused.status == 429 && refused.headers.value("retry-after").toInt() > 0, refused.body.constData());
+    // Accounts made are signed in as before, and another address still makes new ones.
+    QCOMPARE(create(first).status, 200);
+    QCOMPARE(signInFrom(loopback(2), service.apiPort(), credentials(unique("user", "@example.org"), "new-password")),
+             200);
+    QVERIFY(service.stop());
+}
+
+void RefsvcApiTest::connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSlowRequestsEnd()
 {
     QTemporaryDir dir;
     ServiceProcess service(dir.filePath(QStringLiteral("data")),
-                           {"--max-connections", QString::number(kMaxConnections)});
+                           {"--max-connections", QString::number(kMaxConnections), "--request-timeout", "1"});
     QVERIFY2(service.start(), service.errors().constData());
-    // Up to the cap, the two origins taking turns, each client holding its connection open, and no further.
-    const auto url = [&](std::size_t i) { return (i % 2 ? service.apiUrl() : service.updateUrl()) + "/"; };
-    std::vector<std::unique_ptr<Client>> open;
-    for (std::size_t i = 0; i < kMaxConnections; ++i)
-        QVERIFY(open.emplace_back(std::make_unique<Client>(service.caFile()))->get(url(i)).status >= 200);
-    QCOMPARE(Client(service.caFile()).get(url(0)).status, 0);
-    // Those already open are served as before, and once one ends a new connection is served again.
-    for (std::size_t i = 0; i < open.size(); ++i)
-        QVERIFY(open[i]->get(url(i)).status >= 200);
+    // The two origins take turns; each connection is held open.
+    std::vector<std::unique_ptr<QSslSocket>> open;
+    const auto connect = [&](int address) {
+        auto socket = connectFrom(loopback(address), open.size() % 2 ? service.apiPort() : service.updatePort());
+        return socket ? open.emplace_back(std::move(socket)).get() : nullptr;
+    };
+    // One address gets a quarter of the cap, however many it asks for; three more fill it, and then no address
+    // gets in.
+    int fromOne = 0;
+    for (int i = 0; i < kMaxConnections; ++i)
+        fromOne += connect(2) ? 1 : 0;
+    QCOMPARE(fromOne, kMaxConnections / 4);
+    for (int address : {3, 3, 4, 4, 5, 5})
+        QVERIFY(connect(address));
+    QVERIFY(!connect(6));
+    // Those already open are served as before.
+    const QByteArray request = "GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (const auto &socket : open)
+        QCOMPARE(exchange(*socket, request + "\r\n"), 404);
+    // A request that trickles in a byte at a time still ends at its deadline.
+    QSslSocket &slow = *open.front();
+    slow.write(request + "X-Slow: ");
+    QTimer trickle;
+    QObject::connect(&trickle, &QTimer::timeout, &slow, [&] { slow.write("a"); });
+    trickle.start(100);
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += slow.readAll()).contains("HTTP/1.1 408 "), kStepTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(service.output().contains(" - <request too slow> 408\n"), kStepTimeoutMs);
+    trickle.stop();
+    // Once a connection ends a new one is served again.
     open.pop_back();
-    QTRY_COMPARE_WITH_TIMEOUT(Client(service.caFile()).get(url(0)).status, 200, kStepTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Client(service.caFile()).get(service.updateUrl() + "/").status, 200, kStepTimeoutMs);
     QVERIFY(service.stop());
 }
 

@@ -168,6 +168,7 @@ void RefsvcLifecycleTest::badArguments_areUsageErrors_data()
     QTest::newRow("no connection allowed") << "--max-connections 0";
     QTest::newRow("sign-in limit out of range") << "--sign-in-failures 1001";
     QTest::newRow("lockout not a number") << "--sign-in-lockout soon";
+    QTest::newRow("no time for a request") << "--request-timeout 0";
 }
 
 void RefsvcLifecycleTest::badArguments_areUsageErrors()
