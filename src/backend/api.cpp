@@ -51,6 +51,7 @@ ExchangeObserver endOf(const Decision &decision, EndObserver ended)
         }
         switch (exchange.end) {
         case Exchange::End::NoAnswer:
+        case Exchange::End::Cancelled:
             ended({OperationEnd::Kind::NoAnswer, {}});
             return;
         case Exchange::End::NotSent:
@@ -148,6 +149,7 @@ void login(const QString &email, const QString &password, SuccessCallback callba
     const auto decision = std::make_shared<std::optional<OperationEnd>>();
     sendPost(
         endpoints::apiBaseUrl() + QStringLiteral("/login"), body,
+        UserDefaults::standard().stringForKey(keys::kToken).value_or(QString()),
         [callback = std::move(callback), decision](const ResponseValue &value) {
             const LoginOutcome outcome = loginOutcome(value);
             console::printLine(printedReply(value));
@@ -207,6 +209,7 @@ void setSavedHost(const QString &hostLink, SuccessCallback callback, EndObserver
     }
     sendPost(
         endpoints::apiBaseUrl() + QStringLiteral("/secure/api/save_dns"), {{QStringLiteral("Key"), hostLink}},
+        UserDefaults::standard().stringForKey(keys::kToken).value_or(QString()),
         [callback = std::move(callback)](const ResponseValue &) { callback(true); }, std::move(observer));
 }
 
@@ -215,6 +218,7 @@ void getSavedHost(SuccessTextCallback callback, EndObserver ended)
     const auto decision = std::make_shared<std::optional<OperationEnd>>();
     sendPost(
         endpoints::apiBaseUrl() + QStringLiteral("/secure/api/get_dns"), {},
+        UserDefaults::standard().stringForKey(keys::kToken).value_or(QString()),
         [callback = std::move(callback), decision](const ResponseValue &value) {
             if (value.isText()) {
                 *decision = OperationEnd{OperationEnd::Kind::Done, {}};

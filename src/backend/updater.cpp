@@ -86,8 +86,8 @@ void Updater::tick()
     if (link.isEmpty())
         return;
     const QString fingerprint = linkFingerprint(link);
-    QString url = m_updateBaseUrl + link;
-    console::printLine(redactedLink(url));
+    console::printLine(redactedLink(m_updateBaseUrl + link));
+    const std::optional<QUrl> url = updateRequestUrl(m_updateBaseUrl, link);
     const QDateTime sentAt = QDateTime::currentDateTimeUtc();
     QPointer<Updater> self(this);
     auto observer = [self, fingerprint, sentAt](const Exchange &exchange) {
@@ -97,9 +97,16 @@ void Updater::tick()
                 self->finish(fingerprint, attempt);
         });
     };
-    dispatch::backgroundAsync([url = std::move(url), observer = std::move(observer)] {
+    dispatch::backgroundAsync([url, observer = std::move(observer)] {
+        if (!url) {
+            observer(Exchange{Exchange::End::NotSent, 0, {}});
+            return;
+        }
+        // Never through a proxy: the service must see this machine's own address.
         sendGet(
-            url, [](const ResponseValue &value) { console::printLine(updateReplyLine(value)); }, observer);
+            url->toString(QUrl::FullyEncoded),
+            [](const ResponseValue &value) { console::printLine(updateReplyLine(value)); }, observer,
+            RequestOptions{AddressFamily::Any, QString(), false, {}});
     });
 }
 
