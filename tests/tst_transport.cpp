@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <atomic>
@@ -106,6 +107,8 @@ private Q_SLOTS:
     void invalidUrl_sendsNothingAndSaysSo();
     void hostileReply_endsAsNoAnswerWithinBoundedMemory_data();
     void hostileReply_endsAsNoAnswerWithinBoundedMemory();
+    void requestOptions_familyInterfaceAndProxy_data();
+    void requestOptions_familyInterfaceAndProxy();
     void cancelled_endsWithoutCallbackOrLine_data();
     void cancelled_endsWithoutCallbackOrLine();
     void updateRequestUrl_keepsTheLinkOnTheOrigin_data();
@@ -318,7 +321,7 @@ void TransportTest::hostileReply_endsAsNoAnswerWithinBoundedMemory_data()
     QTest::newRow("100 MB without length")  << endless({{"Connection", "close"}}, "\r\n", data) << "body passed 1 MiB";
     QTest::newRow("chunked without end")    << ScriptedResponse{Action::StreamForever, 200, {}, {}, {}, {}, {}} << "body passed 1 MiB";
     QTest::newRow("compression bomb")       << bomb << "body passed 1 MiB";
-    QTest::newRow("trickled headers")       << endless({}, {}, "X-Slow: 1\r\n", std::chrono::milliseconds(20)) << "1 s";
+    QTest::newRow("trickled headers")       << endless({}, {}, "X-Slow: 1\r\n", std::chrono::milliseconds(20)) << "headers did not end within 1 s";
     // clang-format on
 }
 
@@ -348,6 +351,47 @@ void TransportTest::hostileReply_endsAsNoAnswerWithinBoundedMemory()
     QCOMPARE(next.seen(), QStringLiteral(R"(O:{"next":true})"));
 }
 
+void TransportTest::requestOptions_familyInterfaceAndProxy_data()
+{
+    QTest::addColumn<int>("family");
+    QTest::addColumn<QString>("interface");
+    QTest::addColumn<bool>("useProxy");
+    QTest::addColumn<bool>("proxyInEnvironment");
+    QTest::addColumn<QString>("reaches"); // "server", "proxy" or "" (neither)
+    const int any = int(AddressFamily::Any);
+    // clang-format off
+    QTest::newRow("IPv4 only")                 << int(AddressFamily::IPv4) << QString() << true << false << "server";
+    QTest::newRow("IPv6 only, to IPv4")        << int(AddressFamily::IPv6) << QString() << true << false << "";
+    QTest::newRow("from a missing interface")  << any << "if!vennacott-no" << true << false << "";
+    QTest::newRow("proxy from the environment")<< any << QString() << true << true << "proxy";
+    QTest::newRow("kept off the proxy")        << any << QString() << false << true << "server";
+    // clang-format on
+}
+
+void TransportTest::requestOptions_familyInterfaceAndProxy()
+{
+    QFETCH(int, family);
+    QFETCH(QString, interface);
+    QFETCH(bool, useProxy);
+    QFETCH(bool, proxyInEnvironment);
+    QFETCH(QString, reaches);
+    TestServer server;
+    TestServer proxy(TestServer::Identity::PlainHttp);
+    proxy.respondWith(ScriptedResponse::json({}, 403)); // no tunnel
+    if (proxyInEnvironment)
+        qputenv("https_proxy", proxy.baseUrl().toUtf8());
+    const auto restore = qScopeGuard([] { qunsetenv("https_proxy"); });
+    RequestOptions options;
+    options.family = AddressFamily(family);
+    options.interface = interface;
+    options.useProxy = useProxy;
+    Outcome outcome;
+    QVERIFY(exchange(false, server.baseUrl(), outcome, {}, QString(), options));
+    QCOMPARE(outcome.seen(), reaches == u"server" ? QStringLiteral("O:{}") : QStringLiteral("-"));
+    QCOMPARE(server.requestCount(), reaches == u"server" ? 1 : 0);
+    QCOMPARE(proxy.requestCount(), reaches == u"proxy" ? 1 : 0);
+}
+
 void TransportTest::cancelled_endsWithoutCallbackOrLine_data()
 {
     QTest::addColumn<bool>("post");
@@ -361,6 +405,8 @@ void TransportTest::cancelled_endsWithoutCallbackOrLine()
 {
     QFETCH(bool, post);
     QFETCH(bool, inFlight);
+    // Far beyond the wait for the exchange's end: only the cancellation can end it in time.
+    trustTestServer(std::chrono::minutes(1));
     TestServer server;
     server.respondWith({Action::Stall, 200, {}, {}, {}, {}, {}});
     auto cancelled = std::make_shared<std::atomic_bool>(!inFlight);

@@ -4,6 +4,7 @@
 #include "console.h"
 
 #include <QElapsedTimer>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -16,6 +17,9 @@
 
 namespace vennacott {
 namespace {
+
+// QT_LOGGING_RULES="vennacott.transport.debug=true" shows each exchange's end and its new connections.
+Q_LOGGING_CATEGORY(lcTransport, "vennacott.transport", QtInfoMsg)
 
 // Same-origin redirects followed for one request, as browsers allow about as many.
 constexpr int kMaxRedirects = 10;
@@ -359,6 +363,15 @@ void SessionContext::collectFinished()
 
 void SessionContext::finish(Transfer *transfer, CURLcode result)
 {
+    if (lcTransport().isDebugEnabled()) {
+        long status = 0;
+        long connects = 0;
+        curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(transfer->easy, CURLINFO_NUM_CONNECTS, &connects);
+        qCDebug(lcTransport, "%s ended: %s, status %ld, %ld new connection(s), %lld ms",
+                transfer->request.method.constData(), curl_easy_strerror(result), status, connects,
+                static_cast<long long>(transfer->hopStarted.elapsed()));
+    }
     curl_multi_remove_handle(m_multi, transfer->easy);
     if (transfer->isCancelled()) {
         end(transfer, {DataTaskResult::End::Cancelled, 0, {}});
