@@ -72,8 +72,6 @@ struct Transfer
     bool isCancelled() const { return request.options.cancelled && request.options.cancelled->load(); }
 };
 
-class SessionContext;
-
 // The notifiers of one socket curl asked us to watch.
 struct SocketWatch
 {
@@ -112,6 +110,7 @@ private:
     CURLSH *m_share = nullptr;
     QTimer *m_timer = nullptr;
     std::unordered_set<Transfer *> m_transfers;
+    std::unordered_set<SocketWatch *> m_watches;
 };
 
 SessionContext::~SessionContext()
@@ -126,6 +125,9 @@ SessionContext::~SessionContext()
         curl_multi_cleanup(m_multi);
     if (m_share)
         curl_share_cleanup(m_share);
+    // The notifiers are children of this object.
+    for (SocketWatch *watch : m_watches)
+        delete watch;
 }
 
 CURLM *SessionContext::multi()
@@ -260,6 +262,7 @@ int SessionContext::onSocket(CURL *, curl_socket_t socket, int what, void *conte
                 notifier->setEnabled(false);
                 notifier->deleteLater();
             }
+            self->m_watches.erase(watch);
             delete watch;
         }
         return 0;
@@ -273,6 +276,7 @@ int SessionContext::onSocket(CURL *, curl_socket_t socket, int what, void *conte
         QObject::connect(watch->write, &QSocketNotifier::activated, self,
                          [self, socket] { self->socketAction(socket, CURL_CSELECT_OUT); });
         curl_multi_assign(self->m_multi, socket, watch);
+        self->m_watches.insert(watch);
     }
     watch->read->setEnabled(what == CURL_POLL_IN || what == CURL_POLL_INOUT);
     watch->write->setEnabled(what == CURL_POLL_OUT || what == CURL_POLL_INOUT);
@@ -298,7 +302,7 @@ size_t SessionContext::onHeader(char *data, size_t size, size_t count, void *tra
         transfer->breach = QStringLiteral("the reply's headers passed ") + sizeText(transfer->options.maxHeaderBytes);
         return 0;
     }
-    if (bytes <= 2 && (data[0] == '\r' || data[0] == '\n')) {
+    if (bytes > 0 && bytes <= 2 && (data[0] == '\r' || data[0] == '\n')) {
         long status = 0;
         curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
         // An interim 1xx reply is followed by the real one.
