@@ -74,10 +74,9 @@ void deliver(const DataTaskResult &result, bool isPost, const ResponseCallback &
     if (result.end == DataTaskResult::End::Cancelled)
         exchange.end = Exchange::End::Cancelled;
     if (result.end == DataTaskResult::End::Answered) {
-        const QByteArray *body = &result.body;
         exchange.end = Exchange::End::Answered;
         exchange.httpStatus = result.httpStatus;
-        exchange.decoded = decodeBody(*body);
+        exchange.decoded = decodeBody(result.body);
         const DecodedBody &decoded = exchange.decoded;
         switch (decoded.kind) {
         case DecodedBody::Kind::Object:
@@ -87,7 +86,7 @@ void deliver(const DataTaskResult &result, bool isPost, const ResponseCallback &
             break;
         case DecodedBody::Kind::Undecodable:
             if (isPost) {
-                callback(ResponseValue::text(textOfBody(*body)));
+                callback(ResponseValue::text(textOfBody(result.body)));
             } else {
                 console::printLine(decoded.error);
                 callback(ResponseValue::falseValue());

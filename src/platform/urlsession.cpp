@@ -160,13 +160,13 @@ void SessionContext::start(DataTaskRequest request, const SessionOptions &option
         end(transfer, {DataTaskResult::End::Cancelled, 0, {}});
         return;
     }
+    CURLM *const transfers = multi();
     CURL *easy = curl_easy_init();
     transfer->easy = easy;
     m_transfers.insert(transfer);
 
     curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    multi();
     curl_easy_setopt(easy, CURLOPT_SHARE, m_share);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L); // decided per hop in followRedirect()
@@ -222,7 +222,7 @@ void SessionContext::start(DataTaskRequest request, const SessionOptions &option
         curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
 
     configureHop(*transfer);
-    curl_multi_add_handle(multi(), easy);
+    curl_multi_add_handle(transfers, easy);
 }
 
 // What changes from one hop of a redirect to the next: the URL, the method, the headers and the body.
@@ -235,7 +235,7 @@ void SessionContext::configureHop(Transfer &transfer)
     transfer.headers = nullptr;
     for (const QByteArray &header : request.headers)
         transfer.headers = curl_slist_append(transfer.headers, header.constData());
-    // curl would otherwise ask for "100-continue" before a larger body, costing a round trip.
+    // curl would otherwise ask for "100-continue" before a body over 1 MiB, costing a round trip.
     transfer.headers = curl_slist_append(transfer.headers, "Expect:");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headers);
     if (request.body) {
