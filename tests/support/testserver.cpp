@@ -133,12 +133,9 @@ void TestServer::answer(QTcpSocket *socket, const ScriptedResponse &response)
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
-    if (response.action == Action::StreamForever || response.action == Action::Endless) {
-        const bool chunked = response.action == Action::StreamForever;
-        const QByteArray unit = chunked
-                                    ? QByteArray::number(64 * 1024, 16) + "\r\n" + QByteArray(64 * 1024, 'x') + "\r\n"
-                                    : response.endless;
-        socket->write(chunked ? head + "Transfer-Encoding: chunked\r\n\r\n" : head + response.body);
+    if (response.action == Action::Endless) {
+        const QByteArray unit = response.endless;
+        socket->write(head + response.body);
         if (response.pace.count() > 0) {
             auto *timer = new QTimer(socket);
             connect(timer, &QTimer::timeout, socket, [socket, unit] { socket->write(unit); });

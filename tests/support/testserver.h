@@ -31,11 +31,10 @@ struct RecordedRequest
 struct ScriptedResponse
 {
     enum class Action {
-        Respond,       // status line, headers, body
-        Stall,         // read the request, never answer
-        DropMidBody,   // send the headers and half the body, then close
-        StreamForever, // chunked body that never ends, until the client gives up
-        Endless        // status line, headers and `body` as they stand, then `endless` over and over
+        Respond,     // status line, headers, body
+        Stall,       // read the request, never answer
+        DropMidBody, // send the headers and half the body, then close
+        Endless      // status line, headers and `body` as they stand, then `endless` until the client gives up
     };
     Action action = Action::Respond;
     int status = 200;
