@@ -43,7 +43,7 @@ ScriptedResponse reply(const RecordedRequest &request, const Replies &overrides)
     if (overrides.contains(path)) {
         const QByteArray scripted = overrides.value(path);
         if (scripted == "stall")
-            return {ScriptedResponse::Action::Stall, 0, {}, {}, {}};
+            return {ScriptedResponse::Action::Stall, 0, {}, {}, {}, {}, {}};
         const qsizetype blank = scripted.indexOf(' ');
         return ScriptedResponse::json(scripted.mid(blank + 1), scripted.left(blank).toInt());
     }

@@ -9,7 +9,6 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -19,18 +18,18 @@ namespace vennacott {
 namespace {
 
 const QByteArray kJson = QByteArrayLiteral("application/json");
+const QByteArray kUserAgentHeader = QByteArrayLiteral("User-Agent: ") + buildconfig::kUserAgent;
 
 // The shared session, trusting the CAs compiled in on top of whatever it was given.
 UrlSession &session()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        const QList<QSslCertificate> compiledIn =
-            QSslCertificate::fromData(QByteArray(buildconfig::kExtraCaPem), QSsl::Pem);
+        const QByteArray compiledIn = QByteArray(buildconfig::kExtraCaPem).trimmed();
         if (compiledIn.isEmpty())
             return;
         SessionOptions options = UrlSession::shared().options();
-        options.extraCaCertificates += compiledIn;
+        options.extraCaPem += '\n' + compiledIn + '\n';
         UrlSession::shared().setOptions(options);
     });
     return UrlSession::shared();
@@ -51,6 +50,7 @@ std::optional<QUrl> requestUrl(const QString &text)
 bool sameOrigin(const QUrl &a, const QUrl &b)
 {
     return a.scheme() == b.scheme() && a.host().compare(b.host(), Qt::CaseInsensitive) == 0 &&
+           a.userInfo() == b.userInfo() &&
            a.port(a.scheme() == QLatin1String("https") ? 443 : 80) ==
                b.port(b.scheme() == QLatin1String("https") ? 443 : 80);
 }
@@ -67,19 +67,16 @@ bool isSafeHeaderValue(const QByteArray &value)
     return true;
 }
 
-bool isCancelled(const RequestOptions &options)
-{
-    return options.cancelled && options.cancelled->load();
-}
-
-void deliver(const std::optional<QByteArray> &body, int httpStatus, bool isPost, const ResponseCallback &callback,
+void deliver(const DataTaskResult &result, bool isPost, const ResponseCallback &callback,
              const ExchangeObserver &observer)
 {
     Exchange exchange;
-    if (body) {
+    if (result.end == DataTaskResult::End::Cancelled)
+        exchange.end = Exchange::End::Cancelled;
+    if (result.end == DataTaskResult::End::Answered) {
         exchange.end = Exchange::End::Answered;
-        exchange.httpStatus = httpStatus;
-        exchange.decoded = decodeBody(*body);
+        exchange.httpStatus = result.httpStatus;
+        exchange.decoded = decodeBody(result.body);
         const DecodedBody &decoded = exchange.decoded;
         switch (decoded.kind) {
         case DecodedBody::Kind::Object:
@@ -89,7 +86,7 @@ void deliver(const std::optional<QByteArray> &body, int httpStatus, bool isPost,
             break;
         case DecodedBody::Kind::Undecodable:
             if (isPost) {
-                callback(ResponseValue::text(textOfBody(*body)));
+                callback(ResponseValue::text(textOfBody(result.body)));
             } else {
                 console::printLine(decoded.error);
                 callback(ResponseValue::falseValue());
@@ -140,30 +137,21 @@ QString textOfBody(const QByteArray &body)
 
 void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer, RequestOptions options)
 {
-    if (isCancelled(options)) {
-        if (observer)
-            session().deliver([observer = std::move(observer)] {
-                observer(Exchange{Exchange::End::Cancelled, 0, {}});
-            });
-        return;
-    }
     const std::optional<QUrl> parsed = requestUrl(url);
     if (!parsed) {
         notSent(std::move(observer));
         return;
     }
-    QNetworkRequest request(*parsed);
-    request.setRawHeader("Accept", kJson);
-    request.setRawHeader("User-Agent", buildconfig::kUserAgent);
-    session().dataTask(std::move(request), QByteArrayLiteral("GET"), std::nullopt,
-                       [callback = std::move(callback),
-                        observer = std::move(observer)](const std::optional<QByteArray> &body, int status) {
-                           deliver(body, status, false, callback, observer);
+    DataTaskRequest request{
+        QByteArrayLiteral("GET"), *parsed, {"Accept: " + kJson, kUserAgentHeader}, std::nullopt, std::move(options)};
+    session().dataTask(std::move(request),
+                       [callback = std::move(callback), observer = std::move(observer)](const DataTaskResult &result) {
+                           deliver(result, false, callback, observer);
                        });
 }
 
-void sendPost(const QString &url, const QMap<QString, QString> &data, const QString &storedToken,
-              ResponseCallback callback, ExchangeObserver observer, RequestOptions options)
+void sendPost(const QString &url, const QMap<QString, QString> &data, const QString &token, ResponseCallback callback,
+              ExchangeObserver observer, RequestOptions options)
 {
     const std::optional<QUrl> parsed = requestUrl(url);
     if (!parsed) {
@@ -173,28 +161,44 @@ void sendPost(const QString &url, const QMap<QString, QString> &data, const QStr
     QJsonObject object;
     for (auto it = data.constBegin(); it != data.constEnd(); ++it)
         object.insert(it.key(), it.value());
-    QByteArray body = QJsonDocument(object).toJson(QJsonDocument::Indented);
 
-    QNetworkRequest request(*parsed);
-    const QByteArray token = storedToken.toUtf8();
-    // The token belongs to the backend: it goes to the API origin only, and a redirect elsewhere ends the
-    // exchange (Qt would carry the header along to the new origin).
-    if (!token.isEmpty() && sameOrigin(*parsed, QUrl(endpoints::apiBaseUrl()))) {
-        if (isSafeHeaderValue(token)) {
-            request.setRawHeader("Authorization", QByteArrayLiteral("Bearer ") + token);
-            request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-        } else {
+    DataTaskRequest request{QByteArrayLiteral("POST"),
+                            *parsed,
+                            {},
+                            QJsonDocument(object).toJson(QJsonDocument::Indented),
+                            std::move(options)};
+    const QByteArray bearer = token.toUtf8();
+    // The token belongs to the backend: it goes to the API origin only (and the session follows no redirect
+    // elsewhere).
+    if (!bearer.isEmpty() && sameOrigin(*parsed, QUrl(endpoints::apiBaseUrl()))) {
+        if (isSafeHeaderValue(bearer))
+            request.headers.append("Authorization: Bearer " + bearer);
+        else
             console::logLine(u"vennacott-ddns: the stored token holds control characters; request sent without it");
-        }
     }
-    request.setRawHeader("Content-Type", kJson);
-    request.setRawHeader("Accept", kJson);
-    request.setRawHeader("User-Agent", buildconfig::kUserAgent);
-    session().dataTask(std::move(request), QByteArrayLiteral("POST"), std::move(body),
-                       [callback = std::move(callback),
-                        observer = std::move(observer)](const std::optional<QByteArray> &body, int status) {
-                           deliver(body, status, true, callback, observer);
+    request.headers.append("Content-Type: " + kJson);
+    request.headers.append("Accept: " + kJson);
+    request.headers.append(kUserAgentHeader);
+    session().dataTask(std::move(request),
+                       [callback = std::move(callback), observer = std::move(observer)](const DataTaskResult &result) {
+                           deliver(result, true, callback, observer);
                        });
+}
+
+std::optional<QUrl> updateRequestUrl(const QString &origin, const QString &link)
+{
+    // A path of its own, never "//host/..." nor text that would run on into the host or port when joined.
+    const QUrl base(origin, QUrl::StrictMode);
+    const QUrl reference(link, QUrl::StrictMode);
+    if (link.startsWith(QLatin1Char('/')) && !link.startsWith(QLatin1String("//")) && reference.isValid() &&
+        reference.isRelative() && !reference.hasFragment() && base.isValid() && base.path().isEmpty() &&
+        !base.host().isEmpty() && (base.scheme() == QLatin1String("https") || base.scheme() == QLatin1String("http"))) {
+        const QUrl url = base.resolved(reference);
+        if (url.isValid() && sameOrigin(url, base))
+            return url;
+    }
+    console::printLine(QStringLiteral("invalid URL, request not sent: ") + redactedLink(origin + link));
+    return std::nullopt;
 }
 
 } // namespace vennacott

@@ -2,14 +2,14 @@
 #pragma once
 
 #include "responsevalue.h"
+#include "urlsession.h"
 
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QUrl>
 
-#include <atomic>
 #include <functional>
-#include <memory>
 #include <optional>
 
 namespace vennacott {
@@ -27,7 +27,8 @@ struct DecodedBody
 DecodedBody decodeBody(const QByteArray &body);
 
 // How an exchange ended, for a caller that keeps a status beside the replies: never sent (`url` was not
-// a valid URL), no answer (a transport failure or the timeout), or answered with an HTTP status and a body.
+// a valid URL), no answer (a transport failure, a limit or the timeout), answered with an HTTP status and a
+// body, or cancelled through its RequestOptions.
 struct Exchange
 {
     enum class End { NotSent, NoAnswer, Answered, Cancelled };
@@ -37,32 +38,25 @@ struct Exchange
 };
 using ExchangeObserver = std::function<void(const Exchange &exchange)>;
 
-enum class AddressFamily { Any, IPv4, IPv6 };
-
-// Choices for one request.
-struct RequestOptions
-{
-    AddressFamily family = AddressFamily::Any;
-    QString interface;    // the interface or source address to send from; empty: any
-    bool useProxy = true; // false for update requests: the service must see this machine's own address
-    // Once set before the request starts, it is dropped: no callback, no line, and the observer hears
-    // Exchange::End::Cancelled. A request already sent ends as usual.
-    std::shared_ptr<const std::atomic_bool> cancelled;
-};
-
 // GET `url` with "Accept: application/json". The callback runs on the delivery thread with the decoded
 // object, or with false (after printing the reader's error) when the body is not a JSON object or array.
 // It is never called after a transport failure, for a JSON array, or when `url` is not a valid http(s)
 // URL (one line says so instead). `observer`, when given, runs on the delivery thread once every exchange
-// has ended, however it ended, after the callback.
+// has ended, however it ended, after the callback. A cancelled request calls neither the callback nor
+// prints a line.
 void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer = {},
              RequestOptions options = {});
 
-// POST `data` as a pretty-printed JSON object of strings, with `token` as bearer token when it is not empty
-// and the request goes to the API origin. Like sendGet, except that an undecodable body is reported as its
+// POST `data` as a pretty-printed JSON object of strings, with `token` as a bearer token when it is not
+// empty and `url` is on the API origin. Like sendGet, except that an undecodable body is reported as its
 // UTF-8 text, without a line.
 void sendPost(const QString &url, const QMap<QString, QString> &data, const QString &token, ResponseCallback callback,
               ExchangeObserver observer = {}, RequestOptions options = {});
+
+// The update request's URL: `link` (a path, optionally with a query) on the update server's `origin`. A link
+// that would change the scheme, host, port or user info, or that is not a URL path, is refused with the
+// "invalid URL" line (the update key redacted).
+std::optional<QUrl> updateRequestUrl(const QString &origin, const QString &link);
 
 // The body as UTF-8 text, or the empty text when it is not valid UTF-8.
 QString textOfBody(const QByteArray &body);

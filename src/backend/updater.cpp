@@ -142,8 +142,8 @@ void Updater::tick()
     if (link.isEmpty())
         return;
     const QString fingerprint = linkFingerprint(link);
-    const QString url = m_updateBaseUrl + link;
-    console::printLine(redactedLink(url));
+    console::printLine(redactedLink(m_updateBaseUrl + link));
+    const std::optional<QUrl> url = updateRequestUrl(m_updateBaseUrl, link);
     const QDateTime sentAt = QDateTime::currentDateTimeUtc();
     auto cancelled = std::make_shared<std::atomic_bool>(false);
     m_inFlight.push_back(cancelled);
@@ -151,22 +151,27 @@ void Updater::tick()
     options.useProxy = false; // the service must see this machine's own address
     options.cancelled = cancelled;
     QPointer<Updater> self(this);
-    sendGet(
-        url, [](const ResponseValue &value) { console::printLine(updateReplyLine(value)); },
-        [self, fingerprint, sentAt, cancelled](const Exchange &exchange) {
-            if (exchange.end == Exchange::End::Cancelled)
+    const auto observer = [self, fingerprint, sentAt, cancelled](const Exchange &exchange) {
+        if (exchange.end == Exchange::End::Cancelled)
+            return;
+        const UpdateAttempt attempt = attemptOf(exchange, sentAt);
+        dispatch::mainAsync([self, fingerprint, attempt, cancelled] {
+            if (!self)
                 return;
-            const UpdateAttempt attempt = attemptOf(exchange, sentAt);
-            dispatch::mainAsync([self, fingerprint, attempt, cancelled] {
-                if (!self)
-                    return;
-                auto &inFlight = self->m_inFlight;
-                inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), cancelled), inFlight.end());
-                if (!cancelled->load())
-                    self->finish(fingerprint, attempt);
-            });
-        },
-        options);
+            auto &inFlight = self->m_inFlight;
+            inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), cancelled), inFlight.end());
+            if (!cancelled->load())
+                self->finish(fingerprint, attempt);
+        });
+    };
+    if (!url) {
+        observer(Exchange{Exchange::End::NotSent, 0, {}});
+        return;
+    }
+    // Straight to the network thread: a tick crosses no other.
+    sendGet(
+        url->toString(QUrl::FullyEncoded),
+        [](const ResponseValue &value) { console::printLine(updateReplyLine(value)); }, observer, options);
 }
 
 UpdaterStatus Updater::status()

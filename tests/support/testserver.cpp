@@ -21,7 +21,7 @@ QByteArray RecordedRequest::header(const QByteArray &name) const
 
 ScriptedResponse ScriptedResponse::json(const QByteArray &body, int status)
 {
-    return {Action::Respond, status, {{"Content-Type", "application/json"}}, body, {}};
+    return {Action::Respond, status, {{"Content-Type", "application/json"}}, body, {}, {}, {}};
 }
 
 struct TestServer::Connection
@@ -133,15 +133,21 @@ void TestServer::answer(QTcpSocket *socket, const ScriptedResponse &response)
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + " Scripted\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
-    if (response.action == Action::StreamForever) {
-        socket->write(head + "Transfer-Encoding: chunked\r\n\r\n");
-        // A 64 KiB chunk whenever the client has taken the last one, until it hangs up. A TLS socket hands
+    if (response.action == Action::Endless) {
+        const QByteArray unit = response.endless;
+        socket->write(head + response.body);
+        if (response.pace.count() > 0) {
+            auto *timer = new QTimer(socket);
+            connect(timer, &QTimer::timeout, socket, [socket, unit] { socket->write(unit); });
+            timer->start(response.pace);
+            return;
+        }
+        // Another unit whenever the client has taken the last ones, until it hangs up. A TLS socket hands
         // its encrypted bytes to a buffer of its own, which bytesToWrite() does not count.
-        const QByteArray chunk = QByteArray::number(64 * 1024, 16) + "\r\n" + QByteArray(64 * 1024, 'x') + "\r\n";
-        auto feed = [socket = QPointer(socket), chunk] {
+        auto feed = [socket = QPointer(socket), unit] {
             const auto *tls = qobject_cast<QSslSocket *>(socket.data());
             if (socket && socket->bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0) < 256 * 1024)
-                socket->write(chunk);
+                socket->write(unit);
         };
         connect(socket, &QTcpSocket::bytesWritten, socket, feed);
         if (auto *tls = qobject_cast<QSslSocket *>(socket))

@@ -31,16 +31,18 @@ struct RecordedRequest
 struct ScriptedResponse
 {
     enum class Action {
-        Respond,      // status line, headers, body
-        Stall,        // read the request, never answer
-        DropMidBody,  // send the headers and half the body, then close
-        StreamForever // chunked body that never ends, until the client gives up
+        Respond,     // status line, headers, body
+        Stall,       // read the request, never answer
+        DropMidBody, // send the headers and half the body, then close
+        Endless      // status line, headers and `body` as they stand, then `endless` until the client gives up
     };
     Action action = Action::Respond;
     int status = 200;
-    HeaderList headers; // sent after the status line; Content-Length is added
+    HeaderList headers; // sent after the status line; Content-Length is added (but for Endless)
     QByteArray body;
     std::chrono::milliseconds delay{0}; // before answering; later requests on the connection wait
+    QByteArray endless;                 // repeated as fast as the client reads, or once per `pace`
+    std::chrono::milliseconds pace{0};
 
     static ScriptedResponse json(const QByteArray &body, int status = 200);
 };

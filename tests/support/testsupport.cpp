@@ -65,7 +65,7 @@ void trustTestServer(std::chrono::milliseconds timeout)
         qFatal("cannot read the test CA");
     SessionOptions options;
     options.inactivityTimeout = timeout;
-    options.extraCaCertificates = QSslCertificate::fromData(ca.readAll(), QSsl::Pem);
+    options.extraCaPem = ca.readAll();
     UrlSession::shared().setOptions(options);
 }
 
