@@ -30,6 +30,7 @@
 #include <csignal>
 #include <functional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vennacott;
@@ -324,17 +325,16 @@ void ApplicationTest::signal_endsTheProgramThroughTheQuitDecision()
     const QString store = dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     const QString runtime = dataHome + QStringLiteral("/run");
-    QVERIFY(QDir().mkpath(runtime + QStringLiteral("/vennacott-ddns")));
-    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray socketFolder = QFile::encodeName(runtime + QStringLiteral("/vennacott-ddns"));
+    QVERIFY(QDir().mkpath(QString::fromLocal8Bit(socketFolder)) &&
+            ::chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
     if (damage == u"settings folder is a file") {
         config = dataHome;
         QFile notAFolder(dataHome + QStringLiteral("/vennacott"));
         QVERIFY(notAFolder.open(QIODevice::WriteOnly));
     } else if (damage == u"socket folder is 0755") {
         config = dataHome + QLatin1Char('/') + QString(100, u'c'); // too deep for a socket beside the settings
-        QVERIFY(QFile::setPermissions(runtime + QStringLiteral("/vennacott-ddns"),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                          QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+        QCOMPARE(::chmod(socketFolder.constData(), 0755), 0);
     }
     QProcess program;
     QVERIFY(start(program, {{QStringLiteral("XDG_DATA_HOME"), dataHome},
