@@ -83,6 +83,9 @@ public:
         QMetaObject::invokeMethod(this, &HandOver::attempt, Qt::QueuedConnection);
     }
 
+    // The socket's last signals, as it goes, must not reach the timers that went before it.
+    ~HandOver() override { m_socket.disconnect(this); }
+
 private:
     void attempt()
     {
