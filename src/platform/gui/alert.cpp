@@ -16,8 +16,6 @@ namespace {
 QMessageBox::Icon iconOf(Alert::Style style)
 {
     switch (style) {
-    case Alert::Style::Informational:
-        return QMessageBox::Information;
     case Alert::Style::Critical:
         return QMessageBox::Critical;
     case Alert::Style::Warning:

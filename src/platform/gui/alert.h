@@ -22,7 +22,7 @@ using AlertHandler = std::function<void(ModalResponse)>;
 class Alert final
 {
 public:
-    enum class Style { Warning, Informational, Critical };
+    enum class Style { Warning, Critical };
 
     Style alertStyle() const { return m_style; }
     void setAlertStyle(Style style) { m_style = style; }
