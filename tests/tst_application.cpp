@@ -191,7 +191,7 @@ void ApplicationTest::terminate_followsTheDelegatesReply_data()
     QTest::addColumn<bool>("requestWhileDeciding");     // a signal while the quit alert is up
     QTest::addColumn<int>("loopEnd");
 
-    // The delegate answers Now or Cancel; the program never answers Later.
+    // Later, and the reply that follows it, come with the quit alert: see the delegate's test.
     using R = TerminateReply;
     // clang-format off
     QTest::newRow("no delegate")                << false << QList<R>{R::Now} << false << 0;
