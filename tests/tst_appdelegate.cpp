@@ -39,24 +39,33 @@ public:
     bool commitEditing() override { return false; }
 };
 
-// The person in front of the screen: answers error presentations and alerts as scripted.
+constexpr int kStillRunning = 7;
+
+// The person in front of the screen: answers error presentations and alerts as scripted, once asked to.
 class ScriptedUser final : public ErrorPresenter, public AlertRunner
 {
 public:
-    bool presentError(const Error &error) override
+    void presentError(const Error &error, ErrorHandler handler) override
     {
         errors.append(error);
-        return resolves;
+        pending.append([this, handler] { handler(resolves); });
     }
-    ModalResponse runModal(const Alert &alert) override
+    void open(const Alert &alert, AlertHandler handler) override
     {
         alerts.append(alert);
-        return answer;
+        pending.append([this, handler] { handler(answer); });
+    }
+    // Answers what is shown, and what comes up after it, in turn.
+    void respond()
+    {
+        while (!pending.isEmpty())
+            pending.takeFirst()();
     }
     bool resolves = false;
     ModalResponse answer = ModalResponse::FirstButton;
     QList<Error> errors;
     QList<Alert> alerts;
+    QList<std::function<void()>> pending;
 };
 
 // What is in the context before the action.
@@ -151,6 +160,7 @@ void AppDelegateTest::init()
 
 void AppDelegateTest::cleanup()
 {
+    Application::shared().setDelegate(nullptr);
     Application::shared().setErrorPresenter(nullptr);
     Application::shared().setAlertRunner(nullptr);
 }
@@ -208,11 +218,30 @@ void AppDelegateTest::decision_logsPresentsAndReplies()
     AppDelegate delegate(core);
     prepare(delegate, change, refuseCommit, editor);
 
+    QList<bool> pauses;
+    delegate.setUpdatePause([&](bool paused) { pauses.append(paused); });
+
     ConsoleCapture console;
-    if (quit)
-        QCOMPARE(int(delegate.applicationShouldTerminate(Application::shared())), int(reply));
-    else
+    if (quit) {
+        // Through the termination route, in the event loop: the user answers after the question is up, and a
+        // second request meanwhile is ignored.
+        QObject scope;
+        Application::shared().setDelegate(&delegate);
+        QTimer::singleShot(0, &scope, [&] {
+            Application::shared().terminate();
+            if (!m_user.pending.isEmpty())
+                Application::shared().terminate();
+            m_user.respond();
+            QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
+        });
+        QCOMPARE(QCoreApplication::exec(), reply == TerminateReply::Now ? 0 : kStillRunning);
+        // No update while the user decides; they resume when the program goes on.
+        const QList<bool> expected = reply == TerminateReply::Now ? QList<bool>{true} : QList<bool>{true, false};
+        QCOMPARE(pauses, presented ? expected : QList<bool>());
+    } else {
         delegate.saveAction();
+        m_user.respond();
+    }
 
     QCOMPARE(console.errors(), log.isEmpty() ? QStringList() : QStringList{log});
     QCOMPARE(console.output(), QStringList());
@@ -223,6 +252,11 @@ void AppDelegateTest::decision_logsPresentsAndReplies()
     QCOMPARE(m_user.alerts.size(), alerted ? 1 : 0);
     if (alerted)
         QCOMPARE(m_user.alerts.constFirst().alertStyle(), Alert::Style::Warning);
+    if (quit && presented && reply == TerminateReply::Cancel) { // the question is over: a new request asks again
+        Application::shared().terminate();
+        m_user.respond();
+        QCOMPARE(m_user.errors.size(), 2);
+    }
     // Whatever was not saved stays in the context; the store exists once either action has run.
     QVERIFY(QFile::exists(m_dataHome + kStoreFile));
     QCOMPARE(delegate.persistentContainer().viewContext().hasChanges(), change != Change::None && !saved);
@@ -329,7 +363,16 @@ void AppDelegateTest::quitAlert_onARealMessageBox()
     });
     poll.start(10);
 
-    QCOMPARE(int(delegate.applicationShouldTerminate(Application::shared())), int(reply));
+    // The program goes on (updates resume) or the loop ends through the termination route.
+    QObject scope;
+    delegate.setUpdatePause([&](bool paused) {
+        if (!paused)
+            QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
+    });
+    Application::shared().setDelegate(&delegate);
+    QTimer::singleShot(0, &scope, [] { Application::shared().terminate(); });
+    QTimer::singleShot(30'000, &scope, [] { QCoreApplication::exit(-1); }); // a box that never came
+    QCOMPARE(QCoreApplication::exec(), reply == TerminateReply::Now ? 0 : kStillRunning);
     QCOMPARE(boxes.size(), 2);
     QCOMPARE(boxes[0].text, QStringLiteral("The changes could not be saved: an entry has no name."));
     QCOMPARE(boxes[0].buttons.size(), 1);

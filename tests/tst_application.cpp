@@ -1,8 +1,8 @@
 // The application's ways in and out. Inside the process: the termination route asks the delegate and
 // follows its reply; Quit, its shortcut and the window's close button take that route; the screens' Close
 // buttons end the process at once; the File menu. The real executable as a process: signals end it through
-// the quit decision, a plain message without a display, --help and --version answered without one, and one
-// window per settings file.
+// the quit decision (also where the settings folder cannot be created), a plain message without a display,
+// --help and --version answered without one, and one window per settings file.
 #include "appdelegate.h"
 #include "application.h"
 #include "buildconfig.h"
@@ -12,6 +12,7 @@
 #include "mainstoryboard.h"
 #include "refsvcharness.h"
 #include "settingskeys.h"
+#include "singleinstance.h"
 #include "storyboard.h"
 #include "testserver.h"
 #include "testsupport.h"
@@ -26,8 +27,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vennacott;
 using namespace vennacott::test;
@@ -176,7 +181,8 @@ private Q_SLOTS:
     void signal_endsTheProgramThroughTheQuitDecision();
     void withoutDisplay_answersOptionsOrSaysWhy_data();
     void withoutDisplay_answersOptionsOrSaysWhy();
-    void secondStart_handsOverToTheWindowOfItsSettings();
+    void secondStart_bringsTheWindowOfItsSettingsForward();
+    void peerCheck_knowsTheUserAtTheOtherEnd();
 };
 
 void ApplicationTest::terminate_followsTheDelegatesReply_data()
@@ -186,7 +192,7 @@ void ApplicationTest::terminate_followsTheDelegatesReply_data()
     QTest::addColumn<bool>("requestWhileDeciding");     // a signal while the quit alert is up
     QTest::addColumn<int>("loopEnd");
 
-    // The delegate answers Now or Cancel; the program never answers Later.
+    // Later, and the reply that follows it, come with the quit alert: see the delegate's test.
     using R = TerminateReply;
     // clang-format off
     QTest::newRow("no delegate")                << false << QList<R>{R::Now} << false << 0;
@@ -299,19 +305,44 @@ void ApplicationTest::signal_endsTheProgramThroughTheQuitDecision_data()
 {
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<bool>("reportFirstScreen"); // the line the benchmark times start-up by
-    QTest::newRow("SIGTERM, first screen reported") << SIGTERM << true;
-    QTest::newRow("SIGINT") << SIGINT << false;
+    QTest::addColumn<QString>("damage");         // in the folders the window uses
+    QTest::addColumn<QByteArray>("said");        // the start of the one line on standard error it causes
+    QTest::newRow("SIGTERM, first screen reported") << SIGTERM << true << QString() << QByteArray();
+    QTest::newRow("SIGINT, settings folder cannot be created")
+        << SIGINT << false << QStringLiteral("settings folder is a file") << QByteArray("vennacott-ddns: cannot lock ");
+    // Where the socket cannot lie beside the settings, only a private folder of this user will do.
+    QTest::newRow("SIGTERM, socket folder open to others")
+        << SIGTERM << false << QStringLiteral("socket folder is 0755")
+        << QByteArray("vennacott-ddns: later starts cannot reach this window");
 }
 
 void ApplicationTest::signal_endsTheProgramThroughTheQuitDecision()
 {
     QFETCH(int, signalNumber);
     QFETCH(bool, reportFirstScreen);
-    const QString dataHome = temporaryRoot() + QStringLiteral("/signal-%1").arg(signalNumber);
+    QFETCH(QString, damage);
+    QFETCH(QByteArray, said);
+    static int run = 0; // short paths: the socket's must fit in a socket address
+    const QString dataHome = temporaryRoot() + QStringLiteral("/signal-%1").arg(++run);
     const QString store = dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
-    QVERIFY(QDir().mkpath(dataHome));
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString runtime = dataHome + QStringLiteral("/run");
+    const QByteArray socketFolder = QFile::encodeName(runtime + QStringLiteral("/vennacott-ddns"));
+    QVERIFY(QDir().mkpath(QString::fromLocal8Bit(socketFolder)) &&
+            ::chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
+    if (damage == u"settings folder is a file") {
+        config = dataHome;
+        QFile notAFolder(dataHome + QStringLiteral("/vennacott"));
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+    } else if (damage == u"socket folder is 0755") {
+        // Too deep for a socket beside the settings, not so deep that fontconfig leaks under the sanitizer.
+        config = dataHome + QLatin1Char('/') + QString(std::max<qsizetype>(70 - dataHome.size(), 1), u'c');
+        QCOMPARE(::chmod(socketFolder.constData(), 0755), 0);
+    }
     QProcess program;
     QVERIFY(start(program, {{QStringLiteral("XDG_DATA_HOME"), dataHome},
+                            {QStringLiteral("XDG_CONFIG_HOME"), config},
+                            {QStringLiteral("XDG_RUNTIME_DIR"), runtime},
                             {QStringLiteral("VENNACOTT_REPORT_FIRST_SCREEN"),
                              reportFirstScreen ? QStringLiteral("1") : QString()}}));
     const QByteArray line("vennacott-ddns: first screen shown\n");
@@ -324,7 +355,16 @@ void ApplicationTest::signal_endsTheProgramThroughTheQuitDecision()
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
     QVERIFY(QFile::exists(store));
-    QCOMPARE((errors + program.readAllStandardError()).count(line), reportFirstScreen ? 1 : 0);
+    errors += program.readAllStandardError();
+    QCOMPARE(errors.count(line), reportFirstScreen ? 1 : 0);
+    // Damage in its folders is said in one line, and the window ran all the same.
+    QByteArrayList lines;
+    for (const QByteArray &each : errors.split('\n')) {
+        if (each.startsWith("vennacott-ddns: ") && each + '\n' != line)
+            lines.append(each);
+    }
+    QCOMPARE(lines.size(), said.isEmpty() ? 0 : 1);
+    QVERIFY2(said.isEmpty() || lines.constFirst().startsWith(said), errors.constData());
 }
 
 void ApplicationTest::withoutDisplay_answersOptionsOrSaysWhy_data()
@@ -355,22 +395,38 @@ void ApplicationTest::withoutDisplay_answersOptionsOrSaysWhy()
     QCOMPARE(exitCode == 0 ? err : out, QByteArray());
 }
 
-// One window per settings file: a second start on the same settings brings the first window forward and ends;
-// one on other settings runs beside it.
-void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings()
+// One window per settings file: a second start on the same settings brings the first window forward, a
+// minimised one too, and ends; one on other settings runs beside it. Here this process is the first window.
+void ApplicationTest::secondStart_bringsTheWindowOfItsSettingsForward()
 {
-    QProcess first;
-    QVERIFY(start(first, {}));
-    QTRY_VERIFY_WITH_TIMEOUT(catches(first.processId(), SIGTERM), 20'000);
-    QCOMPARE(runToEnd({}).status, 0);
+    SingleInstance instance;
+    QCOMPARE(instance.claim(), SingleInstance::Claim::Owned);
+    StoryboardWindow window{Storyboard{}};
+    instance.bringForwardOnRequest(&window);
+    window.showMinimized();
+    QProcess second;
+    QVERIFY(start(second, {}));
+    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20'000);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(window.isVisible() && !window.isMinimized());
 
     const QString config = temporaryRoot() + QStringLiteral("/other-config");
     QVERIFY(QDir().mkpath(config));
     QProcess other;
     QVERIFY(start(other, {{QStringLiteral("XDG_CONFIG_HOME"), config}}));
     QVERIFY(signalAndWait(other, SIGTERM));
-    QCOMPARE(first.state(), QProcess::Running);
-    QVERIFY(signalAndWait(first, SIGTERM));
+    QCOMPARE(other.exitCode(), 0);
+}
+
+// The window answers, and hands over to, only processes of its own user.
+void ApplicationTest::peerCheck_knowsTheUserAtTheOtherEnd()
+{
+    int ends[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    QVERIFY(peerIsUser(ends[0], ::getuid()));
+    QVERIFY(!peerIsUser(ends[0], ::getuid() + 1));
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(ApplicationTest, QApplication, childMain)

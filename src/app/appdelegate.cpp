@@ -9,6 +9,7 @@
 #include "persistentcontainer.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
 namespace vennacott {
@@ -25,6 +26,13 @@ void logFromDelegate(const QString &text)
 AppDelegate::AppDelegate(Core &core, QObject *parent)
     : QObject(parent)
     , m_core(core)
+    , m_pauseUpdates([this](bool paused) {
+        Updater &updater = m_core.updater();
+        if (paused)
+            updater.pause();
+        else if (updater.isTheUpdater())
+            updater.start(updater.interval());
+    })
 {}
 
 AppDelegate::~AppDelegate() = default;
@@ -66,7 +74,7 @@ void AppDelegate::saveAction()
     if (!context.hasChanges())
         return;
     if (const std::optional<Error> error = context.save())
-        Application::shared().presentError(*error); // whether it was resolved changes nothing here
+        Application::shared().presentError(*error); // whether it is resolved changes nothing here
 }
 
 TerminateReply AppDelegate::applicationShouldTerminate(Application &sender)
@@ -81,27 +89,39 @@ TerminateReply AppDelegate::applicationShouldTerminate(Application &sender)
     const std::optional<Error> error = context.save();
     if (!error)
         return TerminateReply::Now;
-    if (sender.presentError(*error))
-        return TerminateReply::Cancel;
 
-    //: Quit without saves error question message
-    const QString question =
-        QCoreApplication::translate("AppDelegate", "Could not save changes while quitting. Quit anyway?");
-    //: Quit without saves error question info
-    const QString info = QCoreApplication::translate(
-        "AppDelegate", "Quitting now will lose any changes you have made since the last successful save");
-    //: Quit anyway button title
-    const QString quitButton = QCoreApplication::translate("AppDelegate", "Quit anyway");
-    //: Cancel button title
-    const QString cancelButton = QCoreApplication::translate("AppDelegate", "Cancel");
+    // No update goes out while the user decides; Cancel lets them go on.
+    if (m_pauseUpdates)
+        m_pauseUpdates(true);
+    const QPointer<AppDelegate> self(this);
+    const auto reply = [self, &sender](bool quit) {
+        if (self && self->m_pauseUpdates && !quit)
+            self->m_pauseUpdates(false);
+        sender.replyToApplicationShouldTerminate(quit);
+    };
+    sender.presentError(*error, [self, reply](bool resolved) {
+        if (!self || resolved)
+            return reply(false);
+        //: Quit without saves error question message
+        const QString question =
+            QCoreApplication::translate("AppDelegate", "Could not save changes while quitting. Quit anyway?");
+        //: Quit without saves error question info
+        const QString info = QCoreApplication::translate(
+            "AppDelegate", "Quitting now will lose any changes you have made since the last successful save");
+        //: Quit anyway button title
+        const QString quitButton = QCoreApplication::translate("AppDelegate", "Quit anyway");
+        //: Cancel button title
+        const QString cancelButton = QCoreApplication::translate("AppDelegate", "Cancel");
 
-    Alert alert;
-    alert.setMessageText(question);
-    alert.setInformativeText(info);
-    alert.addButton(quitButton);
-    alert.addButton(cancelButton);
-    // Cancel, which Escape and closing the alert also choose, keeps the program; any other end quits.
-    return alert.runModal() == ModalResponse::SecondButton ? TerminateReply::Cancel : TerminateReply::Now;
+        Alert alert;
+        alert.setMessageText(question);
+        alert.setInformativeText(info);
+        alert.addButton(quitButton);
+        alert.addButton(cancelButton);
+        // Cancel, which Escape and closing the alert also choose, keeps the program; any other end quits.
+        alert.open([reply](ModalResponse response) { reply(response != ModalResponse::SecondButton); });
+    });
+    return TerminateReply::Later;
 }
 
 } // namespace vennacott

@@ -5,9 +5,11 @@
 #include "application.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class QTimer;
@@ -40,13 +42,18 @@ public:
     PersistentContainer &persistentContainer();
     // File > Save: commits pending edits and saves them; a failed save is shown to the user.
     void saveAction();
-    // The quit decision: Now when nothing is left unsaved, Cancel when edits cannot be committed, and
-    // after a failed save the user's choice.
+    // The quit decision: Now when nothing is left unsaved, Cancel when edits cannot be committed. After a
+    // failed save, Later: the error is shown, then (unless it was resolved, which cancels) the quit alert,
+    // and the user's choice goes to sender.replyToApplicationShouldTerminate. Updates are paused meanwhile.
     TerminateReply applicationShouldTerminate(Application &sender) override;
+    // How updates are paused (true) while the quit decision waits for the user, and resumed (false) when
+    // the program goes on. By default the delegate's own update timer stops and starts again.
+    void setUpdatePause(std::function<void(bool paused)> pause) { m_pauseUpdates = std::move(pause); }
 
 private:
     Core &m_core;
     std::unique_ptr<PersistentContainer> m_persistentContainer;
+    std::function<void(bool)> m_pauseUpdates;
 };
 
 } // namespace vennacott

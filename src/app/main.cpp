@@ -85,12 +85,23 @@ int main(int argc, char *argv[])
     const vennacott::Translations translations(QLocale{});
 
     // One window per settings file: a second start brings the first window forward and ends.
+    // Where the lock cannot be taken at all (the settings folder cannot be created, say), the window
+    // still starts, without that guarantee.
     vennacott::SingleInstance instance;
-    if (!instance.claim()) {
-        if (instance.handOver())
-            return 0;
-        std::fputs("vennacott-ddns: another window runs for these settings and does not answer\n", stderr);
-        return 1;
+    switch (instance.claim()) {
+    case vennacott::SingleInstance::Claim::Owned:
+        break;
+    case vennacott::SingleInstance::Claim::Unavailable:
+        std::fprintf(stderr, "%s\n", instance.failure().toLocal8Bit().constData());
+        break;
+    case vennacott::SingleInstance::Claim::HeldElsewhere:
+        // The hand-over runs on this, the process's only event loop, which ends with its answer.
+        instance.handOver([](bool shown) {
+            if (!shown)
+                std::fputs("vennacott-ddns: another window runs for these settings and does not answer\n", stderr);
+            QCoreApplication::exit(shown ? 0 : 1);
+        });
+        return QApplication::exec();
     }
 
     QApplication::setWindowIcon(vennacott::applicationIcon());
@@ -106,14 +117,10 @@ int main(int argc, char *argv[])
     window->show();
     const std::unique_ptr<vennacott::DesktopIntegration> desktop =
         vennacott::installDesktopIntegration(*window, core, actions);
-    QObject::connect(&instance, &vennacott::SingleInstance::activationRequested, window.get(), [&window] {
-        window->showNormal();
-        window->raise();
-        window->activateWindow();
-    });
+    instance.bringForwardOnRequest(window.get());
     vennacott::reportFirstScreenWhenAsked(*window);
     vennacott::TerminationSignals termination;
-    // Queued: the quit decision may run a modal alert, which must not start inside the notifier's callback.
+    // Queued: the quit decision shows its alerts from the event loop, not inside the notifier's callback.
     QObject::connect(
         &termination, &vennacott::TerminationSignals::received, &app,
         [] { vennacott::Application::shared().terminate(); }, Qt::QueuedConnection);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace vennacott::setup {
 namespace {
@@ -56,11 +57,12 @@ QString windowSocketPath()
     const QString beside = settingsFolder() + QStringLiteral("/vennacott-ddns.window.socket");
     if (QFile::encodeName(beside).size() <= kMaxSocketPath)
         return beside;
-    // A settings folder too deep for a socket: the user's runtime folder, named after the setup.
-    QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (runtime.isEmpty())
-        runtime = QDir::tempPath();
-    return runtime + QStringLiteral("/vennacott-ddns-") + setupKey() + QStringLiteral(".socket");
+    // A settings folder too deep for a socket: a private folder of the user's own, in the runtime folder or
+    // else the cache (never a name in the shared /tmp, which another user could take first).
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    return base + QStringLiteral("/vennacott-ddns/") + setupKey() + QStringLiteral(".socket");
 }
 
 QString statusFilePath()

@@ -14,6 +14,8 @@ QString settingsFilePath();
 QString updaterLockPath();
 // Held by the window of this setup; a second window hands over to it through the socket.
 QString windowLockPath();
+// The socket lies beside the settings, or, where that path is too long for a socket, in a private folder
+// (0700, the user's own) under $XDG_RUNTIME_DIR or the cache folder.
 QString windowSocketPath();
 
 // The running updater's status, for the other program and the command line's status. An atomically

@@ -105,6 +105,11 @@ void Updater::stop()
     dropUpdatesInFlight();
 }
 
+void Updater::pause()
+{
+    m_timer->stop();
+}
+
 bool Updater::isRunning() const
 {
     return m_timer->isActive();

@@ -40,6 +40,8 @@ public:
     // updates still in flight.
     void start(std::chrono::milliseconds firstTick);
     void stop();
+    // Holds the timer back (while the quit alert waits, say) without dropping what is in flight; start() goes on.
+    void pause();
     bool isRunning() const;
     // One update at once, beside the timer's (the menu, the network coming back).
     void updateNow();

@@ -21,25 +21,31 @@ ProcessLock::~ProcessLock()
     unlock();
 }
 
-bool ProcessLock::tryLock()
+ProcessLock::Outcome ProcessLock::acquire()
 {
     if (m_fd >= 0)
-        return true;
+        return Outcome::Acquired;
     const QString folder = QFileInfo(m_path).absolutePath();
     if (!QDir(folder).exists() && QDir().mkpath(folder))
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
+    if (fd < 0) {
+        m_failure = qt_error_string(errno);
+        return Outcome::Unavailable;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
-        return false;
+        if (error == EWOULDBLOCK)
+            return Outcome::HeldElsewhere;
+        m_failure = qt_error_string(error); // no locks on this file system, say
+        return Outcome::Unavailable;
     }
     const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
     if (::ftruncate(fd, 0) == 0) [[maybe_unused]]
         const ssize_t written = ::pwrite(fd, pid.constData(), size_t(pid.size()), 0);
     m_fd = fd;
-    return true;
+    return Outcome::Acquired;
 }
 
 void ProcessLock::unlock()

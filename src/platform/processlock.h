@@ -12,17 +12,27 @@ namespace vennacott {
 class ProcessLock final
 {
 public:
+    enum class Outcome {
+        Acquired,      // this object holds the lock
+        HeldElsewhere, // another open of the file (another process, as a rule) holds it
+        Unavailable,   // the file or its folder cannot be created or opened, or the system refuses locks
+    };
+
     explicit ProcessLock(QString path);
     ~ProcessLock();
     ProcessLock(const ProcessLock &) = delete;
     ProcessLock &operator=(const ProcessLock &) = delete;
 
-    // True when this object holds the lock afterwards. Creates the file (and its folder) when missing.
-    bool tryLock();
+    // Takes the lock without waiting. Creates the file (and its folder, private) when missing.
+    Outcome acquire();
+    // True when this object holds the lock afterwards.
+    bool tryLock() { return acquire() == Outcome::Acquired; }
     bool isLocked() const { return m_fd >= 0; }
     void unlock();
 
     QString path() const { return m_path; }
+    // Why the last acquire() was Unavailable, in the system's words.
+    QString failure() const { return m_failure; }
 
     // The process id written by whoever holds the lock at `path` (this process included), or nothing when
     // nobody holds it. 0 when it is held but the id cannot be read.
@@ -30,6 +40,7 @@ public:
 
 private:
     QString m_path;
+    QString m_failure;
     int m_fd = -1;
 };
 

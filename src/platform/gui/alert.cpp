@@ -1,4 +1,4 @@
-// Alerts in a QMessageBox, modal on the application's window.
+// Alerts in a QMessageBox, modal on the application's window, answered through a callback.
 #include "alert.h"
 
 #include "application.h"
@@ -6,8 +6,9 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
+
+#include <memory>
 
 namespace vennacott {
 namespace {
@@ -15,8 +16,6 @@ namespace {
 QMessageBox::Icon iconOf(Alert::Style style)
 {
     switch (style) {
-    case Alert::Style::Informational:
-        return QMessageBox::Information;
     case Alert::Style::Critical:
         return QMessageBox::Critical;
     case Alert::Style::Warning:
@@ -50,21 +49,20 @@ QWidget *ownerWindow()
 
 } // namespace
 
-ModalResponse Alert::runModal() const
+void Alert::open(AlertHandler handler) const
 {
-    return Application::shared().runModal(*this);
+    Application::shared().openAlert(*this, std::move(handler));
 }
 
-ModalResponse runAlertInMessageBox(const Alert &alert)
+void openAlertInMessageBox(const Alert &alert, AlertHandler handler)
 {
     // Window-modal on its window and centred on it; application-modal when there is no window to own it.
     QWidget *owner = ownerWindow();
-    // Owned by the window: should the window go while the alert waits, the alert goes with it.
-    const QPointer<QMessageBox> box = new QMessageBox(owner);
+    // Owned by the window: should the window go while the alert is up, the alert goes with it.
+    auto *box = new QMessageBox(owner);
     box->setIcon(iconOf(alert.alertStyle()));
     box->setText(alert.messageText());
     box->setInformativeText(alert.informativeText());
-    box->setWindowModality(owner ? Qt::WindowModal : Qt::ApplicationModal);
     const QStringList titles = alert.buttonTitles();
     QList<QAbstractButton *> buttons;
     for (qsizetype index = 0; index < titles.size(); ++index)
@@ -74,14 +72,27 @@ ModalResponse runAlertInMessageBox(const Alert &alert)
     box->setDefaultButton(qobject_cast<QPushButton *>(buttons.constFirst()));
     if (buttons.size() >= 2)
         box->setEscapeButton(buttons.at(1));
-    box->exec();
-    if (!box)
-        return ModalResponse::Abort;
-    const qsizetype chosen = buttons.indexOf(box->clickedButton());
-    delete box;
-    if (chosen < 0)
-        return ModalResponse::Abort;
-    return static_cast<ModalResponse>(static_cast<int>(ModalResponse::FirstButton) + static_cast<int>(chosen));
+    // Exactly one answer: the button chosen when the box finishes, Abort when it goes away unanswered.
+    auto answer = std::make_shared<AlertHandler>(std::move(handler));
+    const auto reply = [answer](ModalResponse response) {
+        if (const AlertHandler handler = std::exchange(*answer, {}))
+            handler(response);
+    };
+    QObject::connect(box, &QMessageBox::finished, box, [box, buttons, reply] {
+        const qsizetype chosen = buttons.indexOf(box->clickedButton());
+        box->deleteLater();
+        reply(chosen < 0 ? ModalResponse::Abort
+                         : static_cast<ModalResponse>(static_cast<int>(ModalResponse::FirstButton) + int(chosen)));
+    });
+    QObject::connect(box, &QObject::destroyed, [reply] { reply(ModalResponse::Abort); });
+    // open() makes the box window-modal; without a window it is shown application-modal instead. Neither
+    // waits in an event loop of its own.
+    if (owner) {
+        box->open();
+    } else {
+        box->setWindowModality(Qt::ApplicationModal);
+        box->show();
+    }
 }
 
 } // namespace vennacott

@@ -1,26 +1,28 @@
-// Modal alerts: a message, an explanation and buttons, answered by the button chosen.
+// Alerts: a message, an explanation and buttons, answered later by the button chosen.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace vennacott {
 
-// How a modal session ended: the button chosen, counted from the first one added, or a session ended
-// without an answer (the event loop was told to stop, say).
+// How an alert was answered: the button chosen, counted from the first one added, or no answer (the
+// window it belonged to went away).
 enum class ModalResponse : int {
-    Stop = -1000,
     Abort = -1001,
-    Continue = -1002,
     FirstButton = 1000,
     SecondButton = 1001,
-    ThirdButton = 1002,
 };
+
+// Called once with the answer, from the event loop.
+using AlertHandler = std::function<void(ModalResponse)>;
 
 class Alert final
 {
 public:
-    enum class Style { Warning, Informational, Critical };
+    enum class Style { Warning, Critical };
 
     Style alertStyle() const { return m_style; }
     void setAlertStyle(Style style) { m_style = style; }
@@ -34,8 +36,8 @@ public:
     void addButton(const QString &title) { m_buttonTitles.append(title); }
     QStringList buttonTitles() const { return m_buttonTitles; }
 
-    // Shows the alert modally through the shared application and returns the answer.
-    ModalResponse runModal() const;
+    // Shows the alert through the shared application and returns at once; `handler` gets the answer.
+    void open(AlertHandler handler) const;
 
 private:
     Style m_style = Style::Warning;
@@ -44,17 +46,17 @@ private:
     QStringList m_buttonTitles;
 };
 
-// Shows an alert and waits for its answer. The shared application uses a message box unless another
-// runner is installed.
+// Shows an alert and answers later. The shared application uses a message box unless another runner is
+// installed.
 class AlertRunner
 {
 public:
     virtual ~AlertRunner() = default;
-    virtual ModalResponse runModal(const Alert &alert) = 0;
+    virtual void open(const Alert &alert, AlertHandler handler) = 0;
 };
 
 // The message-box runner: a QMessageBox, window-modal on the active window or else the visible storyboard
-// window, application-modal when there is neither.
-ModalResponse runAlertInMessageBox(const Alert &alert);
+// window, application-modal when there is neither. No event loop of its own: it is shown with open().
+void openAlertInMessageBox(const Alert &alert, AlertHandler handler);
 
 } // namespace vennacott

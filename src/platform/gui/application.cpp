@@ -45,24 +45,28 @@ void Application::finishTermination()
     if (m_delegate)
         m_delegate->applicationWillTerminate();
     m_termination = Termination::Idle;
-    // Ends every event loop of the main thread, a modal one included, so exec() returns 0.
+    // Ends the main event loop, so exec() returns 0.
     QCoreApplication::exit(0);
 }
 
-bool Application::presentError(const Error &error)
+void Application::presentError(const Error &error, ErrorHandler handler)
 {
+    if (!handler)
+        handler = [](bool) {};
     if (m_errorPresenter)
-        return m_errorPresenter->presentError(error);
+        return m_errorPresenter->presentError(error, std::move(handler));
     Alert alert;
     alert.setAlertStyle(Alert::Style::Critical);
     alert.setMessageText(error.localizedDescription);
-    alert.runModal();
-    return false;
+    alert.open([handler = std::move(handler)](ModalResponse) { handler(false); });
 }
 
-ModalResponse Application::runModal(const Alert &alert)
+void Application::openAlert(const Alert &alert, AlertHandler handler)
 {
-    return m_alertRunner ? m_alertRunner->runModal(alert) : runAlertInMessageBox(alert);
+    if (m_alertRunner)
+        m_alertRunner->open(alert, std::move(handler));
+    else
+        openAlertInMessageBox(alert, std::move(handler));
 }
 
 } // namespace vennacott

@@ -1,11 +1,13 @@
-// The application object: the termination route that asks the delegate, and modal alerts and error
-// reports.
+// The application object: the termination route that asks the delegate, and alerts and error reports,
+// all answered through callbacks.
 #pragma once
 
 #include "alert.h"
 #include "error.h"
 
 #include <QObject>
+
+#include <functional>
 
 namespace vennacott {
 
@@ -25,12 +27,16 @@ public:
     virtual void applicationWillTerminate() = 0;
 };
 
-// Shows an error to the user; true when the error was resolved (a recovery the user chose succeeded).
+// Called once, from the event loop, when the user has dealt with an error: true when it was resolved (a
+// recovery the user chose succeeded).
+using ErrorHandler = std::function<void(bool resolved)>;
+
+// Shows an error to the user and answers later.
 class ErrorPresenter
 {
 public:
     virtual ~ErrorPresenter() = default;
-    virtual bool presentError(const Error &error) = 0;
+    virtual void presentError(const Error &error, ErrorHandler handler) = 0;
 };
 
 class Application final : public QObject
@@ -52,11 +58,12 @@ public:
     // The delegate's answer after it replied Later; ignored at any other time.
     void replyToApplicationShouldTerminate(bool shouldTerminate);
 
-    // Shows the error through the error presenter. The default presenter shows it in an alert with one
-    // button and, offering no recovery, reports it as not resolved.
-    bool presentError(const Error &error);
-    // Runs an alert through the alert runner; Alert::runModal comes here.
-    ModalResponse runModal(const Alert &alert);
+    // Shows the error through the error presenter and returns at once; `handler`, if any, gets the outcome.
+    // The default presenter shows it in an alert with one button and, offering no recovery, reports it as
+    // not resolved.
+    void presentError(const Error &error, ErrorHandler handler = {});
+    // Shows an alert through the alert runner; Alert::open comes here.
+    void openAlert(const Alert &alert, AlertHandler handler);
 
     // Replace how errors and alerts are shown, e.g. to answer them in tests. Not owned; nullptr restores
     // the message boxes.
