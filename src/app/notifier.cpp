@@ -33,6 +33,14 @@ QString withoutSecrets(QString text)
     return text;
 }
 
+// The service reads a body as markup when it says so: the server's text in it is escaped to show as written.
+QString escapedMarkup(QString text)
+{
+    return text.replace(QLatin1Char('&'), QLatin1String("&amp;"))
+        .replace(QLatin1Char('<'), QLatin1String("&lt;"))
+        .replace(QLatin1Char('>'), QLatin1String("&gt;"));
+}
+
 } // namespace
 
 QString shownName()
@@ -71,6 +79,15 @@ Notifier::Notifier(Updater &updater, DesktopPreferences &preferences, QDBusConne
     , m_knownAddress(updater.status().knownAddress)
 {
     connect(&m_updater, &Updater::statusChanged, this, &Notifier::statusChanged);
+    const QDBusMessage capabilities =
+        QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(capabilities), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *finished) {
+        const QDBusPendingReply<QStringList> reply = *finished;
+        finished->deleteLater();
+        if (reply.isValid())
+            m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+    });
 }
 
 Notifier::Subject Notifier::subjectOf(StatusEvent event)
@@ -100,7 +117,7 @@ void Notifier::notify(Subject subject, const NotificationText &text)
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("vennacott-ddns")},
                             {QStringLiteral("urgency"), QVariant::fromValue(uchar(1))}};
     call << QStringLiteral("Vennacott DDNS") << shown.id << QStringLiteral("vennacott-ddns") << text.summary
-         << text.body << QStringList() << hints << -1;
+         << (m_bodyMarkup ? escapedMarkup(text.body) : text.body) << QStringList() << hints << -1;
     // Asynchronous: a slow or absent service never holds up the window.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, subject](QDBusPendingCallWatcher *finished) {
