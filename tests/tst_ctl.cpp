@@ -2,6 +2,7 @@
 // stored, what is printed, the updater it runs and the status it reports.
 #include "commandline.h"
 #include "endpoints.h"
+#include "passwordprompt.h"
 #include "processlock.h"
 #include "settingskeys.h"
 #include "setuppaths.h"
@@ -12,10 +13,17 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonObject>
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace vennacott;
@@ -89,6 +97,68 @@ Options testOptions(const QString &password = kPassword)
     return options;
 }
 
+// This test executable again as the child `role`, made ready before a fork: only system calls may follow one.
+class ChildProgram final
+{
+public:
+    explicit ChildProgram(const char *role)
+        : m_path(QFile::encodeName(QCoreApplication::applicationFilePath()))
+        , m_role(QByteArray("VENNACOTT_TEST_CHILD=") + role)
+    {
+        // First, so that it wins over the role this process may have.
+        m_environment.push_back(m_role.data());
+        for (char **variable = environ; *variable; ++variable)
+            m_environment.push_back(*variable);
+        m_environment.push_back(nullptr);
+    }
+    [[noreturn]] void exec()
+    {
+        char *const argv[] = {m_path.data(), nullptr};
+        ::execve(argv[0], argv, m_environment.data());
+        ::_exit(127);
+    }
+
+private:
+    QByteArray m_path;
+    QByteArray m_role;
+    std::vector<char *> m_environment;
+};
+
+// A shell's job control in a terminal of the test's own: the prompt runs as the foreground job; each time
+// it stops, whether echo is on is printed and the job is continued in the foreground, as `fg` does.
+int jobControl()
+{
+    ::signal(SIGTTOU, SIG_IGN); // it takes the terminal from the background, as shells do
+    ChildProgram prompt("password-prompt");
+    const pid_t job = ::fork();
+    if (job == 0) {
+        ::setpgid(0, 0);
+        ::tcsetpgrp(STDIN_FILENO, ::getpid());
+        ::signal(SIGTTOU, SIG_DFL);
+        prompt.exec();
+    }
+    ::setpgid(job, job);
+    int status = 0;
+    while (::waitpid(job, &status, WUNTRACED) == job && WIFSTOPPED(status)) {
+        termios now = {};
+        ::tcgetattr(STDIN_FILENO, &now);
+        std::printf("stopped, echo %s\n", (now.c_lflag & ECHO) ? "on" : "off");
+        std::fflush(stdout);
+        ::tcsetpgrp(STDIN_FILENO, job);
+        ::kill(-job, SIGCONT);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+int childMain(const QString &role)
+{
+    if (role == QLatin1String("job-control"))
+        return jobControl();
+    const std::optional<QString> password = readPassword(QStringLiteral("Password: "));
+    std::printf("read %s\n", password ? qPrintable(*password) : "nothing");
+    return 0;
+}
+
 } // namespace
 
 class CtlTest final : public QObject
@@ -103,6 +173,7 @@ private Q_SLOTS:
     void command_endsWithItsStatus_storesAndPrintsNoSecret_data();
     void command_endsWithItsStatus_storesAndPrintsNoSecret();
     void run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt();
+    void passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued();
 };
 
 void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
@@ -220,5 +291,53 @@ void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
     QCOMPARE(**ended, ExitStatus::Done);
 }
 
-VENNACOTT_TEST_MAIN(CtlTest, QCoreApplication)
+void CtlTest::passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued()
+{
+    int terminal = -1;
+    ChildProgram jobs("job-control");
+    const pid_t shell = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (shell == 0)
+        jobs.exec();
+    QVERIFY(shell > 0);
+    const auto reap = qScopeGuard([&] {
+        ::kill(shell, SIGKILL); // its job gets the terminal's hang-up
+        ::close(terminal);
+        ::waitpid(shell, nullptr, 0);
+    });
+    QByteArray shown;
+    // What the terminal shows, until `text` has appeared `times` times or 20 seconds have passed.
+    const auto waitFor = [&](const QByteArray &text, qsizetype times = 1) {
+        const QDeadlineTimer deadline(20'000);
+        while (shown.count(text) < times) {
+            pollfd ready = {terminal, POLLIN, 0};
+            char buffer[256];
+            if (::poll(&ready, 1, int(deadline.remainingTime())) <= 0)
+                break;
+            const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            shown.append(buffer, got);
+        }
+        return shown.count(text) >= times;
+    };
+    const auto echoOn = [&] {
+        termios now = {};
+        return ::tcgetattr(terminal, &now) == 0 && (now.c_lflag & ECHO);
+    };
+    const QByteArray password = kPassword.toUtf8();
+
+    QVERIFY2(waitFor("Password: "), shown.constData());
+    QVERIFY(!echoOn());
+    QCOMPARE(::write(terminal, "pw-\x1a", 4), 4); // half a password, then Ctrl-Z
+    QVERIFY2(waitFor("stopped, echo "), shown.constData());
+    QVERIFY2(shown.contains("stopped, echo on"), shown.constData());
+    // Continued: echo off again, and the prompt asks anew.
+    QVERIFY2(waitFor("Password: ", 2), shown.constData());
+    QVERIFY(!echoOn());
+    QCOMPARE(::write(terminal, password + '\n', password.size() + 1), password.size() + 1);
+    QVERIFY2(waitFor("read " + password + '\r'), shown.constData());
+    QCOMPARE(shown.count(password), 1); // never echoed
+}
+
+VENNACOTT_TEST_MAIN_WITH_CHILD(CtlTest, QCoreApplication, childMain)
 #include "tst_ctl.moc"
