@@ -1,8 +1,8 @@
 // The application's ways in and out. Inside the process: the termination route asks the delegate and
 // follows its reply; Quit, its shortcut and the window's close button take that route; the screens' Close
 // buttons end the process at once; the File menu. The real executable as a process: signals end it through
-// the quit decision, a plain message without a display, --help and --version answered without one, and one
-// window per settings file.
+// the quit decision, a plain message without a display, --help and --version answered without one, one
+// window per settings file, and no core dumps of it or of the command line.
 #include "appdelegate.h"
 #include "application.h"
 #include "buildconfig.h"
@@ -28,6 +28,7 @@
 
 #include <csignal>
 #include <functional>
+#include <sys/resource.h>
 
 using namespace vennacott;
 using namespace vennacott::test;
@@ -176,6 +177,8 @@ private Q_SLOTS:
     void withoutDisplay_answersOptionsOrSaysWhy_data();
     void withoutDisplay_answersOptionsOrSaysWhy();
     void secondStart_handsOverToTheWindowOfItsSettings();
+    void programs_turnCoreDumpsOff_data();
+    void programs_turnCoreDumpsOff();
 };
 
 void ApplicationTest::terminate_followsTheDelegatesReply_data()
@@ -370,6 +373,44 @@ void ApplicationTest::secondStart_handsOverToTheWindowOfItsSettings()
     QVERIFY(signalAndWait(other, SIGTERM));
     QCOMPARE(first.state(), QProcess::Running);
     QVERIFY(signalAndWait(first, SIGTERM));
+}
+
+void ApplicationTest::programs_turnCoreDumpsOff_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("window") << QStringLiteral(VENNACOTT_DDNS_BINARY) << QStringList();
+    QTest::newRow("command line, run") << QStringLiteral(VENNACOTT_DDNSCTL_BINARY) << QStringList{"run"};
+}
+
+void ApplicationTest::programs_turnCoreDumpsOff()
+{
+    // A dump would hold the update key: however much the programs may dump, they turn it off.
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    rlimit inherited = {};
+    QVERIFY(::getrlimit(RLIMIT_CORE, &inherited) == 0);
+    if (inherited.rlim_max == 0)
+        QSKIP("core dumps are off for this test already");
+    const rlimit allowed = {inherited.rlim_max, inherited.rlim_max};
+    QVERIFY(::setrlimit(RLIMIT_CORE, &allowed) == 0);
+    QProcess running;
+    running.setProcessEnvironment(environment({}));
+    running.start(program, arguments);
+    const bool started = running.waitForStarted(10'000);
+    ::setrlimit(RLIMIT_CORE, &inherited);
+    QVERIFY(started);
+    const auto coreLimit = [&running] {
+        QFile limits(QStringLiteral("/proc/%1/limits").arg(running.processId()));
+        if (!limits.open(QIODevice::ReadOnly))
+            return QByteArray();
+        const QByteArray all = limits.readAll();
+        const qsizetype line = all.indexOf("Max core file size");
+        return all.mid(line, all.indexOf('\n', line) - line).mid(18).simplified();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(coreLimit(), QByteArray("0 0 bytes"), 20'000);
+    running.kill();
+    QVERIFY(running.waitForFinished(10'000));
 }
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(ApplicationTest, QApplication, childMain)

@@ -2,6 +2,7 @@
 #include "appdelegate.h"
 #include "application.h"
 #include "buildconfig.h"
+#include "coredumps.h"
 #include "cursorblink.h"
 #include "desktopintegration.h"
 #include "dispatch.h"
@@ -62,6 +63,7 @@ bool answersInformationOption(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    vennacott::turnCoreDumpsOff();
     // Output to a closed pipe must not kill a client that runs for months.
     std::signal(SIGPIPE, SIG_IGN);
     if (answersInformationOption(argc, argv))
