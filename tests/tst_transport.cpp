@@ -9,6 +9,7 @@
 #include "userdefaults.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -80,6 +81,7 @@ private Q_SLOTS:
     void reply_isDeliveredDecodedOrNotAtAll();
     void invalidUrl_sendsNothingAndSaysSo_data();
     void invalidUrl_sendsNothingAndSaysSo();
+    void version_namesEachExtraCaTrusted();
 
 private:
     std::unique_ptr<TestServer> m_plain; // where a redirect to plain HTTP would lead
@@ -243,6 +245,18 @@ void TransportTest::invalidUrl_sendsNothingAndSaysSo()
     QVERIFY(exchange(false, server.baseUrl(), later));
     QCOMPARE(UrlSession::shared().finishedTaskCount(), before + 1);
     QCOMPARE(outcome.calls.load(), 0);
+}
+
+void TransportTest::version_namesEachExtraCaTrusted()
+{
+    QFile ca(QStringLiteral(VENNACOTT_TEST_CERT_DIR "/ca.pem"));
+    QVERIFY(ca.open(QIODevice::ReadOnly));
+    // As `openssl x509 -noout -subject -fingerprint -sha256` names it (make-certs.sh makes a new one).
+    QCOMPARE(endpoints::versionText(QStringLiteral("p"), ca.readAll()),
+             QStringLiteral(
+                 "p %1\nTrusts an extra CA compiled in: CN=Vennacott Test CA, SHA-256 "
+                 "07:88:41:C4:54:2D:70:7B:E0:D2:52:59:44:1D:D7:E0:E1:90:FD:BB:95:1D:65:BB:C7:9C:72:3A:45:53:19:6B\n")
+                 .arg(QString::fromUtf8(buildconfig::kVersion)));
 }
 
 VENNACOTT_TEST_MAIN(TransportTest, QCoreApplication)
