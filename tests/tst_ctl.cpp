@@ -20,6 +20,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
@@ -97,66 +98,38 @@ Options testOptions(const QString &password = kPassword)
     return options;
 }
 
-// This test executable again as the child `role`, made ready before a fork: only system calls may follow one.
-class ChildProgram final
+// The password prompt, as a child on the test's terminal.
+int childMain(const QString &)
 {
-public:
-    explicit ChildProgram(const char *role)
-        : m_path(QFile::encodeName(QCoreApplication::applicationFilePath()))
-        , m_role(QByteArray("VENNACOTT_TEST_CHILD=") + role)
-    {
-        // First, so that it wins over the role this process may have.
-        m_environment.push_back(m_role.data());
-        for (char **variable = environ; *variable; ++variable)
-            m_environment.push_back(*variable);
-        m_environment.push_back(nullptr);
-    }
-    [[noreturn]] void exec()
-    {
-        char *const argv[] = {m_path.data(), nullptr};
-        ::execve(argv[0], argv, m_environment.data());
-        ::_exit(127);
-    }
+    const std::optional<QString> password = readPassword(QStringLiteral("Password: "));
+    std::printf("read %s\n", password ? qPrintable(*password) : "nothing");
+    return 0;
+}
 
-private:
-    QByteArray m_path;
-    QByteArray m_role;
-    std::vector<char *> m_environment;
-};
-
-// A shell's job control in a terminal of the test's own: the prompt runs as the foreground job; each time
-// it stops, whether echo is on is printed and the job is continued in the foreground, as `fg` does.
-int jobControl()
+// A shell's job control on its terminal, in a child of a fork, so system calls only: `argv` runs as the
+// foreground job; each time it stops, whether echo is on is shown and the job is continued, as `fg` does.
+[[noreturn]] void jobControl(char *const argv[], char *const environment[])
 {
-    ::signal(SIGTTOU, SIG_IGN); // it takes the terminal from the background, as shells do
-    ChildProgram prompt("password-prompt");
+    ::signal(SIGTTOU, SIG_IGN); // it takes the terminal back from the background, as shells do
     const pid_t job = ::fork();
     if (job == 0) {
         ::setpgid(0, 0);
         ::tcsetpgrp(STDIN_FILENO, ::getpid());
         ::signal(SIGTTOU, SIG_DFL);
-        prompt.exec();
+        ::execve(argv[0], argv, environment);
+        ::_exit(127);
     }
     ::setpgid(job, job);
     int status = 0;
     while (::waitpid(job, &status, WUNTRACED) == job && WIFSTOPPED(status)) {
         termios now = {};
         ::tcgetattr(STDIN_FILENO, &now);
-        std::printf("stopped, echo %s\n", (now.c_lflag & ECHO) ? "on" : "off");
-        std::fflush(stdout);
+        const char *said = (now.c_lflag & ECHO) ? "stopped, echo on\n" : "stopped, echo off\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, said, std::strlen(said));
         ::tcsetpgrp(STDIN_FILENO, job);
         ::kill(-job, SIGCONT);
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-}
-
-int childMain(const QString &role)
-{
-    if (role == QLatin1String("job-control"))
-        return jobControl();
-    const std::optional<QString> password = readPassword(QStringLiteral("Password: "));
-    std::printf("read %s\n", password ? qPrintable(*password) : "nothing");
-    return 0;
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
 } // namespace
@@ -293,11 +266,17 @@ void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
 
 void CtlTest::passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued()
 {
+    QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
+    QByteArray role("VENNACOTT_TEST_CHILD=password-prompt");
+    std::vector<char *> environment{role.data()}; // first, so it wins
+    for (char **variable = environ; *variable; ++variable)
+        environment.push_back(*variable);
+    environment.push_back(nullptr);
+    char *const argv[] = {self.data(), nullptr};
     int terminal = -1;
-    ChildProgram jobs("job-control");
     const pid_t shell = ::forkpty(&terminal, nullptr, nullptr, nullptr);
     if (shell == 0)
-        jobs.exec();
+        jobControl(argv, environment.data());
     QVERIFY(shell > 0);
     const auto reap = qScopeGuard([&] {
         ::kill(shell, SIGKILL); // its job gets the terminal's hang-up
