@@ -93,7 +93,7 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
         QCOMPARE(QFile::permissions(m_path), kPrivate);
     }
     // A write killed before its rename left its copy, Qt's lock and temporary file for that, and its lock,
-    // whose process is gone: the next write clears them all, and keeps what was set aside.
+    // whose process is gone: the next write clears them all, and keeps what was set aside or backed up.
     QProcess gone;
     gone.start(QStringLiteral("true"));
     QVERIFY(gone.waitForStarted());
@@ -101,16 +101,17 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
     QVERIFY(gone.waitForFinished());
     writeAll(m_path + QStringLiteral(".lock"),
              QByteArray::number(pid) + "\ntst_userdefaults\n" + QSysInfo::machineHostName().toUtf8() + '\n');
-    for (const char *left : {".aBc123", ".aBc123.lock", ".aBc123.XyZ987"})
+    for (const char *left : {".aBcDeF", ".aBcDeF.lock", ".aBcDeF.XyZabc"})
         writeAll(m_path + QLatin1String(left), "token=secret\n");
-    const QString setAside = m_path + QStringLiteral(".corrupt-20261207-101010-123");
-    writeAll(setAside, "x");
+    const QStringList staying{QStringLiteral("vennacott-ddns.conf"), QStringLiteral("vennacott-ddns.conf.backup"),
+                              QStringLiteral("vennacott-ddns.conf.corrupt-20261207-101010-123")};
+    for (const QString &name : staying.mid(1))
+        writeAll(QFileInfo(m_path).dir().filePath(name), "token=mine\n");
     // A file made readable to others by hand is tightened on the next write.
     QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
     UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
     QCOMPARE(QFile::permissions(m_path), kPrivate);
-    QCOMPARE(QFileInfo(m_path).dir().entryList(QDir::Files | QDir::Hidden),
-             (QStringList{QFileInfo(m_path).fileName(), QFileInfo(setAside).fileName()}));
+    QCOMPARE(QFileInfo(m_path).dir().entryList(QDir::Files | QDir::Hidden), staying);
 
     // A file kept elsewhere behind a link stays there, and the link stays a link.
     const QString kept = m_dir->filePath(QStringLiteral("dotfiles.conf"));

@@ -117,12 +117,14 @@ void keepQtsCacheHonest(const QString &written, const QString &replaced)
 
 // A write killed before its rename leaves its private copy behind, which may hold the token, and, while
 // Qt wrote that copy, Qt's own lock and temporary file beside it. Only a writer holding the settings
-// lock makes these, so whatever of them is found by the holder of the lock is left over.
+// lock makes these, so whatever of them is found by the holder of the lock is left over. Qt names them
+// with six random letters; a name in letters of one case (".backup") is the user's and stays.
 void removeLeftoversOfInterruptedWrites(const QString &target)
 {
     const QFileInfo file(target);
-    const QRegularExpression leftover(QStringLiteral("^%1\\.[A-Za-z0-9]{6}(\\.lock|\\.[A-Za-z0-9]{6})?$")
-                                          .arg(QRegularExpression::escape(file.fileName())));
+    const QString random = QStringLiteral("(?=[A-Za-z]*[a-z])(?=[A-Za-z]*[A-Z])[A-Za-z]{6}");
+    const QRegularExpression leftover(
+        QStringLiteral("^%1\\.%2(\\.lock|\\.%2)?$").arg(QRegularExpression::escape(file.fileName()), random));
     QDir folder = file.absoluteDir();
     const QStringList names = folder.entryList({file.fileName() + QStringLiteral(".*")},
                                                QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
