@@ -79,8 +79,10 @@ Notifier::Notifier(Updater &updater, DesktopPreferences &preferences, QDBusConne
     , m_knownAddress(updater.status().knownAddress)
 {
     connect(&m_updater, &Updater::statusChanged, this, &Notifier::statusChanged);
-    const QDBusMessage capabilities =
+    // Asked of a running service only: starting one just to ask would show nothing and cost at every start.
+    QDBusMessage capabilities =
         QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
+    capabilities.setAutoStartService(false);
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(capabilities), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *finished) {
         const QDBusPendingReply<QStringList> reply = *finished;
