@@ -6,6 +6,8 @@ set(VENNACOTT_API_URL "https://api.vennacott.example" CACHE STRING "Backend API 
 set(VENNACOTT_UPDATE_URL "https://update.vennacott.example" CACHE STRING "DDNS update server origin (https://host[:port])")
 set(VENNACOTT_ZONE_SUFFIX ".ddns.vennacott.example" CACHE STRING "Zone suffix shown after the host name, starts with '.'")
 set(VENNACOTT_EXTRA_CA_FILE "" CACHE FILEPATH "Optional PEM file of extra trusted CAs (empty for release builds)")
+option(VENNACOTT_PACKAGE_BUILD "This build makes the Debian packages (the package preset, scripts/package)" OFF)
+option(VENNACOTT_DEVELOPMENT_PACKAGE "The packages are for development: they may trust VENNACOTT_EXTRA_CA_FILE" OFF)
 
 function(vennacott_check_origin name)
     set(value "${${name}}")
@@ -43,6 +45,12 @@ if(NOT VENNACOTT_EXTRA_CA_FILE STREQUAL "")
     endif()
     if(VENNACOTT_EXTRA_CA_PEM MATCHES "\\)vennacott_pem\"")
         message(FATAL_ERROR "VENNACOTT_EXTRA_CA_FILE: unexpected content in '${VENNACOTT_EXTRA_CA_FILE}'")
+    endif()
+    # A package goes to users' machines, where a test CA would let whoever holds its key pose as the service.
+    if(VENNACOTT_PACKAGE_BUILD AND NOT VENNACOTT_DEVELOPMENT_PACKAGE)
+        message(FATAL_ERROR "VENNACOTT_EXTRA_CA_FILE is set for a release package: the packages would trust "
+                            "'${VENNACOTT_EXTRA_CA_FILE}' besides the system's CAs. Leave it empty, or say that "
+                            "these are development packages with -DVENNACOTT_DEVELOPMENT_PACKAGE=ON")
     endif()
     # Rebuild when the bundle changes.
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${VENNACOTT_EXTRA_CA_FILE}")

@@ -2,7 +2,8 @@
 // follows its reply; Quit, its shortcut and the window's close button take that route; the screens' Close
 // buttons end the process at once; the File menu. The real executable as a process: signals end it through
 // the quit decision (also where the settings folder cannot be created), a plain message without a display,
-// --help and --version answered without one, and one window per settings file.
+// --help and --version answered without one, one window per settings file, and no core dumps of it or of the
+// command line.
 #include "appdelegate.h"
 #include "application.h"
 #include "buildconfig.h"
@@ -30,6 +31,7 @@
 #include <algorithm>
 #include <csignal>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -183,6 +185,8 @@ private Q_SLOTS:
     void withoutDisplay_answersOptionsOrSaysWhy();
     void secondStart_bringsTheWindowOfItsSettingsForward();
     void peerCheck_knowsTheUserAtTheOtherEnd();
+    void programs_turnCoreDumpsOff_data();
+    void programs_turnCoreDumpsOff();
 };
 
 void ApplicationTest::terminate_followsTheDelegatesReply_data()
@@ -427,6 +431,44 @@ void ApplicationTest::peerCheck_knowsTheUserAtTheOtherEnd()
     QVERIFY(!peerIsUser(ends[0], ::getuid() + 1));
     ::close(ends[0]);
     ::close(ends[1]);
+}
+
+void ApplicationTest::programs_turnCoreDumpsOff_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("window") << QStringLiteral(VENNACOTT_DDNS_BINARY) << QStringList();
+    QTest::newRow("command line, run") << QStringLiteral(VENNACOTT_DDNSCTL_BINARY) << QStringList{"run"};
+}
+
+void ApplicationTest::programs_turnCoreDumpsOff()
+{
+    // A dump would hold the update key: however much the programs may dump, they turn it off.
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    rlimit inherited = {};
+    QVERIFY(::getrlimit(RLIMIT_CORE, &inherited) == 0);
+    if (inherited.rlim_max == 0)
+        QSKIP("core dumps are off for this test already");
+    const rlimit allowed = {inherited.rlim_max, inherited.rlim_max};
+    QVERIFY(::setrlimit(RLIMIT_CORE, &allowed) == 0);
+    QProcess running;
+    running.setProcessEnvironment(environment({}));
+    running.start(program, arguments);
+    const bool started = running.waitForStarted(10'000);
+    ::setrlimit(RLIMIT_CORE, &inherited);
+    QVERIFY(started);
+    const auto coreLimit = [&running] {
+        QFile limits(QStringLiteral("/proc/%1/limits").arg(running.processId()));
+        if (!limits.open(QIODevice::ReadOnly))
+            return QByteArray();
+        const QByteArray all = limits.readAll();
+        const qsizetype line = all.indexOf("Max core file size");
+        return all.mid(line, all.indexOf('\n', line) - line).mid(18).simplified();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(coreLimit(), QByteArray("0 0 bytes"), 20'000);
+    running.kill();
+    QVERIFY(running.waitForFinished(10'000));
 }
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(ApplicationTest, QApplication, childMain)

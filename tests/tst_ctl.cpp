@@ -2,6 +2,7 @@
 // stored, what is printed, the updater it runs and the status it reports.
 #include "commandline.h"
 #include "endpoints.h"
+#include "passwordprompt.h"
 #include "processlock.h"
 #include "settings.h"
 #include "settingskeys.h"
@@ -12,11 +13,19 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QJsonObject>
 #include <QLockFile>
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace vennacott;
@@ -90,6 +99,40 @@ Options testOptions(const QString &password = kPassword)
     return options;
 }
 
+// The password prompt, as a child on the test's terminal.
+int childMain(const QString &)
+{
+    const std::optional<QString> password = readPassword(QStringLiteral("Password: "));
+    std::printf("read %s\n", password ? qPrintable(*password) : "nothing");
+    return 0;
+}
+
+// A shell's job control on its terminal, in a child of a fork, so system calls only: `argv` runs as the
+// foreground job; each time it stops, whether echo is on is shown and the job is continued, as `fg` does.
+[[noreturn]] void jobControl(char *const argv[], char *const environment[])
+{
+    ::signal(SIGTTOU, SIG_IGN); // it takes the terminal back from the background, as shells do
+    const pid_t job = ::fork();
+    if (job == 0) {
+        ::setpgid(0, 0);
+        ::tcsetpgrp(STDIN_FILENO, ::getpid());
+        ::signal(SIGTTOU, SIG_DFL);
+        ::execve(argv[0], argv, environment);
+        ::_exit(127);
+    }
+    ::setpgid(job, job);
+    int status = 0;
+    while (::waitpid(job, &status, WUNTRACED) == job && WIFSTOPPED(status)) {
+        termios now = {};
+        ::tcgetattr(STDIN_FILENO, &now);
+        const char *said = (now.c_lflag & ECHO) ? "stopped, echo on\n" : "stopped, echo off\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, said, std::strlen(said));
+        ::tcsetpgrp(STDIN_FILENO, job);
+        ::kill(-job, SIGCONT);
+    }
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
+
 } // namespace
 
 class CtlTest final : public QObject
@@ -104,6 +147,7 @@ private Q_SLOTS:
     void command_endsWithItsStatus_storesAndPrintsNoSecret_data();
     void command_endsWithItsStatus_storesAndPrintsNoSecret();
     void run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt();
+    void passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued();
 };
 
 void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
@@ -226,5 +270,59 @@ void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
     QCOMPARE(**ended, ExitStatus::Done);
 }
 
-VENNACOTT_TEST_MAIN(CtlTest, QCoreApplication)
+void CtlTest::passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued()
+{
+    QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
+    QByteArray role("VENNACOTT_TEST_CHILD=password-prompt");
+    std::vector<char *> environment{role.data()}; // first, so it wins
+    for (char **variable = environ; *variable; ++variable)
+        environment.push_back(*variable);
+    environment.push_back(nullptr);
+    char *const argv[] = {self.data(), nullptr};
+    int terminal = -1;
+    const pid_t shell = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (shell == 0)
+        jobControl(argv, environment.data());
+    QVERIFY(shell > 0);
+    const auto reap = qScopeGuard([&] {
+        ::kill(shell, SIGKILL); // its job gets the terminal's hang-up
+        ::close(terminal);
+        ::waitpid(shell, nullptr, 0);
+    });
+    QByteArray shown;
+    // What the terminal shows, until `text` has appeared `times` times or 20 seconds have passed.
+    const auto waitFor = [&](const QByteArray &text, qsizetype times = 1) {
+        const QDeadlineTimer deadline(20'000);
+        while (shown.count(text) < times) {
+            pollfd ready = {terminal, POLLIN, 0};
+            char buffer[256];
+            if (::poll(&ready, 1, int(deadline.remainingTime())) <= 0)
+                break;
+            const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            shown.append(buffer, got);
+        }
+        return shown.count(text) >= times;
+    };
+    const auto echoOn = [&] {
+        termios now = {};
+        return ::tcgetattr(terminal, &now) == 0 && (now.c_lflag & ECHO);
+    };
+    const QByteArray password = kPassword.toUtf8();
+
+    QVERIFY2(waitFor("Password: "), shown.constData());
+    QVERIFY(!echoOn());
+    QCOMPARE(::write(terminal, "pw-\x1a", 4), 4); // half a password, then Ctrl-Z
+    QVERIFY2(waitFor("stopped, echo "), shown.constData());
+    QVERIFY2(shown.contains("stopped, echo on"), shown.constData());
+    // Continued: echo off again, and the prompt asks anew.
+    QVERIFY2(waitFor("Password: ", 2), shown.constData());
+    QVERIFY(!echoOn());
+    QCOMPARE(::write(terminal, password + '\n', password.size() + 1), password.size() + 1);
+    QVERIFY2(waitFor("read " + password + '\r'), shown.constData());
+    QCOMPARE(shown.count(password), 1); // never echoed
+}
+
+VENNACOTT_TEST_MAIN_WITH_CHILD(CtlTest, QCoreApplication, childMain)
 #include "tst_ctl.moc"

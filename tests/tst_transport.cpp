@@ -115,6 +115,7 @@ private Q_SLOTS:
     void requestOptions_familyInterfaceProxyAndCancel();
     void updateRequestUrl_keepsTheLinkOnTheOrigin_data();
     void updateRequestUrl_keepsTheLinkOnTheOrigin();
+    void version_namesEachExtraCaTrusted();
 
 private:
     std::unique_ptr<TestServer> m_plain; // where a redirect to plain HTTP would lead
@@ -435,6 +436,18 @@ void TransportTest::updateRequestUrl_keepsTheLinkOnTheOrigin()
     if (url.isEmpty())
         QVERIFY(console.output().constFirst().startsWith(QStringLiteral("invalid URL, request not sent: ")));
     QVERIFY(!console.all().contains(QStringLiteral("K3y")));
+}
+
+void TransportTest::version_namesEachExtraCaTrusted()
+{
+    QFile ca(QStringLiteral(VENNACOTT_TEST_CERT_DIR "/ca.pem"));
+    QVERIFY(ca.open(QIODevice::ReadOnly));
+    // As `openssl x509 -noout -subject -fingerprint -sha256` names it (make-certs.sh makes a new one).
+    QCOMPARE(endpoints::versionText(QStringLiteral("p"), ca.readAll()),
+             QStringLiteral(
+                 "p %1\nTrusts an extra CA compiled in: CN=Vennacott Test CA, SHA-256 "
+                 "07:88:41:C4:54:2D:70:7B:E0:D2:52:59:44:1D:D7:E0:E1:90:FD:BB:95:1D:65:BB:C7:9C:72:3A:45:53:19:6B\n")
+                 .arg(QString::fromUtf8(buildconfig::kVersion)));
 }
 
 VENNACOTT_TEST_MAIN(TransportTest, QCoreApplication)

@@ -14,8 +14,10 @@
 #include "testsupport.h"
 #include "trayicon.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
@@ -118,10 +120,21 @@ void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
     QTRY_VERIFY2(lastToolTip().startsWith(name + QStringLiteral("\\nUpdated at ")) &&
                      lastToolTip().endsWith(QStringLiteral("the service sees 203.0.113.7")),
                  qPrintable(lastToolTip()));
-    server.respondWith(ScriptedResponse::json(R"({"error":"wrong update key"})", 403));
+    // The server's text is shown as it was written, markup included: escaped for the panel, plain in the window.
+    server.respondWith(ScriptedResponse::json(R"({"error":"<s>wrong</s> key & <b>all fine</b>"})", 403));
     core.updater().tick();
     QVERIFY(status.wait());
-    QTRY_VERIFY2(lastToolTip().endsWith(QStringLiteral(": wrong update key")), qPrintable(lastToolTip()));
+    QTRY_VERIFY2(
+        lastToolTip().endsWith(QStringLiteral(": &lt;s&gt;wrong&lt;/s&gt; key &amp; &lt;b&gt;all fine&lt;/b&gt;")),
+        qPrintable(lastToolTip()));
+    Storyboard doneScreen = mainStoryboard(core);
+    doneScreen.initialScreen = screens::kDone;
+    StoryboardWindow done(doneScreen);
+    done.showInitialScreen();
+    auto *line = done.findChild<QLabel *>(QStringLiteral("updaterStatusLabel"));
+    // What a screen reader hears is what the label draws: its text without markup where it reads some.
+    const QString heard = QAccessible::queryAccessibleInterface(line)->text(QAccessible::Name);
+    QVERIFY2(heard.contains(QStringLiteral(": <s>wrong</s> key")), qPrintable(heard));
     // Not set up, updating, failing: three looks.
     QTRY_COMPARE(distinctIcons(), 3);
 

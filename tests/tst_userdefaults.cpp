@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -129,10 +130,26 @@ void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
         defaults.setObject(QStringLiteral("secret"), keys::kToken);
         QCOMPARE(QFile::permissions(m_path), kPrivate);
     }
+    // A write killed before its rename left its copy, Qt's lock and temporary file for that, and its lock,
+    // whose process is gone: the next write clears them all, and keeps what was set aside or backed up.
+    QProcess gone;
+    gone.start(QStringLiteral("true"));
+    QVERIFY(gone.waitForStarted());
+    const qint64 pid = gone.processId();
+    QVERIFY(gone.waitForFinished());
+    writeAll(m_path + QStringLiteral(".lock"),
+             QByteArray::number(pid) + "\ntst_userdefaults\n" + QSysInfo::machineHostName().toUtf8() + '\n');
+    for (const char *left : {".aBcDeF", ".aBcDeF.lock", ".aBcDeF.XyZabc"})
+        writeAll(m_path + QLatin1String(left), "token=secret\n");
+    const QStringList staying{QStringLiteral("vennacott-ddns.conf"), QStringLiteral("vennacott-ddns.conf.backup"),
+                              QStringLiteral("vennacott-ddns.conf.corrupt-20261207-101010-123")};
+    for (const QString &name : staying.mid(1))
+        writeAll(QFileInfo(m_path).dir().filePath(name), "token=mine\n");
     // A file made readable to others by hand is tightened on the next write.
     QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
     UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
     QCOMPARE(QFile::permissions(m_path), kPrivate);
+    QCOMPARE(QFileInfo(m_path).dir().entryList(QDir::Files | QDir::Hidden), staying);
 
     // A file kept elsewhere behind a link stays there, and the link stays a link.
     const QString kept = m_dir->filePath(QStringLiteral("dotfiles.conf"));
@@ -168,6 +185,7 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()
 {
     QFETCH(QByteArray, content);
     writeAll(m_path, content);
+    QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
     ConsoleCapture console;
     UserDefaults defaults(m_path);
     QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
@@ -176,7 +194,9 @@ void UserDefaultsTest::corruptFile_readsEmptyAndIsKeptAside()
     const QStringList copies = QDir(QFileInfo(m_path).absolutePath())
                                    .entryList({QStringLiteral("vennacott-ddns.conf.corrupt-*")}, QDir::Files);
     QCOMPARE(copies.size(), 1);
-    QCOMPARE(readAll(QFileInfo(m_path).absolutePath() + QLatin1Char('/') + copies.constFirst()), content);
+    const QString copy = QFileInfo(m_path).absolutePath() + QLatin1Char('/') + copies.constFirst();
+    QCOMPARE(readAll(copy), content);
+    QCOMPARE(QFile::permissions(copy), kPrivate); // it may hold the token
 
     defaults.setObject(QStringLiteral("fresh"), keys::kHostname);
     QCOMPARE(console.errors().size(), 1);

@@ -3,9 +3,11 @@
 #include "application.h"
 #include "buildconfig.h"
 #include "core.h"
+#include "coredumps.h"
 #include "cursorblink.h"
 #include "desktopintegration.h"
 #include "dispatch.h"
+#include "endpoints.h"
 #include "firstscreenreport.h"
 #include "mainmenu.h"
 #include "mainstoryboard.h"
@@ -44,7 +46,7 @@ constexpr char kUsage[] =
     "See vennacott-ddns(1); on a machine without a display, vennacott-ddnsctl(1).\n";
 
 // --help and --version answer on standard output and end the program before anything needs a display.
-bool answersInformationOption(int argc, char *argv[])
+bool answersInformationOption(int &argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
@@ -52,7 +54,11 @@ bool answersInformationOption(int argc, char *argv[])
             return true;
         }
         if (!std::strcmp(argv[i], "--version") || !std::strcmp(argv[i], "-v")) {
-            std::printf("vennacott-ddns %s\n", vennacott::buildconfig::kVersion);
+            // Reading the compiled-in CAs loads Qt's TLS plugin, which expects an application object.
+            const QCoreApplication core(argc, argv);
+            const QString text = vennacott::endpoints::versionText(QStringLiteral("vennacott-ddns"),
+                                                                   vennacott::buildconfig::kExtraCaPem);
+            std::fputs(text.toLocal8Bit().constData(), stdout);
             return true;
         }
     }
@@ -63,6 +69,7 @@ bool answersInformationOption(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    vennacott::turnCoreDumpsOff();
     // Output to a closed pipe must not kill a client that runs for months.
     std::signal(SIGPIPE, SIG_IGN);
     if (answersInformationOption(argc, argv))

@@ -30,6 +30,14 @@ QString withoutSecrets(Settings &settings, QString text)
     return text;
 }
 
+// The service reads a body as markup when it says so: the server's text in it is escaped to show as written.
+QString escapedMarkup(QString text)
+{
+    return text.replace(QLatin1Char('&'), QLatin1String("&amp;"))
+        .replace(QLatin1Char('<'), QLatin1String("&lt;"))
+        .replace(QLatin1Char('>'), QLatin1String("&gt;"));
+}
+
 } // namespace
 
 QString shownName(Settings &settings)
@@ -68,6 +76,17 @@ Notifier::Notifier(Core &core, DesktopPreferences &preferences, QDBusConnection 
     , m_knownAddress(core.updater().status().knownAddress)
 {
     connect(&m_core.updater(), &Updater::statusChanged, this, &Notifier::statusChanged);
+    // Asked of a running service only: starting one just to ask would show nothing and cost at every start.
+    QDBusMessage capabilities =
+        QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
+    capabilities.setAutoStartService(false);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(capabilities), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *finished) {
+        const QDBusPendingReply<QStringList> reply = *finished;
+        finished->deleteLater();
+        if (reply.isValid())
+            m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+    });
 }
 
 Notifier::Subject Notifier::subjectOf(StatusEvent event)
@@ -98,7 +117,7 @@ void Notifier::notify(Subject subject, const NotificationText &text)
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("vennacott-ddns")},
                             {QStringLiteral("urgency"), QVariant::fromValue(uchar(1))}};
     call << QStringLiteral("Vennacott DDNS") << shown.id << QStringLiteral("vennacott-ddns") << text.summary
-         << text.body << QStringList() << hints << -1;
+         << (m_bodyMarkup ? escapedMarkup(text.body) : text.body) << QStringList() << hints << -1;
     // Asynchronous: a slow or absent service never holds up the window.
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, subject](QDBusPendingCallWatcher *finished) {

@@ -59,6 +59,7 @@ private:
     QDBusConnection m_bus;
     QString m_knownAddress;
     std::array<Shown, SubjectCount> m_shown;
+    bool m_bodyMarkup = true; // until the service says otherwise, its bodies are read as markup
 };
 
 } // namespace vennacott

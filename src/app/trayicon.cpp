@@ -9,6 +9,8 @@
 #include "storyboard.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -66,13 +68,26 @@ QPixmap drawLook(TrayLook look, int size)
     return pixmap;
 }
 
+// A panel that shows the icon through the StatusNotifier protocol reads its tooltip as markup, so the
+// server's text in it is escaped there; Qt's own tooltip, where no such panel runs, shows it as plain text.
+// Qt makes the same choice once, when the first icon is made.
+bool toolTipIsMarkup()
+{
+    static const bool markup = [] {
+        const QDBusConnectionInterface *bus = QDBusConnection::sessionBus().interface();
+        return bus && bus->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher")).value();
+    }();
+    return markup;
+}
+
 QString toolTipFor(TrayLook look, const QString &name, const UpdaterStatus &status, std::chrono::milliseconds interval)
 {
-    if (look == TrayLook::NotSetUp) {
-        return QStringLiteral("Vennacott DDNS\n") +
-               QCoreApplication::translate("TrayIcon", "Not set up: sign in and choose a host name in the window");
-    }
-    return name + QLatin1Char('\n') + statusLine(status, interval);
+    const QString text =
+        look == TrayLook::NotSetUp
+            ? QStringLiteral("Vennacott DDNS\n") +
+                  QCoreApplication::translate("TrayIcon", "Not set up: sign in and choose a host name in the window")
+            : name + QLatin1Char('\n') + statusLine(status, interval);
+    return toolTipIsMarkup() ? text.toHtmlEscaped() : text;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "buildconfig.h"
 #include "console.h"
 #include "dispatch.h"
+#include "endpoints.h"
 #include "forgetcommands.h"
 #include "logincommand.h"
 #include "passwordprompt.h"
@@ -125,7 +126,10 @@ void CommandLine::start(const QStringList &arguments, std::function<void(ExitSta
         return finish(ExitStatus::Done);
     }
     if (first == QLatin1String("--version")) {
-        say(kProgram + QLatin1Char(' ') + QString::fromUtf8(buildconfig::kVersion));
+        const QStringList lines =
+            endpoints::versionText(kProgram, buildconfig::kExtraCaPem).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString &line : lines)
+            say(line);
         return finish(ExitStatus::Done);
     }
     Command *command = find(first);

@@ -1,6 +1,7 @@
 // vennacott-ddnsctl: the command line and the headless updater, on Qt Core and Network only.
 #include "buildconfig.h"
 #include "commandline.h"
+#include "coredumps.h"
 #include "dispatch.h"
 #include "urlsession.h"
 
@@ -10,6 +11,7 @@
 
 int main(int argc, char *argv[])
 {
+    vennacott::turnCoreDumpsOff();
     // Output to a closed pipe must not kill an updater that runs for months.
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);

@@ -15,8 +15,11 @@ namespace {
 // Longer lines are not passwords: they are refused rather than cut.
 constexpr qsizetype kMaxPasswordBytes = 4096;
 
-// The terminal's settings while echo is off, for the signal handler to put back.
+// The terminal's settings before and while echo is off, and the prompt, for the signal handlers.
 termios g_saved{};
+termios g_quiet{};
+const char *g_prompt = nullptr;
+size_t g_promptSize = 0;
 volatile sig_atomic_t g_echoOff = 0;
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
@@ -28,6 +31,33 @@ extern "C" void restoreTerminalAndDie(int signalNumber)
     // Ends the process as the signal would have, once this handler returns.
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
+}
+
+// Ctrl-Z: the shell gets its terminal back as it was, echo on, while this program is stopped. What was
+// typed so far is dropped rather than left for the shell to read; after `fg` echo goes off again and the
+// prompt asks for the whole password anew.
+extern "C" void stopWithTerminalRestored(int)
+{
+    const int savedErrno = errno;
+    if (g_echoOff)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
+    struct sigaction stop = {};
+    struct sigaction ours = {};
+    stop.sa_handler = SIG_DFL;
+    sigemptyset(&stop.sa_mask);
+    ::sigaction(SIGTSTP, &stop, &ours);
+    sigset_t tstp;
+    sigemptyset(&tstp);
+    sigaddset(&tstp, SIGTSTP);
+    ::sigprocmask(SIG_UNBLOCK, &tstp, nullptr);
+    ::raise(SIGTSTP); // returns once continued
+    ::sigaction(SIGTSTP, &ours, nullptr);
+    if (g_echoOff) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_quiet);
+        [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, "\n", 1);
+        written = ::write(STDERR_FILENO, g_prompt, g_promptSize);
+    }
+    errno = savedErrno;
 }
 
 // One line from `fd`, read a byte at a time so nothing after it is taken from the stream.
@@ -71,16 +101,22 @@ public:
         sigemptyset(&action.sa_mask);
         for (std::size_t i = 0; i < std::size(kSignals); ++i)
             ::sigaction(kSignals[i], &action, &m_previous[i]);
-        termios quiet = g_saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        quiet.c_lflag |= ECHONL;
+        action.sa_handler = stopWithTerminalRestored;
+        ::sigaction(SIGTSTP, &action, &m_previousStop);
+        if (m_previousStop.sa_handler == SIG_IGN) // started where stopping is not wanted: it stays so
+            ::sigaction(SIGTSTP, &m_previousStop, nullptr);
+        g_quiet = g_saved;
+        g_quiet.c_lflag &= ~tcflag_t(ECHO);
+        g_quiet.c_lflag |= ECHONL;
         g_echoOff = 1;
-        m_ok = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        m_ok = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_quiet) == 0;
     }
     ~EchoOff()
     {
         if (!g_echoOff)
             return;
+        // First, so that a stop from here on cannot turn echo off again.
+        ::sigaction(SIGTSTP, &m_previousStop, nullptr);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved);
         g_echoOff = 0;
         for (std::size_t i = 0; i < std::size(kSignals); ++i)
@@ -94,6 +130,7 @@ public:
 private:
     bool m_ok = false;
     struct sigaction m_previous[std::size(kSignals)] = {};
+    struct sigaction m_previousStop = {};
 };
 
 } // namespace
@@ -103,11 +140,14 @@ std::optional<QString> readPassword(const QString &prompt)
     std::optional<QByteArray> line;
     if (::isatty(STDIN_FILENO)) {
         const QByteArray shown = prompt.toLocal8Bit();
-        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, shown.constData(), size_t(shown.size()));
+        g_prompt = shown.constData();
+        g_promptSize = size_t(shown.size());
         const EchoOff echoOff;
         // A terminal whose echo cannot be turned off would show the password: read nothing then.
         if (!echoOff.ok())
             return std::nullopt;
+        // Asked once echo is off: what is typed from then on is never shown.
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, shown.constData(), size_t(shown.size()));
         line = readLine(STDIN_FILENO);
     } else {
         line = readLine(STDIN_FILENO);

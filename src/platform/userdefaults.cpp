@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStringDecoder>
 #include <QTemporaryFile>
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace vennacott {
 namespace {
@@ -108,6 +110,35 @@ void keepQtsCacheHonest(const QString &written, const QString &replaced)
     const qint64 next = milliseconds(before.st_mtim) + 1;
     const timespec times[2] = {after.st_atim, {time_t(next / 1000), long(next % 1000) * 1'000'000}};
     ::utimensat(AT_FDCWD, QFile::encodeName(written).constData(), times, 0);
+}
+
+// A write killed before its rename leaves its private copy behind, which may hold the token, and, while
+// Qt wrote that copy, Qt's own lock and temporary file beside it. Only a writer holding the settings
+// lock makes these, so whatever of them is found by the holder of the lock is left over. Qt names them
+// with six random letters; a name in letters of one case (".backup") is the user's and stays.
+void removeLeftoversOfInterruptedWrites(const QString &target)
+{
+    const QFileInfo file(target);
+    const QString random = QStringLiteral("(?=[A-Za-z]*[a-z])(?=[A-Za-z]*[A-Z])[A-Za-z]{6}");
+    const QRegularExpression leftover(
+        QStringLiteral("^%1\\.%2(\\.lock|\\.%2)?$").arg(QRegularExpression::escape(file.fileName()), random));
+    QDir folder = file.absoluteDir();
+    const QStringList names = folder.entryList({file.fileName() + QStringLiteral(".*")},
+                                               QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString &name : names) {
+        if (leftover.match(name).hasMatch())
+            folder.remove(name);
+    }
+}
+
+// A rename reaches the disk with the folder's entries: without this a power cut can bring the old file back.
+void syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
 }
 
 std::optional<QString> valueIn(const QHash<QString, QString> &values, const QString &key)
@@ -273,6 +304,8 @@ bool UserDefaults::setAsideIfCorrupt(const QSettings &settings)
     const QString copy = m_filePath + QStringLiteral(".corrupt-") +
                          QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"));
     if (QFile::rename(m_filePath, copy)) {
+        // The copy may hold the token: private, whatever mode the damaged file had.
+        QFile::setPermissions(copy, kPrivateFile);
         report(QStringLiteral("settings file %1 is corrupt; moved it to %2 and started with empty settings")
                    .arg(m_filePath, copy));
     } else {
@@ -349,6 +382,7 @@ std::optional<QString> UserDefaults::writeUnsaved()
     // A settings file that is a link (kept with other dotfiles, say) stays one: the file it points to is replaced.
     const QFileInfo link(m_filePath);
     const QString target = link.isSymLink() ? link.symLinkTarget() : m_filePath;
+    removeLeftoversOfInterruptedWrites(target);
     QTemporaryFile temp(target + QStringLiteral(".XXXXXX")); // created with mode 0600
     if (!temp.open())
         return writeFailure(QFileInfo(target).absolutePath());
@@ -364,6 +398,7 @@ std::optional<QString> UserDefaults::writeUnsaved()
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
     temp.setAutoRemove(false);
+    syncFolder(QFileInfo(target).absolutePath());
     m_stamp = stampOnDisk();
     m_unsaved.clear();
     return std::nullopt;
