@@ -4,11 +4,9 @@
 //
 //   vennacott-bench-server CERT KEY [PORT]
 //
-// Prints "port N" once listening. Reads commands on standard input, one per line:
-//   keep          keep idle connections open (the default)
-//   close MS      close a connection once it has been idle for MS milliseconds, with a TLS close_notify
-//   stats         print "stats connections C full F resumed R requests Q idle-closes I answered A dropped D
-//                 stalled S restarts T" and reset them
+// Prints "port N" once listening. Keeps idle connections open. Reads commands on standard input, one per line:
+//   stats         print "stats connections C full F resumed R requests Q answered A dropped D stalled S
+//                 restarts T" and reset them
 //   faults D S R  from now on, of the requests that follow, close the connection of every Dth one unanswered,
 //                 never answer every Sth one (until the client gives up and closes), and at the Rth one close
 //                 every connection and the listener and listen again on the same port, as a restart would
@@ -50,7 +48,6 @@ struct Counters
     long fullHandshakes = 0;
     long resumedHandshakes = 0;
     long requests = 0;
-    long idleCloses = 0;
     long answered = 0; // replies written whole
     long dropped = 0;
     long stalled = 0;
@@ -73,7 +70,6 @@ struct Connection
     bool handshakeDone = false;
     std::string in;
     std::string out;
-    Clock::time_point lastActivity;
     bool closeAfterWrite = false;
     bool stalled = false; // holds a request it will never answer
     int unflushedReplies = 0;
@@ -118,8 +114,6 @@ private:
     void flush(Connection &connection);
     void close(Connection &connection, bool notifyPeer);
     bool command(const std::string &line);
-    int pollTimeoutMs() const;
-    void closeIdle();
     void createContext();
     void listenOn(int port);
     void restart();
@@ -130,7 +124,6 @@ private:
     int m_listener = -1;
     std::map<int, std::unique_ptr<Connection>> m_connections;
     Counters m_counters;
-    long m_idleCloseMs = -1; // -1: keep idle connections
     std::string m_commandBuffer;
     bool m_running = true;
     Faults m_faults;
@@ -208,7 +201,7 @@ void Server::run()
         fds.push_back({m_listener, POLLIN, 0});
         for (const auto &[fd, connection] : m_connections)
             fds.push_back({fd, static_cast<short>(POLLIN | (connection->out.empty() ? 0 : POLLOUT)), 0});
-        if (poll(fds.data(), fds.size(), pollTimeoutMs()) < 0) {
+        if (poll(fds.data(), fds.size(), -1) < 0) {
             if (errno == EINTR)
                 continue;
             fail("poll");
@@ -238,22 +231,17 @@ void Server::run()
         }
         if (m_restartDue)
             restart();
-        closeIdle();
     }
 }
 
 bool Server::command(const std::string &line)
 {
-    if (line == "keep") {
-        m_idleCloseMs = -1;
-    } else if (line.rfind("close ", 0) == 0) {
-        m_idleCloseMs = std::max(0L, std::atol(line.c_str() + 6));
-    } else if (line == "stats") {
-        std::printf("stats connections %ld full %ld resumed %ld requests %ld idle-closes %ld answered %ld dropped %ld "
-                    "stalled %ld restarts %ld\n",
+    if (line == "stats") {
+        std::printf("stats connections %ld full %ld resumed %ld requests %ld answered %ld dropped %ld stalled %ld "
+                    "restarts %ld\n",
                     m_counters.connections, m_counters.fullHandshakes, m_counters.resumedHandshakes,
-                    m_counters.requests, m_counters.idleCloses, m_counters.answered, m_counters.dropped,
-                    m_counters.stalled, m_counters.restarts);
+                    m_counters.requests, m_counters.answered, m_counters.dropped, m_counters.stalled,
+                    m_counters.restarts);
         std::fflush(stdout);
         m_counters = Counters{};
     } else if (line.rfind("faults ", 0) == 0) {
@@ -265,38 +253,6 @@ bool Server::command(const std::string &line)
         std::fprintf(stderr, "vennacott-bench-server: unknown command '%s'\n", line.c_str());
     }
     return true;
-}
-
-int Server::pollTimeoutMs() const
-{
-    if (m_idleCloseMs < 0 || m_connections.empty())
-        return -1;
-    const Clock::time_point now = Clock::now();
-    long soonest = m_idleCloseMs;
-    for (const auto &[fd, connection] : m_connections) {
-        if (!connection->out.empty())
-            continue;
-        const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - connection->lastActivity).count();
-        soonest = std::min(soonest, std::max(0L, m_idleCloseMs - static_cast<long>(idle)));
-    }
-    return static_cast<int>(soonest) + 1;
-}
-
-void Server::closeIdle()
-{
-    if (m_idleCloseMs < 0)
-        return;
-    const Clock::time_point deadline = Clock::now() - std::chrono::milliseconds(m_idleCloseMs);
-    std::vector<Connection *> idle;
-    for (const auto &[fd, connection] : m_connections) {
-        if (connection->handshakeDone && !connection->stalled && connection->out.empty() && connection->in.empty() &&
-            connection->lastActivity <= deadline)
-            idle.push_back(connection.get());
-    }
-    for (Connection *connection : idle) {
-        ++m_counters.idleCloses;
-        close(*connection, true);
-    }
 }
 
 void Server::acceptAll()
@@ -312,7 +268,6 @@ void Server::acceptAll()
         connection->ssl = SSL_new(m_ctx);
         SSL_set_fd(connection->ssl, fd);
         SSL_set_accept_state(connection->ssl);
-        connection->lastActivity = Clock::now();
         ++m_counters.connections;
         trace("accepted", fd);
         Connection &added = *connection;
@@ -339,7 +294,6 @@ void Server::handshake(Connection &connection)
     const int result = SSL_accept(connection.ssl);
     if (result == 1) {
         connection.handshakeDone = true;
-        connection.lastActivity = Clock::now();
         const bool resumed = SSL_session_reused(connection.ssl);
         ++(resumed ? m_counters.resumedHandshakes : m_counters.fullHandshakes);
         trace(resumed ? "resumed handshake" : "full handshake", connection.fd);
@@ -360,7 +314,6 @@ void Server::readRequests(Connection &connection)
         const int got = SSL_read(connection.ssl, buffer, sizeof buffer);
         if (got > 0) {
             connection.in.append(buffer, static_cast<std::size_t>(got));
-            connection.lastActivity = Clock::now();
             if (connection.in.size() > kMaxRequestBytes) {
                 close(connection, false);
                 return;
@@ -430,7 +383,6 @@ void Server::flush(Connection &connection)
     }
     m_counters.answered += connection.unflushedReplies;
     connection.unflushedReplies = 0;
-    connection.lastActivity = Clock::now();
     if (connection.closeAfterWrite)
         close(connection, true);
 }

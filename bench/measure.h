@@ -1,16 +1,19 @@
-// What the benchmark's programs share: reading a process's figures from /proc, percentiles, and the
-// loopback update server they measure against.
+// What the benchmark's programs share: the programs they start, reading a process's figures from /proc,
+// percentiles, and the loopback update server they measure against.
 #pragma once
 
-#include "process.h"
-
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace vennacott::bench {
+
+using Clock = std::chrono::steady_clock;
 
 // The value at `p` percent of `values` (nearest rank), or NaN for none.
 double percentile(std::vector<double> values, double p);
@@ -21,6 +24,23 @@ std::string readText(const QString &path);
 // A "Name:   123 kB" field of a /proc status text, or -1.
 long statusField(const std::string &status, const char *name);
 
+// This process's environment as NAME=value entries, `set` replacing or adding and `unset` left out.
+QStringList environmentWith(const QStringList &set, const QStringList &unset = {});
+
+// A program the benchmark starts: its standard output and error read line by line under a deadline, or
+// discarded; stopped when it goes and killed if the benchmark dies.
+class Program final : public QProcess
+{
+public:
+    // False (with a line on standard error) when it could not be started.
+    bool start(const QStringList &argv, const QStringList &environment, bool readOutput, bool readErrors = false);
+    // The next whole line without its line feed, or nothing at the deadline or the end of the stream.
+    std::optional<std::string> readLine(Clock::time_point deadline, ProcessChannel channel = StandardOutput);
+    // SIGTERM (and the end of its input), then SIGKILL if it has not ended within `grace`.
+    void stop(std::chrono::milliseconds grace = std::chrono::seconds(10));
+    ~Program() override { stop(std::chrono::seconds(2)); }
+};
+
 // What the update server counted since the last time it was asked.
 struct ServerStats
 {
@@ -28,7 +48,6 @@ struct ServerStats
     long full = 0;    // full TLS handshakes
     long resumed = 0; // resumed ones
     long requests = 0;
-    long idleCloses = 0;
     long answered = 0;
     long dropped = 0;
     long stalled = 0;
@@ -43,19 +62,20 @@ public:
     bool start(const QString &program, const QString &certDir, int port = 0, bool traced = false);
     int port() const { return m_port; }
     QString baseUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_port); }
-    void keepIdleConnections() { m_child.writeLine("keep"); }
-    void closeIdleConnectionsAfter(std::chrono::milliseconds idle);
     // Drops the connection of every `dropEvery`th request, never answers every `stallEvery`th, and restarts
     // once at request `restartAt` (0: never).
     void injectFaults(long dropEvery, long stallEvery, long restartAt);
     // The counters since the last call; they start again from zero.
     ServerStats takeStats();
-    void stop() { m_child.stop(std::chrono::seconds(2)); }
-    // "<seconds>.<microseconds> fd <n> <event>" on the steady clock, the benchmark's own.
-    LineReader &trace() { return m_child.err(); }
+    void stop() { m_program.stop(std::chrono::seconds(2)); }
+    // The next "<seconds>.<microseconds> fd <n> <event>" line, on the steady clock, the benchmark's own.
+    std::optional<std::string> traceLine(Clock::time_point deadline)
+    {
+        return m_program.readLine(deadline, QProcess::StandardError);
+    }
 
 private:
-    Child m_child;
+    Program m_program;
     int m_port = 0;
 };
 
