@@ -4,13 +4,13 @@
 // soak run. Prints one table and writes the same figures as JSON. scripts/bench builds everything and runs
 // it; see docs/performance.md.
 #include "appdelegate.h"
-#include "clienttrust.h"
 #include "console.h"
 #include "desktopsession.h"
 #include "firstscreenreport.h"
 #include "measure.h"
 #include "settingskeys.h"
 #include "transport.h"
+#include "updater.h"
 #include "urlsession.h"
 #include "userdefaults.h"
 
@@ -18,9 +18,9 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,8 +31,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <fcntl.h>
 #include <map>
@@ -62,7 +64,6 @@ struct Settings
     QString certDir;
     QString serverPath;
     QString curlPath;     // the libcurl floor
-    QString soakPath;     // vennacott-soak
     QString clientPath;   // the client built for the loopback update server, for the idle footprint
     QString startupPath;  // the client of the normal build, for start-up
     QString ctlPath;      // vennacott-ddnsctl built for the loopback update server, for the headless figures
@@ -75,7 +76,21 @@ struct Settings
     int idleSeconds = 60;
     int startupRuns = 10;
     int soakUpdates = 100'000;
+    std::chrono::milliseconds soakTimeout{500}; // the client's timeout without progress in the soak
+    long dropEvery = 100;                       // the soak server drops the connection of every Nth request
+    long stallEvery = 1000;                     // and never answers every Nth
 };
+
+// The client's trust: the test CA on top of the system roots, as a build with VENNACOTT_EXTRA_CA_FILE has,
+// set on the shared session before the first request.
+bool trustTestCa(const QString &certDir, std::chrono::milliseconds timeout = 60s)
+{
+    SessionOptions session;
+    session.inactivityTimeout = timeout;
+    session.extraCaCertificates = QSslCertificate::fromPath(certDir + "/ca.pem");
+    UrlSession::shared().setOptions(session);
+    return !session.extraCaCertificates.isEmpty();
+}
 
 double ms(Clock::duration d)
 {
@@ -161,68 +176,10 @@ QJsonObject costRow(const QString &label, bool complete, const rusage &start, co
             {"resumed_per_100", per100(stats.resumed)}};
 }
 
-// Sees every line the client prints: the URL at each tick, the reply when it arrives. Writes each one to a
-// file, as the client would to its journal, and notes when it came. Runs under the console's lock, on the
-// thread that printed.
-class LineClock final
-{
-public:
-    LineClock(int fd, const Settings &settings, std::function<void()> done)
-        : m_fd(fd)
-        , m_warmup(settings.warmup)
-        , m_updates(settings.updates)
-        , m_done(std::move(done))
-    {}
-
-    void line(const QByteArray &text)
-    {
-        const Clock::time_point now = Clock::now();
-        const ssize_t written = write(m_fd, text.constData(), static_cast<size_t>(text.size()));
-        (void)written;
-        if (text.startsWith("https://")) {
-            ticks.push_back(now);
-            return;
-        }
-        if (!isReply(text.toStdString())) {
-            ++otherLines;
-            return;
-        }
-        replies.push_back(now);
-        const int count = static_cast<int>(replies.size());
-        if (count == m_warmup) {
-            threadsAtStart = sampleThreads(getpid());
-            CALLGRIND_ZERO_STATS;
-            getrusage(RUSAGE_SELF, &start);
-        }
-        if (count == m_warmup + m_updates) {
-            getrusage(RUSAGE_SELF, &end);
-            CALLGRIND_DUMP_STATS_AT("measured updates");
-            threadsAtEnd = sampleThreads(getpid());
-            m_done();
-        }
-    }
-
-    std::vector<double> latencies() const
-    {
-        std::vector<double> result;
-        for (std::size_t i = std::size_t(m_warmup); i < std::min(replies.size(), ticks.size()); ++i)
-            result.push_back(ms(replies[i] - ticks[i]));
-        return result;
-    }
-
-    std::vector<Clock::time_point> ticks, replies;
-    int otherLines = 0;
-    rusage start{}, end{};
-    std::map<int, ThreadSample> threadsAtStart, threadsAtEnd;
-
-private:
-    int m_fd;
-    int m_warmup;
-    int m_updates;
-    std::function<void()> m_done;
-};
-
-// The real AppDelegate, its timer at the benchmark's interval, against the benchmark's server.
+// The real AppDelegate, its timer at the benchmark's interval, against the benchmark's server. The console
+// sink sees every line the client prints (the URL at each tick, the reply when it arrives), on the thread
+// that printed and under the console's lock; it writes each one to a file, as the client would to its
+// journal, and notes when it came.
 QJsonObject measureClient(const Settings &settings, UpdateServer &server, int outputFd)
 {
     server.takeStats();
@@ -230,25 +187,40 @@ QJsonObject measureClient(const Settings &settings, UpdateServer &server, int ou
     // loads the trusted roots, and ticks that short would otherwise pile up behind it.
     auto primed = std::make_shared<std::atomic<bool>>(false);
     sendGet(server.baseUrl() + kLink, [primed](const ResponseValue &) { *primed = true; });
-    const Clock::time_point primeEnd = Clock::now() + 30s;
-    while (!*primed && Clock::now() < primeEnd)
+    for (const Clock::time_point end = Clock::now() + 30s; !*primed && Clock::now() < end;)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 
     QEventLoop loop;
     bool finished = false;
-    AppDelegate delegate(UpdaterOptions{settings.interval, server.baseUrl()});
-    LineClock clock(outputFd, settings, [&] {
-        QMetaObject::invokeMethod(
-            &loop,
-            [&] {
-                finished = true;
-                loop.quit();
-            },
-            Qt::QueuedConnection);
+    std::vector<Clock::time_point> ticks, replies;
+    int otherLines = 0;
+    rusage start{}, end{};
+    std::map<int, ThreadSample> threadsAtStart, threadsAtEnd;
+    const auto total = std::size_t(settings.warmup + settings.updates);
+    console::setSinkForTesting([&](console::Stream, const QByteArray &text) {
+        const Clock::time_point now = Clock::now();
+        const ssize_t written = write(outputFd, text.constData(), static_cast<size_t>(text.size()));
+        (void)written;
+        if (text.startsWith("https://"))
+            return ticks.push_back(now);
+        if (!isReply(text.toStdString()))
+            return void(++otherLines);
+        replies.push_back(now);
+        if (replies.size() == std::size_t(settings.warmup)) {
+            threadsAtStart = sampleThreads(getpid());
+            CALLGRIND_ZERO_STATS;
+            getrusage(RUSAGE_SELF, &start);
+        } else if (replies.size() == total) {
+            getrusage(RUSAGE_SELF, &end);
+            CALLGRIND_DUMP_STATS_AT("measured updates");
+            threadsAtEnd = sampleThreads(getpid());
+            QMetaObject::invokeMethod(
+                &loop, [&] { finished = true, loop.quit(); }, Qt::QueuedConnection);
+        }
     });
-    console::setSinkForTesting([&clock](console::Stream, const QByteArray &line) { clock.line(line); });
+    AppDelegate delegate(UpdaterOptions{settings.interval, server.baseUrl()});
     delegate.applicationDidFinishLaunching();
-    QTimer::singleShot(settings.interval * (settings.warmup + settings.updates) * 3 + 30s, &loop, &QEventLoop::quit);
+    QTimer::singleShot(settings.interval * total * 3 + 30s, &loop, &QEventLoop::quit);
     loop.exec();
     if (QTimer *timer = delegate.findChild<QTimer *>())
         timer->stop();
@@ -258,11 +230,12 @@ QJsonObject measureClient(const Settings &settings, UpdateServer &server, int ou
     settle.exec();
     console::setSinkForTesting({});
 
-    QJsonObject row =
-        costRow(QStringLiteral("vennacott-ddns (its updater and transport)"), finished && clock.otherLines == 0,
-                clock.start, clock.end, clock.latencies(), server.takeStats(), settings.updates);
-    if (finished)
-        row.insert("cpu_ms_by_thread", cpuByThread(clock.threadsAtStart, clock.threadsAtEnd, settings.updates));
+    std::vector<double> latencies;
+    for (std::size_t i = settings.warmup; i < std::min({replies.size(), ticks.size(), total}); ++i)
+        latencies.push_back(ms(replies[i] - ticks[i]));
+    QJsonObject row = costRow(QStringLiteral("vennacott-ddns (its updater and transport)"), finished && !otherLines,
+                              start, end, latencies, server.takeStats(), settings.updates);
+    row.insert("cpu_ms_by_thread", cpuByThread(threadsAtStart, threadsAtEnd, settings.updates));
     return row;
 }
 
@@ -281,20 +254,14 @@ QJsonObject measureSocket(const Settings &settings, UpdateServer &server)
     std::vector<double> latencies;
     rusage start{}, end{};
     int replies = 0;
-    bool broken = false;
     Clock::time_point sent;
     QByteArray received;
     QEventLoop loop;
     QTimer ticks;
     ticks.setInterval(settings.interval);
-    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] {
-        sent = Clock::now();
-        socket.write(request);
-    });
-    QObject::connect(&socket, &QSslSocket::disconnected, &loop, [&] {
-        broken = true;
-        loop.quit();
-    });
+    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] { sent = Clock::now(), socket.write(request); });
+    QObject::connect(&socket, &QSslSocket::disconnected, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QSslSocket::encrypted, &ticks, qOverload<>(&QTimer::start));
     QObject::connect(&socket, &QSslSocket::readyRead, &loop, [&] {
         received += socket.readAll();
         const qsizetype headEnd = received.indexOf("\r\n\r\n");
@@ -305,22 +272,18 @@ QJsonObject measureSocket(const Settings &settings, UpdateServer &server)
         received.remove(0, headEnd + 4 + length);
         if (++replies > settings.warmup)
             latencies.push_back(ms(Clock::now() - sent));
-        if (replies == settings.warmup) {
+        if (replies == settings.warmup)
             getrusage(RUSAGE_SELF, &start);
-        } else if (replies == settings.warmup + settings.updates) {
-            getrusage(RUSAGE_SELF, &end);
-            ticks.stop();
-            loop.quit();
-        }
+        if (replies == settings.warmup + settings.updates)
+            getrusage(RUSAGE_SELF, &end), loop.quit();
     });
-    QObject::connect(&socket, &QSslSocket::encrypted, &ticks, qOverload<>(&QTimer::start));
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(server.port()));
     QTimer::singleShot(settings.interval * (settings.warmup + settings.updates) * 3 + 30s, &loop, &QEventLoop::quit);
     loop.exec();
+    const bool complete = replies >= settings.warmup + settings.updates;
     socket.disconnectFromHost();
-    return costRow(QStringLiteral("hand-written HTTP/1.1 on a QSslSocket"),
-                   !broken && replies >= settings.warmup + settings.updates, start, end, latencies, server.takeStats(),
-                   settings.updates);
+    return costRow(QStringLiteral("hand-written HTTP/1.1 on a QSslSocket"), complete, start, end, latencies,
+                   server.takeStats(), settings.updates);
 }
 
 // The libcurl floor (curlfloor.c) in a process of its own at the same interval; its own CPU over the
@@ -380,7 +343,6 @@ QJsonObject measureIdle(const QString &label, const Settings &settings, const QS
     double gapCpuNs = 0;
     long gapSwitches = 0;
     int ticks = 0, gaps = 0;
-    std::map<std::string, long> wakers;
     double cpuAtSecondTick = NAN;
     while (Clock::now() < end) {
         const std::optional<std::string> line = program.readLine(std::min({end, gapStart, gapEnd}));
@@ -401,18 +363,11 @@ QJsonObject measureIdle(const QString &label, const Settings &settings, const QS
             const std::map<int, ThreadSample> after = sampleThreads(pid);
             for (const auto &[tid, sample] : after) {
                 const auto old = before.find(tid);
-                const long switches = old == before.end() ? 1 : sample.switches - old->second.switches;
+                gapSwitches += old == before.end() ? 1 : sample.switches - old->second.switches;
                 gapCpuNs += old == before.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs;
-                gapSwitches += switches;
-                if (switches > 0)
-                    wakers[sample.name] += switches;
             }
-            for (const auto &[tid, sample] : before) {
-                if (!after.count(tid)) {
-                    ++gapSwitches; // a thread that ended
-                    ++wakers[sample.name + " (ended)"];
-                }
-            }
+            for (const auto &[tid, sample] : before)
+                gapSwitches += after.count(tid) ? 0 : 1; // a thread that ended
             ++gaps;
             gapEnd = kNever;
         }
@@ -429,10 +384,6 @@ QJsonObject measureIdle(const QString &label, const Settings &settings, const QS
                ticks > 2 ? (totalCpuNs(sampleThreads(pid)) - cpuAtSecondTick) / 1e6 / (ticks - 2) : NAN);
     row.insert("cpu_ms_per_gap", gaps > 0 ? gapCpuNs / 1e6 / gaps : NAN);
     row.insert("wakeups_per_gap", gaps > 0 ? double(gapSwitches) / gaps : NAN);
-    QStringList woke;
-    for (const auto &[name, count] : wakers)
-        woke << QStringLiteral("%1 %2").arg(QString::fromStdString(name)).arg(count);
-    row.insert("waking_threads", woke.join(QStringLiteral(", ")));
     program.stop();
     return row;
 }
@@ -531,19 +482,121 @@ QJsonArray measureHeadlessStart(const Settings &settings, const QStringList &env
 
 // ---- the soak run -------------------------------------------------------------------------------------
 
-// vennacott-soak in a process of its own, as `scripts/bench --soak` runs it: its table, line by line.
-QStringList runSoak(const Settings &settings, const QString &jsonPath)
+// A long series of updates through the real updater against a server of its own that drops connections,
+// stalls requests past the client's timeout and restarts once, with this process's memory and open
+// descriptors sampled every tenth of the run. Each update starts as soon as the previous one has ended, not
+// on a timer: a timer of a few milliseconds on a busy two-core machine lets work queue up faster than it
+// drains, and the queue would read as growth. So every sample is taken where the product spends its life,
+// between two updates with nothing in flight. Returns its table; its figures go into `json`.
+QStringList soak(const Settings &settings, QJsonObject &json)
 {
-    Program soak;
-    QStringList lines;
-    if (!soak.start({settings.soakPath, "--certs", settings.certDir, "--updates", QString::number(settings.soakUpdates),
-                     "--json", jsonPath},
-                    environmentWith({}, {"DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}), true))
-        return lines;
-    // Bounded: even a slow machine does an update in 20 ms, and the soak's own watchdog ends a stuck run.
-    const Clock::time_point deadline = Clock::now() + 20ms * settings.soakUpdates + 10min;
-    while (const std::optional<std::string> line = soak.readLine(deadline))
-        lines << QString::fromStdString(*line);
+    struct Sample
+    {
+        int updates;
+        double seconds;
+        long rssKb, anonKb, hwmKb, threads, fds, replyLines;
+    };
+    static std::atomic<long> urls{0}, replies{0}, others{0};
+    const int updates = settings.soakUpdates, every = updates / 10;
+    const long restartAt = updates / 2;
+    UpdateServer server;
+    if (!trustTestCa(settings.certDir, settings.soakTimeout) || !server.start(settings.serverPath, settings.certDir))
+        return {QStringLiteral("soak: the update server did not start")};
+    server.injectFaults(settings.dropEvery, settings.stallEvery, restartAt);
+    UserDefaults::standard().setObject(QStringLiteral("/update/soak/k3y"), keys::kDnsLink);
+    console::setSinkForTesting([](console::Stream, const QByteArray &line) {
+        ++(line.startsWith("https://") ? urls : isReply(line.toStdString()) ? replies : others);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<Sample> samples;
+    const auto sample = [&](int finished) {
+        const std::string status = readText(QStringLiteral("/proc/self/status"));
+        samples.push_back(
+            {finished, clock.elapsed() / 1000.0, statusField(status, "VmRSS"), statusField(status, "RssAnon"),
+             statusField(status, "VmHWM"), statusField(status, "Threads"),
+             QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() - 1,
+             replies});
+    };
+    sample(0);
+    Updater updater(server.baseUrl());
+    QEventLoop loop;
+    int finished = 0;
+    // A run that stops moving has found a fault of its own: an exchange that never ended.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    watchdog.setInterval(settings.soakTimeout * 20 + 10s);
+    QObject::connect(&watchdog, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&updater, &Updater::statusChanged, &loop, [&] {
+        if (++finished % every == 0) {
+            sample(finished);
+            std::fprintf(stderr, "bench: soak, %d updates, %.0f s\n", finished, samples.back().seconds);
+        }
+        if (finished == updates)
+            return loop.quit();
+        watchdog.start();
+        QMetaObject::invokeMethod(&updater, &Updater::tick, Qt::QueuedConnection);
+    });
+    watchdog.start();
+    updater.tick();
+    loop.exec();
+    const double seconds = clock.elapsed() / 1000.0;
+    const ServerStats stats = server.takeStats();
+    console::setSinkForTesting({});
+
+    // Memory may move by 1 MB after the first tenth of the run; descriptors not at all.
+    long rssMin = LONG_MAX, rssMax = 0, anonMin = LONG_MAX, anonMax = 0, fdMin = LONG_MAX, fdMax = 0;
+    QStringList lines = {QStringLiteral("   updates    VmRSS  RssAnon    VmHWM      fds  threads  replies  elapsed"),
+                         QStringLiteral("                 kB       kB       kB                    printed        s")};
+    QJsonArray sampleJson;
+    for (const Sample &s : samples) {
+        lines << QString::asprintf("%10d %8ld %8ld %8ld %8ld %8ld %8ld %8.0f", s.updates, s.rssKb, s.anonKb, s.hwmKb,
+                                   s.fds, s.threads, s.replyLines, s.seconds);
+        sampleJson.append(QJsonArray{s.updates, s.seconds, double(s.rssKb), double(s.anonKb), double(s.hwmKb),
+                                     double(s.fds), double(s.threads), double(s.replyLines)});
+        if (s.updates < every)
+            continue;
+        rssMin = std::min(rssMin, s.rssKb), rssMax = std::max(rssMax, s.rssKb);
+        anonMin = std::min(anonMin, s.anonKb), anonMax = std::max(anonMax, s.anonKb);
+        fdMin = std::min(fdMin, s.fds), fdMax = std::max(fdMax, s.fds);
+    }
+    const bool complete = finished == updates;
+    const bool memoryMet = complete && rssMax - rssMin <= 1024 && anonMax - anonMin <= 1024;
+    const bool fdsMet = complete && fdMin == fdMax;
+    const bool linesMet = complete && replies == stats.answered && urls == updates && others == 0;
+    const auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    lines.prepend(QString::asprintf(
+        "Soak: %d updates through the updater, each as soon as the previous one ended, in %.0f s%s\nserver: every "
+        "%ldth request's connection dropped, every %ldth request never answered (client timeout %lld ms), a restart "
+        "at request %ld\n",
+        finished, seconds, complete ? "" : " (INCOMPLETE: the run stopped moving)", settings.dropEvery,
+        settings.stallEvery, static_cast<long long>(settings.soakTimeout.count()), restartAt));
+    lines << QString()
+          << QString::asprintf("memory from %d updates on: VmRSS %ld to %ld kB (%ld kB), RssAnon %ld to %ld kB (%ld "
+                               "kB); target within 1024 kB: %s",
+                               every, rssMin, rssMax, rssMax - rssMin, anonMin, anonMax, anonMax - anonMin,
+                               verdict(memoryMet))
+          << QString::asprintf("open descriptors from %d updates on: %ld to %ld; target constant: %s", every, fdMin,
+                               fdMax, verdict(fdsMet))
+          << QString::asprintf("lines printed: %ld URLs, %ld replies, %ld others; the server answered %ld requests in "
+                               "full; target a reply line for every answer and a URL for every update: %s",
+                               long(urls), long(replies), long(others), stats.answered, verdict(linesMet))
+          << QString::asprintf("server: %ld requests, %ld dropped, %ld stalled, %ld restart; %ld connections, %ld full "
+                               "TLS handshakes; %ld updates ended without a reply",
+                               stats.requests, stats.dropped, stats.stalled, stats.restarts, stats.connections,
+                               stats.full, finished - long(replies));
+    json = {{"updates", finished},
+            {"seconds", seconds},
+            {"timeout_ms", double(settings.soakTimeout.count())},
+            {"faults", QJsonArray{double(settings.dropEvery), double(settings.stallEvery), double(restartAt)}},
+            {"samples_columns", "updates seconds vm_rss_kb rss_anon_kb vm_hwm_kb fds threads reply_lines"},
+            {"samples", sampleJson},
+            {"lines", QJsonArray{double(urls), double(replies), double(others)}},
+            {"server_requests_answered_dropped_stalled",
+             QJsonArray{double(stats.requests), double(stats.answered), double(stats.dropped), double(stats.stalled)}},
+            {"memory_met", memoryMet},
+            {"fds_met", fdsMet},
+            {"lines_met", linesMet}};
     return lines;
 }
 
@@ -579,39 +632,32 @@ struct Column
     int decimals;
 };
 
-void print(FILE *out, const QString &text)
+__attribute__((format(printf, 1, 2))) void say(const char *format, ...)
 {
-    std::fputs(text.toUtf8().constData(), out);
-    std::fputc('\n', out);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::putchar('\n');
 }
 
 // The rows' "label" left-aligned in `labelWidth`, then each column's value right-aligned.
-void printTable(FILE *out, const QJsonArray &rows, int labelWidth, const std::vector<Column> &columns)
+void printTable(const QJsonArray &rows, int labelWidth, const std::vector<Column> &columns)
 {
     QString head = QString().leftJustified(labelWidth), unit = head;
     for (const Column &column : columns) {
         head += QString::fromLatin1(column.head).rightJustified(column.width);
         unit += QString::fromLatin1(column.unit).rightJustified(column.width);
     }
-    print(out, head);
+    say("%s", qPrintable(head));
     if (!unit.trimmed().isEmpty())
-        print(out, unit);
+        say("%s", qPrintable(unit));
     for (const QJsonValue &row : rows) {
         QString line = row[QLatin1String("label")].toString().leftJustified(labelWidth);
         for (const Column &column : columns)
             line += number(row[QLatin1String(column.key)], column.decimals).rightJustified(column.width);
-        print(out, line);
+        say("%s", qPrintable(line));
     }
-}
-
-// The first row whose label starts with `label`, or an empty object.
-QJsonObject rowOf(const QJsonArray &rows, const QString &label)
-{
-    for (const QJsonValue &row : rows) {
-        if (row[QLatin1String("label")].toString().startsWith(label))
-            return row.toObject();
-    }
-    return {};
 }
 
 } // namespace
@@ -619,69 +665,64 @@ QJsonObject rowOf(const QJsonArray &rows, const QString &label)
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    // The table goes to the real standard output; the client's own lines go to a file, as to a journal.
-    FILE *table = fdopen(dup(STDOUT_FILENO), "w");
-
     QTemporaryDir root(QDir::tempPath() + QStringLiteral("/vennacott-bench-XXXXXX"));
-    for (const char *name : {"config", "data", "runtime"})
+    for (const char *name : {"config", "data", "runtime"}) {
         QDir().mkpath(root.path() + "/" + name);
+        qputenv(QByteArray("XDG_") + QByteArray(name).toUpper() + (name[0] == 'r' ? "_DIR" : "_HOME"),
+                QFile::encodeName(root.path() + "/" + name));
+    }
     QFile::setPermissions(root.path() + "/runtime",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.path() + "/config"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root.path() + "/data"));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path() + "/runtime"));
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Vennacott DDNS benchmark"));
     parser.addHelpOption();
-    const QString here = QCoreApplication::applicationDirPath();
-    const QCommandLineOption certsOption("certs", "Folder with server.pem, server.key and ca.pem.", "dir");
-    const QCommandLineOption serverOption("server", "The bench server executable.", "path",
-                                          here + "/vennacott-bench-server");
-    const QCommandLineOption curlOption("curl-floor", "The libcurl floor executable.", "path",
-                                        here + "/vennacott-bench-curl");
-    const QCommandLineOption soakOption("soak", "The soak executable.", "path", here + "/vennacott-soak");
-    const QCommandLineOption clientOption("idle-client", "vennacott-ddns built for the update server at --port.",
-                                          "path");
-    const QCommandLineOption startupOption("startup-client", "vennacott-ddns of the normal build.", "path");
-    const QCommandLineOption ctlOption("headless-ctl", "vennacott-ddnsctl built for the update server at --port.",
-                                       "path");
-    const QCommandLineOption trayHostOption(
-        "tray-host", "vennacott-test-snihost, for the idle footprint with the tray icon.", "path");
-    const QCommandLineOption portOption(
-        "port", "Loopback port of the update server: the one --idle-client was built for.", "port", "0");
-    const QCommandLineOption jsonOption("json", "Where to write the figures as JSON.", "path");
-    const QCommandLineOption updatesOption("updates", "Updates per measurement.", "count", "200");
-    const QCommandLineOption idleOption("idle-seconds", "How long the idle programs run.", "seconds", "60");
-    const QCommandLineOption runsOption("startup-runs", "Start-up runs.", "count", "10");
-    const QCommandLineOption intervalOption("interval-ms", "The interval of the back-to-back updates.", "ms", "50");
-    const QCommandLineOption soakUpdatesOption("soak-updates", "Updates in the soak run.", "count", "100000");
-    const QCommandLineOption phasesOption("phases",
-                                          "What to measure, comma-separated: updates, idle, startup, headless, soak.",
-                                          "list", "updates,idle,startup,headless,soak");
-    parser.addOptions({certsOption, serverOption, curlOption, soakOption, clientOption, startupOption, ctlOption,
-                       trayHostOption, portOption, jsonOption, updatesOption, idleOption, runsOption, intervalOption,
-                       soakUpdatesOption, phasesOption});
+    const QString here = QCoreApplication::applicationDirPath() + "/";
+    parser.addOptions({
+        {"certs", "Folder with server.pem, server.key and ca.pem.", "dir"},
+        {"server", "The bench server executable.", "path", here + "vennacott-bench-server"},
+        {"curl-floor", "The libcurl floor executable.", "path", here + "vennacott-bench-curl"},
+        {"idle-client", "vennacott-ddns built for the update server at --port.", "path"},
+        {"startup-client", "vennacott-ddns of the normal build.", "path"},
+        {"headless-ctl", "vennacott-ddnsctl built for the update server at --port.", "path"},
+        {"tray-host", "vennacott-test-snihost, for the idle footprint with the tray icon.", "path"},
+        {"port", "Loopback port of the update server: the one --idle-client was built for.", "port", "0"},
+        {"json", "Where to write the figures as JSON.", "path"},
+        {"updates", "Updates per back-to-back measurement.", "count", "200"},
+        {"interval-ms", "The interval of the back-to-back updates.", "ms", "50"},
+        {"idle-seconds", "How long the idle programs run.", "seconds", "60"},
+        {"startup-runs", "Start-up runs.", "count", "10"},
+        {"soak-updates", "Updates in the soak run.", "count", "100000"},
+        {"soak-timeout-ms", "The client's timeout without progress in the soak run.", "ms", "500"},
+        {"soak-drop-every", "In the soak run the server drops the connection of every Nth request.", "n", "100"},
+        {"soak-stall-every", "In the soak run the server never answers every Nth request.", "n", "1000"},
+        {"phases", "What to measure, comma-separated: updates, idle, startup, headless, soak.", "list",
+         "updates,idle,startup,headless,soak"},
+    });
     parser.process(app);
-
-    Settings settings;
-    settings.certDir = parser.value(certsOption);
-    settings.serverPath = parser.value(serverOption);
-    settings.curlPath = parser.value(curlOption);
-    settings.soakPath = parser.value(soakOption);
-    settings.clientPath = parser.value(clientOption);
-    settings.startupPath = parser.value(startupOption);
-    settings.ctlPath = parser.value(ctlOption);
-    settings.trayHostPath = parser.value(trayHostOption);
-    settings.port = parser.value(portOption).toInt();
-    settings.updates = std::clamp(parser.value(updatesOption).toInt(), 10, 10'000);
-    settings.idleSeconds = std::clamp(parser.value(idleOption).toInt(), 25, 3600);
-    settings.startupRuns = std::clamp(parser.value(runsOption).toInt(), 1, 100);
-    settings.interval = std::chrono::milliseconds(std::clamp(parser.value(intervalOption).toInt(), 30, 10'000));
-    settings.soakUpdates = std::clamp(parser.value(soakUpdatesOption).toInt(), 100, 10'000'000);
-    const QStringList phases = parser.value(phasesOption).split(QLatin1Char(','));
+    const auto value = [&](const char *name) { return parser.value(QString::fromLatin1(name)); };
+    const auto count = [&](const char *name, int low, int high) { return std::clamp(value(name).toInt(), low, high); };
+    Settings settings{value("certs"),
+                      value("server"),
+                      value("curl-floor"),
+                      value("idle-client"),
+                      value("startup-client"),
+                      value("headless-ctl"),
+                      value("tray-host"),
+                      root.path() + "/system-and-test-ca.pem",
+                      value("port").toInt(),
+                      count("updates", 10, 10'000),
+                      5,
+                      std::chrono::milliseconds(count("interval-ms", 30, 10'000)),
+                      count("idle-seconds", 25, 3600),
+                      count("startup-runs", 1, 100),
+                      count("soak-updates", 100, 10'000'000),
+                      std::chrono::milliseconds(count("soak-timeout-ms", 50, 60'000)),
+                      count("soak-drop-every", 0, INT_MAX),
+                      count("soak-stall-every", 0, INT_MAX)};
+    const QStringList phases = value("phases").split(QLatin1Char(','));
     if (settings.certDir.isEmpty()) {
         std::fputs("bench: --certs is required\n", stderr);
         return 2;
@@ -690,7 +731,6 @@ int main(int argc, char **argv)
 
     // The client's trust: the system roots and the test CA, as a build with VENNACOTT_EXTRA_CA_FILE has.
     // The hand-written socket and the libcurl floor read the same roots from one bundle.
-    settings.bundle = root.path() + "/system-and-test-ca.pem";
     {
         QFile system(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"));
         QFile ca(settings.certDir + "/ca.pem");
@@ -809,31 +849,29 @@ int main(int argc, char **argv)
             std::fputs("bench: the traced update server did not start\n", stderr);
         }
     }
-    QStringList soak;
+    QStringList soakLines;
     if (phases.contains(QStringLiteral("soak"))) {
         std::fprintf(stderr, "bench: soak, %d updates\n", settings.soakUpdates);
-        soak = runSoak(settings, QFileInfo(parser.value(jsonOption)).absoluteDir().filePath("soak.json"));
+        QJsonObject figures;
+        soakLines = soak(settings, figures);
+        json.insert("soak", figures);
     }
     const QString loadAfter = loadAverage();
 
     // ---- the table ----
     utsname system{};
     uname(&system);
-    const QString machine = QStringLiteral("%1, %2 cores, Linux %3; Qt %4, %5")
-                                .arg(cpuModel())
-                                .arg(std::thread::hardware_concurrency())
-                                .arg(QString::fromLatin1(system.release), QString::fromLatin1(qVersion()),
-                                     QSslSocket::sslLibraryVersionString());
-    print(table, QStringLiteral("Vennacott DDNS benchmark, %1").arg(json.value("date").toString()));
-    print(table, QStringLiteral("machine: %1%2").arg(machine, curlVersion.isEmpty() ? "" : "; " + curlVersion));
-    print(table, QStringLiteral("load average (1, 5, 15 min): %1 before, %2 after").arg(loadBefore, loadAfter));
+    const QString machine = QString::asprintf("%s, %u cores, Linux %s; Qt %s, %s", qPrintable(cpuModel()),
+                                              std::thread::hardware_concurrency(), system.release, qVersion(),
+                                              qPrintable(QSslSocket::sslLibraryVersionString())) +
+                            (curlVersion.isEmpty() ? "" : "; " + curlVersion);
+    say("Vennacott DDNS benchmark, %s\nmachine: %s", qPrintable(json["date"].toString()), qPrintable(machine));
+    say("load average (1, 5, 15 min): %s before, %s after", qPrintable(loadBefore), qPrintable(loadAfter));
     if (!updates.isEmpty()) {
-        print(table, QStringLiteral("\nUpdate cost, back to back: %1 updates after %2 warm-up ones, one every %3 ms, "
-                                    "HTTPS on loopback, connection kept open")
-                         .arg(settings.updates)
-                         .arg(settings.warmup)
-                         .arg(settings.interval.count()));
-        printTable(table, updates, 44,
+        say("\nUpdate cost, back to back: %d updates after %d warm-up ones, one every %lld ms, HTTPS on loopback, "
+            "connection kept open",
+            settings.updates, settings.warmup, static_cast<long long>(settings.interval.count()));
+        printTable(updates, 44,
                    {{"cpu_ms", "CPU/update", "ms", 11, 3},
                     {"user_ms", "(user)", "ms", 9, 3},
                     {"median_ms", "median", "ms", 9, 2},
@@ -841,18 +879,16 @@ int main(int argc, char **argv)
                     {"connections_per_100", "conn", "/100", 8, 1},
                     {"full_per_100", "full", "/100", 8, 1},
                     {"resumed_per_100", "resumed", "/100", 8, 1}});
-        const QString threads = updates.at(0)[QLatin1String("cpu_ms_by_thread")].toString();
-        if (!threads.isEmpty())
-            print(table, QStringLiteral("  the client's CPU ms/update by thread: %1").arg(threads));
-        print(table, QStringLiteral("(conn, full, resumed: TCP connections and full and resumed TLS handshakes the "
-                                    "server saw per 100 requests, warm-up included)"));
+        say("  the client's CPU ms/update by thread: %s",
+            qPrintable(updates[0].toObject()["cpu_ms_by_thread"].toString()));
+        say("(conn, full, resumed: TCP connections and full and resumed TLS handshakes the server saw per 100 "
+            "requests, warm-up included)");
     }
     if (!idles.isEmpty()) {
-        print(table, QStringLiteral("\nIdle footprint: the real programs with a stored link after %1 s, one update "
-                                    "every 10 s (ctl run: vennacott-ddnsctl run, no display; libcurl floor: the C "
-                                    "program above at the same pace)")
-                         .arg(settings.idleSeconds));
-        printTable(table, idles, 14,
+        say("\nIdle footprint: the real programs with a stored link after %d s, one update every 10 s (ctl run: "
+            "vennacott-ddnsctl run, no display; libcurl floor: the C program above at the same pace)",
+            settings.idleSeconds);
+        printTable(idles, 14,
                    {{"rss_mb", "VmRSS", "MB", 8, 1},
                     {"hwm_mb", "VmHWM", "MB", 8, 1},
                     {"pss_mb", "Pss", "MB", 8, 1},
@@ -862,62 +898,54 @@ int main(int argc, char **argv)
                     {"cpu_ms_per_tick", "CPU/tick", "ms", 10, 3},
                     {"cpu_ms_per_gap", "CPU/gap", "ms", 10, 3},
                     {"wakeups_per_gap", "wakes/gap", "", 10, 1}});
-        for (const QJsonValue &row : idles) {
-            if (!row[QLatin1String("waking_threads")].toString().isEmpty())
-                print(table, QStringLiteral("  %1, threads that woke between ticks (all gaps): %2")
-                                 .arg(row[QLatin1String("label")].toString(),
-                                      row[QLatin1String("waking_threads")].toString()));
-        }
-        print(table, QStringLiteral("(CPU/tick: all threads from the second reply to the end, per tick; gap: 7.5 s "
-                                    "between ticks, from 1 s after a reply to 1.5 s before the next, 3 of them; "
-                                    "wakes: context switches of all threads)"));
+        say("(CPU/tick: all threads from the second reply to the end, per tick; gap: 7.5 s between ticks, from 1 s "
+            "after a reply to 1.5 s before the next, 3 of them; wakes: context switches of all threads)");
     }
     const std::vector<Column> spread = {
         {"median_ms", "median", "ms", 10, 1}, {"min_ms", "min", "ms", 10, 1}, {"max_ms", "max", "ms", 10, 1}};
     if (!startups.isEmpty()) {
-        print(table, QStringLiteral("\nStart-up: process start to the first screen drawn, %1 runs (failed: %2)")
-                         .arg(settings.startupRuns)
-                         .arg(startups.at(0)[QLatin1String("failed")].toInt()));
-        printTable(table, startups, 14, spread);
+        say("\nStart-up: process start to the first screen drawn, %d runs (failed: %d)", settings.startupRuns,
+            startups[0].toObject()["failed"].toInt());
+        printTable(startups, 14, spread);
     }
     if (!headless.isEmpty()) {
-        print(table, QStringLiteral("\nHeadless start: vennacott-ddnsctl run to its first update, %1 runs (failed: %2)")
-                         .arg(settings.startupRuns)
-                         .arg(headless.at(0)[QLatin1String("failed")].toInt()));
-        printTable(table, headless, 30, spread);
+        say("\nHeadless start: vennacott-ddnsctl run to its first update, %d runs (failed: %d)", settings.startupRuns,
+            headless[0].toObject()["failed"].toInt());
+        printTable(headless, 30, spread);
     }
-    if (!soak.isEmpty())
-        print(table, QStringLiteral("\n") + soak.join(QLatin1Char('\n')));
+    if (!soakLines.isEmpty())
+        say("\n%s", qPrintable(soakLines.join(QLatin1Char('\n'))));
 
     // ---- against the transport's targets ----
-    const QJsonObject client = rowOf(updates, QStringLiteral("vennacott-ddns"));
-    const QJsonObject socket = rowOf(updates, QStringLiteral("hand-written"));
-    const QJsonObject floor = rowOf(updates, QStringLiteral("libcurl"));
-    const QJsonObject ctl = rowOf(idles, QStringLiteral("ctl run"));
-    const QJsonObject daemon = rowOf(idles, QStringLiteral("libcurl floor"));
-    const double ratio = client.value("cpu_ms").toDouble(NAN) / socket.value("cpu_ms").toDouble(NAN);
+    const auto figure = [](const QJsonArray &rows, const char *label, const char *key) {
+        for (const QJsonValue &row : rows) {
+            if (row["label"].toString().startsWith(QLatin1String(label)))
+                return row[QLatin1String(key)].toDouble(NAN);
+        }
+        return double(NAN);
+    };
+    const double ratio = figure(updates, "vennacott-ddns", "cpu_ms") / figure(updates, "hand-written", "cpu_ms");
     json.insert("client_to_socket_cpu_ratio", ratio);
-    print(table, QStringLiteral("\nAgainst the targets"));
-    print(table, QStringLiteral("  CPU per tick at the 10 s pace: window offscreen %1 ms, ctl run %2 ms, libcurl "
-                                "floor %3 ms (target at most 0.35 ms)")
-                     .arg(number(rowOf(idles, QStringLiteral("offscreen")).value("cpu_ms_per_tick"), 3),
-                          number(ctl.value("cpu_ms_per_tick"), 3), number(daemon.value("cpu_ms_per_tick"), 3)));
-    print(table, QStringLiteral("  CPU per update back to back: client %1 ms, hand-written socket %2 ms, libcurl "
-                                "floor %3 ms; client / socket = %4x (target at most 1.2x)")
-                     .arg(number(client.value("cpu_ms"), 3), number(socket.value("cpu_ms"), 3),
-                          number(floor.value("cpu_ms"), 3), number(ratio, 2)));
-    print(table, QStringLiteral("  headless idle: ctl run VmRSS %1 MB, Pss %2 MB (target VmRSS at most 15 MB); "
-                                "the C daemon (libcurl floor) VmRSS %3 MB, Pss %4 MB")
-                     .arg(number(ctl.value("rss_mb"), 1), number(ctl.value("pss_mb"), 1),
-                          number(daemon.value("rss_mb"), 1), number(daemon.value("pss_mb"), 1)));
-    print(table, QStringLiteral("  first update at the server after ctl run starts: median %1 ms (target within "
-                                "100 ms)")
-                     .arg(number(rowOf(headless, QStringLiteral("request at the server")).value("median_ms"), 1)));
-    for (const QString &line : soak) {
-        if (line.startsWith(QStringLiteral("memory from")) || line.startsWith(QStringLiteral("open descriptors")))
-            print(table, QStringLiteral("  soak: ") + line);
+    say("\nAgainst the targets");
+    say("  CPU per tick at the 10 s pace: window offscreen %.3f ms, ctl run %.3f ms, libcurl floor %.3f ms (target "
+        "at most 0.35 ms)",
+        figure(idles, "offscreen", "cpu_ms_per_tick"), figure(idles, "ctl run", "cpu_ms_per_tick"),
+        figure(idles, "libcurl floor", "cpu_ms_per_tick"));
+    say("  CPU per update back to back: client %.3f ms, hand-written socket %.3f ms, libcurl floor %.3f ms; client / "
+        "socket = %.2fx (target at most 1.2x)",
+        figure(updates, "vennacott-ddns", "cpu_ms"), figure(updates, "hand-written", "cpu_ms"),
+        figure(updates, "libcurl", "cpu_ms"), ratio);
+    say("  headless idle: ctl run VmRSS %.1f MB, Pss %.1f MB (target VmRSS at most 15 MB); the C daemon (libcurl "
+        "floor) VmRSS %.1f MB, Pss %.1f MB",
+        figure(idles, "ctl run", "rss_mb"), figure(idles, "ctl run", "pss_mb"),
+        figure(idles, "libcurl floor", "rss_mb"), figure(idles, "libcurl floor", "pss_mb"));
+    say("  first update at the server after ctl run starts: median %.1f ms (target within 100 ms)",
+        figure(headless, "request at the server", "median_ms"));
+    for (const QString &line : soakLines) {
+        if (line.startsWith(QLatin1String("memory from")) || line.startsWith(QLatin1String("open descriptors")))
+            say("  soak: %s", qPrintable(line));
     }
-    std::fflush(table);
+    std::fflush(stdout);
 
     json.insert("machine", machine);
     json.insert("libcurl", curlVersion);
@@ -927,8 +955,8 @@ int main(int argc, char **argv)
     json.insert("idle", idles);
     json.insert("startup", startups);
     json.insert("headless_start", headless);
-    if (parser.isSet(jsonOption)) {
-        QFile out(parser.value(jsonOption));
+    if (parser.isSet(QStringLiteral("json"))) {
+        QFile out(value("json"));
         if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(json).toJson()) < 0)
             std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(out.fileName()));
     }
@@ -936,5 +964,8 @@ int main(int argc, char **argv)
     const bool complete = std::none_of(updates.begin(), updates.end(), [](const QJsonValue &row) {
         return row[QLatin1String("label")].toString().contains(QLatin1String("INCOMPLETE"));
     });
-    return complete ? 0 : 1;
+    const QJsonObject soaked = json["soak"].toObject();
+    const bool soakMet = soaked.isEmpty() ||
+                         (soaked["memory_met"].toBool() && soaked["fds_met"].toBool() && soaked["lines_met"].toBool());
+    return complete && soakMet ? 0 : 1;
 }

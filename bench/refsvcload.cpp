@@ -33,6 +33,8 @@
 using namespace std::chrono_literals;
 using vennacott::bench::Clock;
 using vennacott::bench::percentile;
+using vennacott::bench::readText;
+using vennacott::bench::statusField;
 
 namespace {
 
@@ -298,18 +300,6 @@ double cpuMs(qint64 pid)
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-long statusKb(qint64 pid, const char *field)
-{
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.startsWith(QByteArray(field) + ':'))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
 QString figure(const QJsonValue &value, int decimals = 1)
 {
     return std::isnan(value.toDouble()) ? QStringLiteral("-") : QString::number(value.toDouble(), 'f', decimals);
@@ -519,7 +509,7 @@ int main(int argc, char **argv)
               kReplyTimeout + 1s);
     const double wholeRun = since();
     spans.push_back({QStringLiteral("whole run"), 0, wholeRun});
-    const long peakKb = statusKb(pid, "VmHWM");
+    const long peakKb = statusField(readText(QStringLiteral("/proc/%1/status").arg(pid)), "VmHWM");
     const double cpuTotal = cpuMs(pid) - cpuStart;
     int reconnects = 0;
     for (const auto &client : clients)
@@ -533,82 +523,59 @@ int main(int argc, char **argv)
 
     // The report.
     QJsonArray rows;
-    say(QStringLiteral("Reference service under load: %1 hosts, each updated once a second by a client on a "
-                       "connection of its own, HTTPS on loopback")
-            .arg(hosts));
-    say(QStringLiteral("%1 %2 %3 %4 %5 %6")
-            .arg(QString(), -44)
-            .arg(QStringLiteral("updates"), 8)
-            .arg(QStringLiteral("failed"), 7)
-            .arg(QStringLiteral("p50 ms"), 8)
-            .arg(QStringLiteral("p99 ms"), 8)
-            .arg(QStringLiteral("max ms"), 8));
-    int failed = 0;
+    say(QString::asprintf("Reference service under load: %d hosts, each updated once a second by a client on a "
+                          "connection of its own, HTTPS on loopback",
+                          hosts));
+    say(QString::asprintf("%-44s %8s %7s %8s %8s %8s", "", "updates", "failed", "p50 ms", "p99 ms", "max ms"));
     for (const Span &span : spans) {
         const QJsonObject row = summarize(samples, span);
         rows.append(row);
-        if (span.label == QLatin1String("whole run"))
-            failed = row.value("failed").toInt();
-        say(QStringLiteral("%1 %2 %3 %4 %5 %6")
-                .arg(QStringLiteral("%1, %2 s").arg(span.label).arg(span.to - span.from, 0, 'f', 1), -44)
-                .arg(row.value("updates").toInt(), 8)
-                .arg(row.value("failed").toInt(), 7)
-                .arg(figure(row.value("p50_ms")), 8)
-                .arg(figure(row.value("p99_ms")), 8)
-                .arg(figure(row.value("max_ms")), 8));
+        const QString label = QStringLiteral("%1, %2 s").arg(span.label).arg(span.to - span.from, 0, 'f', 1);
+        say(QString::asprintf("%-44s %8d %7d %8s %8s %8s", qPrintable(label), row["updates"].toInt(),
+                              row["failed"].toInt(), qPrintable(figure(row["p50_ms"])),
+                              qPrintable(figure(row["p99_ms"])), qPrintable(figure(row["max_ms"]))));
     }
+    const int failed = rows.last()["failed"].toInt();
     check(failed == 0, QStringLiteral("%1 updates failed").arg(failed));
-    const double updatesOnly = rows.first().toObject().value("updates").toDouble();
-    say(QStringLiteral("Service CPU: %1 ms per update while only updating; %2 s over the run; peak resident "
-                       "memory %3 MB; %4 clients had to reconnect")
-            .arg(cpuUpdates / updatesOnly, 0, 'f', 2)
-            .arg(cpuTotal / 1000, 0, 'f', 1)
-            .arg(peakKb / 1024.0, 0, 'f', 1)
-            .arg(reconnects));
-    say(QStringLiteral("Wrong passwords from 127.0.0.1 for one account, back to back: %2 answered 401 "
-                       "(%3 ms each, %4 ms of service CPU each), then limited from attempt %5 on: %6 answered 429 "
-                       "in %1 s (%7 ms each, %8 ms of service CPU each, Retry-After %9 s)")
-            .arg(burstSeconds)
-            .arg(refusedBeforeLimit)
-            .arg(refusedMs / std::max(refusedBeforeLimit, 1), 0, 'f', 1)
-            .arg(refusedCpu / std::max(refusedBeforeLimit, 1), 0, 'f', 1)
-            .arg(firstLimited)
-            .arg(limited)
-            .arg(limitedMs / std::max(limited, 1), 0, 'f', 2)
-            .arg(limitedCpu / std::max(limited, 1), 0, 'f', 3)
-            .arg(QString::fromLatin1(retryAfter)));
-    say(QStringLiteral("The right password meanwhile: from 127.0.0.2 answered %1 in %2 ms; from 127.0.0.1 answered %3")
-            .arg(fromOther.status)
-            .arg(otherMs, 0, 'f', 0)
-            .arg(fromSame.status));
-    say(QStringLiteral("Connections: with the %1 updating ones open, %2 more were opened and served; the next one "
-                       "was closed by the service %3 ms after it was opened, before TLS; after closing the extra "
-                       "ones a new connection was %4")
-            .arg(hosts)
-            .arg(heldCount)
-            .arg(refusalMs, 0, 'f', 1)
-            .arg(servedAfterwards ? QStringLiteral("served") : QStringLiteral("NOT served")));
+    const double updatesOnly = rows.first()["updates"].toDouble();
+    say(QString::asprintf("Service CPU: %.2f ms per update while only updating; %.1f s over the run; peak resident "
+                          "memory %.1f MB; %d clients had to reconnect",
+                          cpuUpdates / updatesOnly, cpuTotal / 1000, peakKb / 1024.0, reconnects));
+    const QJsonObject signIns{{"refused_401", refusedBeforeLimit},
+                              {"first_429_at_attempt", firstLimited},
+                              {"limited_429", limited},
+                              {"ms_per_401", refusedMs / std::max(refusedBeforeLimit, 1)},
+                              {"ms_per_429", limitedMs / std::max(limited, 1)},
+                              {"service_cpu_ms_per_401", refusedCpu / std::max(refusedBeforeLimit, 1)},
+                              {"service_cpu_ms_per_429", limitedCpu / std::max(limited, 1)},
+                              {"right_password_other_address", fromOther.status},
+                              {"right_password_same_address", fromSame.status}};
+    say(QString::asprintf("Wrong passwords from 127.0.0.1 for one account, back to back: %d answered 401 (%.1f ms "
+                          "each, %.1f ms of service CPU each), then limited from attempt %d on: %d answered 429 in %d "
+                          "s (%.2f ms each, %.3f ms of service CPU each, Retry-After %s s)",
+                          refusedBeforeLimit, signIns["ms_per_401"].toDouble(),
+                          signIns["service_cpu_ms_per_401"].toDouble(), firstLimited, limited, burstSeconds,
+                          signIns["ms_per_429"].toDouble(), signIns["service_cpu_ms_per_429"].toDouble(),
+                          retryAfter.constData()));
+    say(QString::asprintf("The right password meanwhile: from 127.0.0.2 answered %d in %.0f ms; from 127.0.0.1 "
+                          "answered %d",
+                          fromOther.status, otherMs, fromSame.status));
+    say(QString::asprintf("Connections: with the %d updating ones open, %d more were opened and served; the next one "
+                          "was closed by the service %.1f ms after it was opened, before TLS; after closing the extra "
+                          "ones a new connection was %s",
+                          hosts, heldCount, refusalMs, servedAfterwards ? "served" : "NOT served"));
 
     if (parser.isSet(jsonOption)) {
         QFile json(parser.value(jsonOption));
-        const QJsonObject all{
-            {"hosts", hosts},
-            {"updates", rows},
-            {"service_cpu_ms_per_update", cpuUpdates / updatesOnly},
-            {"service_peak_rss_kb", int(peakKb)},
-            {"reconnects", reconnects},
-            {"sign_ins", QJsonObject{{"refused_401", refusedBeforeLimit},
-                                     {"first_429_at_attempt", firstLimited},
-                                     {"limited_429", limited},
-                                     {"ms_per_401", refusedMs / std::max(refusedBeforeLimit, 1)},
-                                     {"ms_per_429", limitedMs / std::max(limited, 1)},
-                                     {"service_cpu_ms_per_401", refusedCpu / std::max(refusedBeforeLimit, 1)},
-                                     {"service_cpu_ms_per_429", limitedCpu / std::max(limited, 1)},
-                                     {"right_password_other_address", fromOther.status},
-                                     {"right_password_same_address", fromSame.status}}},
-            {"connections", QJsonObject{{"held_beyond_updaters", heldCount},
-                                        {"refused_after_ms", refusalMs},
-                                        {"served_after_closing", servedAfterwards}}}};
+        const QJsonObject all{{"hosts", hosts},
+                              {"updates", rows},
+                              {"service_cpu_ms_per_update", cpuUpdates / updatesOnly},
+                              {"service_peak_rss_kb", int(peakKb)},
+                              {"reconnects", reconnects},
+                              {"sign_ins", signIns},
+                              {"connections", QJsonObject{{"held_beyond_updaters", heldCount},
+                                                          {"refused_after_ms", refusalMs},
+                                                          {"served_after_closing", servedAfterwards}}}};
         if (!json.open(QIODevice::WriteOnly) || json.write(QJsonDocument(all).toJson()) < 0)
             check(false, QStringLiteral("cannot write %1").arg(json.fileName()));
     }
