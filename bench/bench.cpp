@@ -36,7 +36,6 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
-#include <fcntl.h>
 #include <map>
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -334,43 +333,31 @@ QJsonObject measureIdle(const QString &label, const Settings &settings, const QS
         return row;
     const pid_t pid = static_cast<pid_t>(program.processId());
     const Clock::time_point end = Clock::now() + std::chrono::seconds(settings.idleSeconds);
-    constexpr int kGaps = 3;
-    constexpr auto kAfterReply = 1000ms;
-    constexpr auto kBeforeNextTick = 8500ms;
-    constexpr Clock::time_point kNever = Clock::time_point::max();
-    Clock::time_point gapStart = kNever, gapEnd = kNever;
-    std::map<int, ThreadSample> before;
-    double gapCpuNs = 0;
+    double gapCpuNs = 0, cpuAtSecondTick = NAN;
     long gapSwitches = 0;
     int ticks = 0, gaps = 0;
-    double cpuAtSecondTick = NAN;
     while (Clock::now() < end) {
-        const std::optional<std::string> line = program.readLine(std::min({end, gapStart, gapEnd}));
-        const Clock::time_point now = Clock::now();
-        if (line && isReply(*line)) {
-            if (++ticks == 2)
-                cpuAtSecondTick = totalCpuNs(sampleThreads(pid));
-            if (ticks >= 2 && gaps < kGaps && gapStart == kNever && gapEnd == kNever) {
-                gapStart = now + kAfterReply;
-                gapEnd = now + kBeforeNextTick;
-            }
+        const std::optional<std::string> line = program.readLine(end);
+        if (!line || !isReply(*line))
+            continue;
+        if (++ticks == 2)
+            cpuAtSecondTick = totalCpuNs(sampleThreads(pid));
+        if (ticks < 2 || gaps == 3)
+            continue;
+        // A gap: from 1 s after a reply to 1.5 s before the next tick.
+        const Clock::time_point reply = Clock::now();
+        std::this_thread::sleep_until(reply + 1s);
+        const std::map<int, ThreadSample> before = sampleThreads(pid);
+        std::this_thread::sleep_until(reply + 8500ms);
+        const std::map<int, ThreadSample> after = sampleThreads(pid);
+        for (const auto &[tid, sample] : after) {
+            const auto old = before.find(tid);
+            gapSwitches += old == before.end() ? 1 : sample.switches - old->second.switches;
+            gapCpuNs += old == before.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs;
         }
-        if (now >= gapStart) {
-            before = sampleThreads(pid);
-            gapStart = kNever;
-        }
-        if (now >= gapEnd) {
-            const std::map<int, ThreadSample> after = sampleThreads(pid);
-            for (const auto &[tid, sample] : after) {
-                const auto old = before.find(tid);
-                gapSwitches += old == before.end() ? 1 : sample.switches - old->second.switches;
-                gapCpuNs += old == before.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs;
-            }
-            for (const auto &[tid, sample] : before)
-                gapSwitches += after.count(tid) ? 0 : 1; // a thread that ended
-            ++gaps;
-            gapEnd = kNever;
-        }
+        for (const auto &[tid, sample] : before)
+            gapSwitches += after.count(tid) ? 0 : 1; // a thread that ended
+        ++gaps;
     }
     const std::string status = readText(QStringLiteral("/proc/%1/status").arg(pid));
     const auto mb = [](long kb) { return kb < 0 ? NAN : kb / 1024.0; };
@@ -388,43 +375,7 @@ QJsonObject measureIdle(const QString &label, const Settings &settings, const QS
     return row;
 }
 
-// ---- start-up ----------------------------------------------------------------------------------------
-
-QJsonObject summary(const QString &label, const std::vector<double> &values, int failures)
-{
-    return {{"label", label},
-            {"median_ms", percentile(values, 50)},
-            {"min_ms", values.empty() ? NAN : *std::min_element(values.begin(), values.end())},
-            {"max_ms", values.empty() ? NAN : *std::max_element(values.begin(), values.end())},
-            {"failed", failures}};
-}
-
-// Process start to the first screen drawn, as the client reports it on standard error when asked.
-QJsonObject measureStartup(const QString &label, const Settings &settings, const QStringList &environment)
-{
-    std::vector<double> times;
-    int failures = 0;
-    for (int i = 0; i < settings.startupRuns; ++i) {
-        Program client;
-        const Clock::time_point started = Clock::now();
-        bool shown = false;
-        if (client.start({settings.startupPath}, environment, false, true)) {
-            while (const std::optional<std::string> line = client.readLine(started + 20s, QProcess::StandardError)) {
-                if ((shown = line->find("first screen shown") != std::string::npos))
-                    break;
-            }
-        }
-        const Clock::time_point at = Clock::now();
-        client.stop();
-        if (shown)
-            times.push_back(ms(at - started));
-        else
-            ++failures;
-    }
-    return summary(label, times, failures);
-}
-
-// ---- the headless updater's start ---------------------------------------------------------------------
+// ---- start-up, and the headless updater's first update ------------------------------------------------
 
 // When the traced server saw `event` after `since`, in ms after it, reading its trace until `deadline`.
 std::optional<double> tracedEvent(UpdateServer &server, const std::string &event, Clock::time_point since,
@@ -432,52 +383,61 @@ std::optional<double> tracedEvent(UpdateServer &server, const std::string &event
 {
     while (const std::optional<std::string> line = server.traceLine(deadline)) {
         const std::size_t at = line->rfind(' ' + event);
-        if (at == std::string::npos || at + event.size() + 1 != line->size())
-            continue;
         const auto when = Clock::time_point(std::chrono::microseconds(std::llround(std::atof(line->c_str()) * 1e6)));
-        if (when >= since)
+        if (at != std::string::npos && at + event.size() + 1 == line->size() && when >= since)
             return ms(when - since);
     }
     return std::nullopt;
 }
 
-// `vennacott-ddnsctl run` started afresh each time with a stored link: how soon its first update leaves it,
-// reaches the server and is answered.
-QJsonArray measureHeadlessStart(const Settings &settings, const QStringList &environment, UpdateServer &server)
+// `argv` started afresh `startupRuns` times: the ms from just before each start to the first line that starts
+// with each of `marks` in turn ("#": a reply line), on standard error for the window's first screen or, with a
+// traced `server`, on standard output, where the server's accepting the connection and reading the request
+// come between the first mark and the second. One row per label.
+QJsonArray measureStarts(const Settings &settings, const QStringList &argv, const QStringList &environment,
+                         const QStringList &labels, const std::vector<const char *> &marks,
+                         UpdateServer *server = nullptr)
 {
-    std::vector<double> request, connected, received, reply;
+    std::vector<std::vector<double>> times(labels.size());
     int failures = 0;
-    for (int i = 0; i < settings.startupRuns; ++i) {
-        Program ctl;
+    for (int run = 0; run < settings.startupRuns; ++run) {
+        Program program;
         const Clock::time_point started = Clock::now();
-        std::optional<double> requested, replied;
-        if (ctl.start({settings.ctlPath, "run"}, environment, true)) {
-            while (!replied) {
-                const std::optional<std::string> line = ctl.readLine(started + 20s);
+        std::vector<double> at;
+        if (program.start(argv, environment, server, !server)) {
+            while (at.size() < marks.size()) {
+                const auto line =
+                    program.readLine(started + 20s, server ? QProcess::StandardOutput : QProcess::StandardError);
                 if (!line)
                     break;
-                if (line->rfind("https://", 0) == 0 && !requested)
-                    requested = ms(Clock::now() - started);
-                else if (isReply(*line))
-                    replied = ms(Clock::now() - started);
+                if (marks[at.size()][0] == '#' ? isReply(*line) : line->rfind(marks[at.size()], 0) == 0)
+                    at.push_back(ms(Clock::now() - started));
             }
         }
-        ctl.stop();
-        const std::optional<double> accepted = tracedEvent(server, "accepted", started, Clock::now() + 2s);
-        const std::optional<double> read = tracedEvent(server, "request", started, Clock::now() + 2s);
-        if (!requested || !replied || !accepted || !read) {
+        program.stop();
+        for (const char *event : {"accepted", "request"}) {
+            const std::optional<double> seen =
+                server ? tracedEvent(*server, event, started, Clock::now() + 2s) : std::nullopt;
+            if (seen && !at.empty())
+                at.insert(at.end() - (at.size() > 1 ? 1 : 0), *seen);
+        }
+        if (at.size() != std::size_t(labels.size())) {
             ++failures;
             continue;
         }
-        request.push_back(*requested);
-        connected.push_back(*accepted);
-        received.push_back(*read);
-        reply.push_back(*replied);
+        for (std::size_t i = 0; i < at.size(); ++i)
+            times[i].push_back(at[i]);
     }
-    return {summary(QStringLiteral("request handed on (URL line)"), request, failures),
-            summary(QStringLiteral("connection at the server"), connected, failures),
-            summary(QStringLiteral("request at the server"), received, failures),
-            summary(QStringLiteral("reply printed"), reply, failures)};
+    QJsonArray rows;
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        const std::vector<double> &values = times[i];
+        rows.append(QJsonObject{{"label", labels[i]},
+                                {"median_ms", percentile(values, 50)},
+                                {"min_ms", values.empty() ? NAN : *std::min_element(values.begin(), values.end())},
+                                {"max_ms", values.empty() ? NAN : *std::max_element(values.begin(), values.end())},
+                                {"failed", failures}});
+    }
+    return rows;
 }
 
 // ---- the soak run -------------------------------------------------------------------------------------
@@ -731,17 +691,14 @@ int main(int argc, char **argv)
 
     // The client's trust: the system roots and the test CA, as a build with VENNACOTT_EXTRA_CA_FILE has.
     // The hand-written socket and the libcurl floor read the same roots from one bundle.
-    {
-        QFile system(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"));
-        QFile ca(settings.certDir + "/ca.pem");
-        QFile both(settings.bundle);
-        if (!ca.open(QIODevice::ReadOnly) || !system.open(QIODevice::ReadOnly) || !both.open(QIODevice::WriteOnly)) {
-            std::fputs("bench: cannot read ca.pem or the system roots\n", stderr);
-            return 1;
-        }
-        both.write(system.readAll() + "\n" + ca.readAll());
+    QFile bundle(settings.bundle);
+    if (!trustTestCa(settings.certDir) || !bundle.open(QIODevice::WriteOnly) ||
+        bundle.write(QByteArray::fromStdString(readText("/etc/ssl/certs/ca-certificates.crt") + "\n" +
+                                               readText(settings.certDir + "/ca.pem"))) < 0) {
+        std::fputs("bench: cannot read ca.pem or write the bundle of trusted roots\n", stderr);
+        return 1;
     }
-    trustTestCa(settings.certDir);
+    bundle.close();
     UserDefaults::standard().setObject(kLink, keys::kDnsLink);
 
     UpdateServer server;
@@ -758,12 +715,9 @@ int main(int argc, char **argv)
     QJsonArray updates, idles, startups, headless;
     QString curlVersion;
     if (phases.contains(QStringLiteral("updates"))) {
-        const QString linesPath = root.path() + "/client-lines.txt";
-        const int linesFd =
-            ::open(QFile::encodeName(linesPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        QFile lines(root.path() + "/client-lines.txt");
         std::fputs("bench: update cost, back to back: the client\n", stderr);
-        updates.append(measureClient(settings, server, linesFd));
-        ::close(linesFd);
+        updates.append(measureClient(settings, server, lines.open(QIODevice::WriteOnly) ? lines.handle() : -1));
         std::fputs("bench: update cost, back to back: the hand-written socket and the libcurl floor\n", stderr);
         updates.append(measureSocket(settings, server));
         updates.append(measureCurl(settings, server, &curlVersion));
@@ -823,11 +777,14 @@ int main(int argc, char **argv)
                                    "XDG_RUNTIME_DIR=" + root.path() + "/runtime",
                                    QString::fromLatin1(kFirstScreenReportVariable) + "=1"};
         std::fputs("bench: start-up\n", stderr);
-        startups.append(measureStartup(QStringLiteral("offscreen"), settings,
-                                       environmentWith(empty + QStringList{"QT_QPA_PLATFORM=offscreen"}, noDisplay)));
+        const std::vector<const char *> shown = {"vennacott-ddns: first screen shown"};
+        startups = measureStarts(settings, {settings.startupPath},
+                                 environmentWith(empty + QStringList{"QT_QPA_PLATFORM=offscreen"}, noDisplay),
+                                 {QStringLiteral("offscreen")}, shown);
         if (haveDesktop)
-            startups.append(measureStartup(QStringLiteral("Xvfb"), settings,
-                                           environmentWith(empty, {"WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})));
+            startups += measureStarts(settings, {settings.startupPath},
+                                      environmentWith(empty, {"WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}),
+                                      {QStringLiteral("Xvfb")}, shown)[0];
     }
     server.stop();
     if (phases.contains(QStringLiteral("headless")) && !settings.ctlPath.isEmpty()) {
@@ -837,7 +794,10 @@ int main(int argc, char **argv)
         const QStringList environment = environmentWith(setupWithLink(QStringLiteral("headless")), noDisplay);
         if (traced.start(settings.serverPath, settings.certDir, settings.port, true)) {
             std::fprintf(stderr, "bench: headless start, %d runs\n", settings.startupRuns);
-            headless = measureHeadlessStart(settings, environment, traced);
+            headless = measureStarts(
+                settings, {settings.ctlPath, "run"}, environment,
+                {"request handed on (URL line)", "connection at the server", "request at the server", "reply printed"},
+                {"https://", "#"}, &traced);
             std::fprintf(stderr, "bench: headless idle footprint, and the libcurl floor's (%d s each)\n",
                          settings.idleSeconds);
             idles.append(measureIdle(QStringLiteral("ctl run"), settings, {settings.ctlPath, "run"}, environment));

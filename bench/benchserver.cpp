@@ -232,8 +232,7 @@ void acceptAll()
     }
 }
 
-// False at "quit".
-bool command(const std::string &line)
+void command(const std::string &line)
 {
     if (line == "stats") {
         const Counters &c = g_counters;
@@ -245,12 +244,9 @@ bool command(const std::string &line)
     } else if (line.rfind("faults ", 0) == 0) {
         g_seen = 0;
         std::sscanf(line.c_str() + 7, "%ld %ld %ld", &g_dropEvery, &g_stallEvery, &g_restartAt);
-    } else if (line == "quit") {
-        return false;
     } else {
         std::fprintf(stderr, "vennacott-bench-server: unknown command '%s'\n", line.c_str());
     }
-    return true;
 }
 
 } // namespace
@@ -285,10 +281,8 @@ int main(int argc, char **argv)
             if (got == 0 || (got < 0 && errno != EAGAIN))
                 return 0;
             commands.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-            for (std::size_t end; (end = commands.find('\n')) != std::string::npos; commands.erase(0, end + 1)) {
-                if (!command(commands.substr(0, end)))
-                    return 0;
-            }
+            for (std::size_t end; (end = commands.find('\n')) != std::string::npos; commands.erase(0, end + 1))
+                command(commands.substr(0, end));
         }
         if (fds[1].revents)
             acceptAll();

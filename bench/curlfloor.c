@@ -16,21 +16,13 @@
 
 static size_t discard(char *data, size_t size, size_t count, void *user)
 {
-    (void)data;
-    (void)user;
+    (void)data, (void)user;
     return size * count;
 }
 
-static double ms(const struct timeval *t)
+static double ms(struct timeval user, struct timeval system)
 {
-    return t->tv_sec * 1e3 + t->tv_usec / 1e3;
-}
-
-static double since(const struct timespec *from)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - from->tv_sec) * 1e3 + (now.tv_nsec - from->tv_nsec) / 1e6;
+    return (user.tv_sec + system.tv_sec) * 1e3 + (user.tv_usec + system.tv_usec) / 1e3;
 }
 
 int main(int argc, char **argv)
@@ -39,9 +31,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: %s URL CA-BUNDLE INTERVAL-MS [COUNT [WARMUP]]\n", argv[0]);
         return 2;
     }
-    const long interval = atol(argv[3]);
-    const long count = argc > 4 ? atol(argv[4]) : 0;
-    const long warmup = argc > 5 ? atol(argv[5]) : 0;
+    const long interval = atol(argv[3]), count = argc > 4 ? atol(argv[4]) : 0, warmup = argc > 5 ? atol(argv[5]) : 0;
     curl_global_init(CURL_GLOBAL_DEFAULT);
     CURL *curl = curl_easy_init();
     struct curl_slist *headers = curl_slist_append(NULL, "Accept: application/json");
@@ -54,21 +44,21 @@ int main(int argc, char **argv)
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 60000L);
 
     struct rusage start = {0}, end = {0};
-    struct timespec next;
+    struct timespec next, sent, done;
     clock_gettime(CLOCK_MONOTONIC, &next);
     for (long i = 0; count == 0 || i < count; ++i) {
         if (i == warmup)
             getrusage(RUSAGE_SELF, &start);
-        struct timespec sent;
         clock_gettime(CLOCK_MONOTONIC, &sent);
         const CURLcode result = curl_easy_perform(curl);
+        clock_gettime(CLOCK_MONOTONIC, &done);
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         if (result != CURLE_OK) {
             fprintf(stderr, "vennacott-bench-curl: %s\n", curl_easy_strerror(result));
             return 1;
         }
-        printf("%ld %.3f\n", status, since(&sent));
+        printf("%ld %.3f\n", status, (done.tv_sec - sent.tv_sec) * 1e3 + (done.tv_nsec - sent.tv_nsec) / 1e6);
         fflush(stdout);
         const long long due = next.tv_nsec + interval * 1000000LL;
         next.tv_sec += due / 1000000000;
@@ -77,8 +67,8 @@ int main(int argc, char **argv)
         }
     }
     getrusage(RUSAGE_SELF, &end);
-    printf("cpu %.3f user %.3f %s\n", ms(&end.ru_utime) + ms(&end.ru_stime) - ms(&start.ru_utime) - ms(&start.ru_stime),
-           ms(&end.ru_utime) - ms(&start.ru_utime), curl_version());
+    printf("cpu %.3f user %.3f %s\n", ms(end.ru_utime, end.ru_stime) - ms(start.ru_utime, start.ru_stime),
+           ms(end.ru_utime, (struct timeval){0}) - ms(start.ru_utime, (struct timeval){0}), curl_version());
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     curl_global_cleanup();

@@ -44,14 +44,8 @@ public:
 // What the update server counted since the last time it was asked.
 struct ServerStats
 {
-    long connections = 0;
-    long full = 0;    // full TLS handshakes
-    long resumed = 0; // resumed ones
-    long requests = 0;
-    long answered = 0;
-    long dropped = 0;
-    long stalled = 0;
-    long restarts = 0;
+    long connections = 0, full = 0, resumed = 0; // TCP connections, full and resumed TLS handshakes
+    long requests = 0, answered = 0, dropped = 0, stalled = 0, restarts = 0;
 };
 
 // vennacott-bench-server: HTTPS on loopback with plain libssl, told what to do over its standard input.

@@ -251,21 +251,17 @@ private:
     QByteArray m_path;
     std::vector<Sample> &m_samples;
     std::unique_ptr<Connection> m_connection;
-    QTimer m_timer;
-    QTimer m_watchdog;
-    Clock::time_point m_origin;
-    Clock::time_point m_next;
+    QTimer m_timer, m_watchdog;
+    Clock::time_point m_origin, m_next, m_outstanding;
     std::chrono::milliseconds m_interval{1000};
     std::optional<Clock::time_point> m_queued;
-    Clock::time_point m_outstanding;
     int m_reconnects = 0;
 };
 
 struct Span
 {
     QString label;
-    double from;
-    double to; // seconds since the load began
+    double from, to; // seconds since the load began
 };
 
 QJsonObject summarize(const std::vector<Sample> &samples, const Span &span)
@@ -300,9 +296,9 @@ double cpuMs(qint64 pid)
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-QString figure(const QJsonValue &value, int decimals = 1)
+QByteArray figure(const QJsonValue &value)
 {
-    return std::isnan(value.toDouble()) ? QStringLiteral("-") : QString::number(value.toDouble(), 'f', decimals);
+    return std::isnan(value.toDouble()) ? "-" : QByteArray::number(value.toDouble(), 'f', 1);
 }
 
 } // namespace
@@ -313,18 +309,17 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Load on the Vennacott reference service, on loopback"));
     parser.addHelpOption();
-    const QCommandLineOption serviceOption("service", "The vennacott-refsvc executable.", "path",
-                                           QStringLiteral(VENNACOTT_REFSVC_BINARY));
-    const QCommandLineOption hostsOption("hosts", "Hosts, each updated by a client of its own.", "count", "200");
-    const QCommandLineOption secondsOption("seconds", "How long the updates run before the sign-ins.", "seconds", "60");
-    const QCommandLineOption burstOption("burst-seconds", "How long the wrong-password sign-ins go on once limited.",
-                                         "seconds", "10");
-    const QCommandLineOption jsonOption("json", "Where to write the figures as JSON.", "path");
-    parser.addOptions({serviceOption, hostsOption, secondsOption, burstOption, jsonOption});
+    parser.addOptions({
+        {"service", "The vennacott-refsvc executable.", "path", QStringLiteral(VENNACOTT_REFSVC_BINARY)},
+        {"hosts", "Hosts, each updated by a client of its own.", "count", "200"},
+        {"seconds", "How long the updates run before the sign-ins.", "seconds", "60"},
+        {"burst-seconds", "How long the wrong-password sign-ins go on once limited.", "seconds", "10"},
+        {"json", "Where to write the figures as JSON.", "path"},
+    });
     parser.process(app);
-    const int hosts = std::clamp(parser.value(hostsOption).toInt(), 1, 400);
-    const int seconds = std::clamp(parser.value(secondsOption).toInt(), 5, 600);
-    const int burstSeconds = std::clamp(parser.value(burstOption).toInt(), 1, 60);
+    const int hosts = std::clamp(parser.value("hosts").toInt(), 1, 400);
+    const int seconds = std::clamp(parser.value("seconds").toInt(), 5, 600);
+    const int burstSeconds = std::clamp(parser.value("burst-seconds").toInt(), 1, 60);
     constexpr auto kInterval = 1000ms;
     constexpr int kMaxBurst = 20'000;
     constexpr int kMaxExtraConnections = 2'000;
@@ -334,7 +329,7 @@ int main(int argc, char **argv)
     QProcess service;
     service.setStandardOutputFile(data.filePath(QStringLiteral("refsvc.log")));
     service.setStandardErrorFile(data.filePath(QStringLiteral("refsvc.err")));
-    service.start(parser.value(serviceOption),
+    service.start(parser.value("service"),
                   {"--data-dir", data.filePath(QStringLiteral("data")), "--api-port", "0", "--update-port", "0"});
     static const QRegularExpression ready(QStringLiteral("ready: API https://127\\.0\\.0\\.1:(\\d+), update server "
                                                          "https://127\\.0\\.0\\.1:(\\d+)"));
@@ -408,14 +403,8 @@ int main(int argc, char **argv)
 
     // Wrong passwords from 127.0.0.1, one after the other, for one account, while the updates go on.
     const QByteArray wrong = R"({"Email": ")" + email + R"(", "Password": "a-wrong-password"})";
-    int refusedBeforeLimit = 0;
-    int limited = 0;
-    int other = 0;
-    int firstLimited = 0;
-    double refusedMs = 0;
-    double limitedMs = 0;
-    double refusedCpu = 0;
-    double limitedCpu = 0;
+    int refusedBeforeLimit = 0, limited = 0, other = 0, firstLimited = 0;
+    double refusedMs = 0, limitedMs = 0, refusedCpu = 0, limitedCpu = 0;
     QByteArray retryAfter;
     {
         Connection guesser(tls, apiPort);
@@ -455,8 +444,7 @@ int main(int argc, char **argv)
 
     // The right password: from another address it is accepted, from the limited one it is not.
     const QByteArray right = R"({"Email": ")" + email + R"(", "Password": ")" + rightPassword + R"("})";
-    Response fromOther;
-    Response fromSame;
+    Response fromOther, fromSame;
     double otherMs = 0;
     {
         Connection elsewhere(tls, apiPort, QHostAddress(QStringLiteral("127.0.0.2")));
@@ -532,8 +520,8 @@ int main(int argc, char **argv)
         rows.append(row);
         const QString label = QStringLiteral("%1, %2 s").arg(span.label).arg(span.to - span.from, 0, 'f', 1);
         say(QString::asprintf("%-44s %8d %7d %8s %8s %8s", qPrintable(label), row["updates"].toInt(),
-                              row["failed"].toInt(), qPrintable(figure(row["p50_ms"])),
-                              qPrintable(figure(row["p99_ms"])), qPrintable(figure(row["max_ms"]))));
+                              row["failed"].toInt(), figure(row["p50_ms"]).constData(),
+                              figure(row["p99_ms"]).constData(), figure(row["max_ms"]).constData()));
     }
     const int failed = rows.last()["failed"].toInt();
     check(failed == 0, QStringLiteral("%1 updates failed").arg(failed));
@@ -565,8 +553,8 @@ int main(int argc, char **argv)
                           "ones a new connection was %s",
                           hosts, heldCount, refusalMs, servedAfterwards ? "served" : "NOT served"));
 
-    if (parser.isSet(jsonOption)) {
-        QFile json(parser.value(jsonOption));
+    if (parser.isSet("json")) {
+        QFile json(parser.value("json"));
         const QJsonObject all{{"hosts", hosts},
                               {"updates", rows},
                               {"service_cpu_ms_per_update", cpuUpdates / updatesOnly},
