@@ -1,5 +1,5 @@
 // What the benchmark's programs share: the programs they start, reading a process's figures from /proc,
-// percentiles, and the loopback update server they measure against.
+// and percentiles.
 #include "measure.h"
 
 #include <QFile>
@@ -8,11 +8,22 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/prctl.h>
 
 namespace vennacott::bench {
+
+void say(const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::putchar('\n');
+    std::fflush(stdout);
+}
 
 double percentile(std::vector<double> values, double p)
 {
@@ -86,37 +97,6 @@ void Program::stop(std::chrono::milliseconds grace)
         kill();
         waitForFinished(5'000);
     }
-}
-
-bool UpdateServer::start(const QString &program, const QString &certDir, int port, bool traced)
-{
-    if (!m_program.start({program, certDir + "/server.pem", certDir + "/server.key", QString::number(port)},
-                         environmentWith(traced ? QStringList{"VENNACOTT_BENCH_SERVER_TRACE=1"} : QStringList{}), true,
-                         traced))
-        return false;
-    const std::optional<std::string> line = m_program.readLine(Clock::now() + std::chrono::seconds(10));
-    if (!line || line->rfind("port ", 0) != 0)
-        return false;
-    m_port = std::atoi(line->c_str() + 5);
-    return true;
-}
-
-void UpdateServer::injectFaults(long dropEvery, long stallEvery, long restartAt)
-{
-    m_program.write(QStringLiteral("faults %1 %2 %3\n").arg(dropEvery).arg(stallEvery).arg(restartAt).toLatin1());
-    m_program.waitForBytesWritten(10'000);
-}
-
-ServerStats UpdateServer::takeStats()
-{
-    m_program.write("stats\n");
-    ServerStats s;
-    if (const std::optional<std::string> line = m_program.readLine(Clock::now() + std::chrono::seconds(10)))
-        std::sscanf(line->c_str(),
-                    "stats connections %ld full %ld resumed %ld requests %ld answered %ld dropped %ld stalled %ld "
-                    "restarts %ld",
-                    &s.connections, &s.full, &s.resumed, &s.requests, &s.answered, &s.dropped, &s.stalled, &s.restarts);
-    return s;
 }
 
 } // namespace vennacott::bench

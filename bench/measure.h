@@ -1,5 +1,5 @@
 // What the benchmark's programs share: the programs they start, reading a process's figures from /proc,
-// percentiles, and the loopback update server they measure against.
+// and percentiles.
 #pragma once
 
 #include <QProcess>
@@ -14,6 +14,15 @@
 namespace vennacott::bench {
 
 using Clock = std::chrono::steady_clock;
+
+// Milliseconds in `d`.
+inline double ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// printf() to standard output, then a line feed, flushed.
+__attribute__((format(printf, 1, 2))) void say(const char *format, ...);
 
 // The value at `p` percent of `values` (nearest rank), or NaN for none.
 double percentile(std::vector<double> values, double p);
@@ -39,38 +48,6 @@ public:
     // SIGTERM (and the end of its input), then SIGKILL if it has not ended within `grace`.
     void stop(std::chrono::milliseconds grace = std::chrono::seconds(10));
     ~Program() override { stop(std::chrono::seconds(2)); }
-};
-
-// What the update server counted since the last time it was asked.
-struct ServerStats
-{
-    long connections = 0, full = 0, resumed = 0; // TCP connections, full and resumed TLS handshakes
-    long requests = 0, answered = 0, dropped = 0, stalled = 0, restarts = 0;
-};
-
-// vennacott-bench-server: HTTPS on loopback with plain libssl, told what to do over its standard input.
-class UpdateServer final
-{
-public:
-    // Port 0 picks a free one. `traced`: the server writes a line per connection event, read through trace().
-    bool start(const QString &program, const QString &certDir, int port = 0, bool traced = false);
-    int port() const { return m_port; }
-    QString baseUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_port); }
-    // Drops the connection of every `dropEvery`th request, never answers every `stallEvery`th, and restarts
-    // once at request `restartAt` (0: never).
-    void injectFaults(long dropEvery, long stallEvery, long restartAt);
-    // The counters since the last call; they start again from zero.
-    ServerStats takeStats();
-    void stop() { m_program.stop(std::chrono::seconds(2)); }
-    // The next "<seconds>.<microseconds> fd <n> <event>" line, on the steady clock, the benchmark's own.
-    std::optional<std::string> traceLine(Clock::time_point deadline)
-    {
-        return m_program.readLine(deadline, QProcess::StandardError);
-    }
-
-private:
-    Program m_program;
-    int m_port = 0;
 };
 
 } // namespace vennacott::bench

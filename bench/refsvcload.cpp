@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -21,30 +20,19 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <unistd.h>
-#include <vector>
 
 using namespace std::chrono_literals;
-using vennacott::bench::Clock;
-using vennacott::bench::percentile;
-using vennacott::bench::readText;
-using vennacott::bench::statusField;
+using namespace vennacott::bench;
 
 namespace {
 
 // A reply that takes longer than this counts as a failed update, as it would for a client with a timeout.
 constexpr auto kReplyTimeout = 10s;
-
-double msBetween(Clock::time_point from, Clock::time_point to)
-{
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
 
 // Runs the event loop until `done` holds or `limit` has passed; the update clients keep running meanwhile.
 bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
@@ -54,12 +42,6 @@ bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
     while (!done() && Clock::now() < end)
         loop.processEvents(QEventLoop::WaitForMoreEvents, 5);
     return done();
-}
-
-void say(const QString &line)
-{
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
 }
 
 struct Response
@@ -153,11 +135,12 @@ private:
     QObject m_context; // goes first, so that the closing socket calls nothing of a half-destroyed connection
 };
 
+// An update: when it was due (seconds since the load began), its latency from then or from its sending if
+// that came first, and whether it was answered 200.
 struct Sample
 {
-    double dueS; // seconds since the load began, when the update was due
-    double ms;   // from then, or from its sending if that came first, to the whole reply
-    bool ok;     // answered 200
+    double dueS, ms;
+    bool ok;
 };
 
 std::chrono::milliseconds until(Clock::time_point when)
@@ -225,7 +208,7 @@ private:
         const Clock::time_point from = std::min(due, Clock::now());
         m_connection->send(request("GET", m_path), [this, due, from](const Response &response) {
             m_watchdog.stop();
-            record(due, response.status == 200, msBetween(from, Clock::now()));
+            record(due, response.status == 200, ms(Clock::now() - from));
             if (const std::optional<Clock::time_point> queued = std::exchange(m_queued, std::nullopt))
                 QTimer::singleShot(0, &m_timer, [this, when = *queued] { send(when); });
         });
@@ -288,10 +271,7 @@ QJsonObject summarize(const std::vector<Sample> &samples, const Span &span)
 // The service's processor time so far, user and system, from /proc.
 double cpuMs(qint64 pid)
 {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return NAN;
-    const QByteArray stat = file.readAll();
+    const QByteArray stat = QByteArray::fromStdString(readText(QStringLiteral("/proc/%1/stat").arg(pid)));
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
@@ -417,7 +397,7 @@ int main(int argc, char **argv)
             const double cpuBefore = cpuMs(pid);
             const Clock::time_point sent = Clock::now();
             const Response reply = guesser.call(request("POST", "/login", wrong));
-            const double took = msBetween(sent, Clock::now());
+            const double took = ms(Clock::now() - sent);
             if (reply.status == 401 && limited == 0) {
                 ++refusedBeforeLimit;
                 refusedMs += took;
@@ -451,7 +431,7 @@ int main(int argc, char **argv)
         waitUntil([&] { return elsewhere.encrypted(); }, 10s);
         const Clock::time_point sent = Clock::now();
         fromOther = elsewhere.call(request("POST", "/login", right));
-        otherMs = msBetween(sent, Clock::now());
+        otherMs = ms(Clock::now() - sent);
         Connection same(tls, apiPort);
         fromSame = same.call(request("POST", "/login", right));
     }
@@ -471,7 +451,7 @@ int main(int argc, char **argv)
         waitUntil([&] { return connection.encrypted() || connection.closed(); }, 10s);
         if (!connection.encrypted()) {
             refusedAt = i;
-            refusalMs = msBetween(opened, Clock::now());
+            refusalMs = ms(Clock::now() - opened);
             held.pop_back();
         }
     }
@@ -511,24 +491,23 @@ int main(int argc, char **argv)
 
     // The report.
     QJsonArray rows;
-    say(QString::asprintf("Reference service under load: %d hosts, each updated once a second by a client on a "
-                          "connection of its own, HTTPS on loopback",
-                          hosts));
-    say(QString::asprintf("%-44s %8s %7s %8s %8s %8s", "", "updates", "failed", "p50 ms", "p99 ms", "max ms"));
+    say("Reference service under load: %d hosts, each updated once a second by a client on a "
+        "connection of its own, HTTPS on loopback",
+        hosts);
+    say("%-44s %8s %7s %8s %8s %8s", "", "updates", "failed", "p50 ms", "p99 ms", "max ms");
     for (const Span &span : spans) {
         const QJsonObject row = summarize(samples, span);
         rows.append(row);
         const QString label = QStringLiteral("%1, %2 s").arg(span.label).arg(span.to - span.from, 0, 'f', 1);
-        say(QString::asprintf("%-44s %8d %7d %8s %8s %8s", qPrintable(label), row["updates"].toInt(),
-                              row["failed"].toInt(), figure(row["p50_ms"]).constData(),
-                              figure(row["p99_ms"]).constData(), figure(row["max_ms"]).constData()));
+        say("%-44s %8d %7d %8s %8s %8s", qPrintable(label), row["updates"].toInt(), row["failed"].toInt(),
+            figure(row["p50_ms"]).constData(), figure(row["p99_ms"]).constData(), figure(row["max_ms"]).constData());
     }
     const int failed = rows.last()["failed"].toInt();
     check(failed == 0, QStringLiteral("%1 updates failed").arg(failed));
     const double updatesOnly = rows.first()["updates"].toDouble();
-    say(QString::asprintf("Service CPU: %.2f ms per update while only updating; %.1f s over the run; peak resident "
-                          "memory %.1f MB; %d clients had to reconnect",
-                          cpuUpdates / updatesOnly, cpuTotal / 1000, peakKb / 1024.0, reconnects));
+    say("Service CPU: %.2f ms per update while only updating; %.1f s over the run; peak resident "
+        "memory %.1f MB; %d clients had to reconnect",
+        cpuUpdates / updatesOnly, cpuTotal / 1000, peakKb / 1024.0, reconnects);
     const QJsonObject signIns{{"refused_401", refusedBeforeLimit},
                               {"first_429_at_attempt", firstLimited},
                               {"limited_429", limited},
@@ -538,20 +517,19 @@ int main(int argc, char **argv)
                               {"service_cpu_ms_per_429", limitedCpu / std::max(limited, 1)},
                               {"right_password_other_address", fromOther.status},
                               {"right_password_same_address", fromSame.status}};
-    say(QString::asprintf("Wrong passwords from 127.0.0.1 for one account, back to back: %d answered 401 (%.1f ms "
-                          "each, %.1f ms of service CPU each), then limited from attempt %d on: %d answered 429 in %d "
-                          "s (%.2f ms each, %.3f ms of service CPU each, Retry-After %s s)",
-                          refusedBeforeLimit, signIns["ms_per_401"].toDouble(),
-                          signIns["service_cpu_ms_per_401"].toDouble(), firstLimited, limited, burstSeconds,
-                          signIns["ms_per_429"].toDouble(), signIns["service_cpu_ms_per_429"].toDouble(),
-                          retryAfter.constData()));
-    say(QString::asprintf("The right password meanwhile: from 127.0.0.2 answered %d in %.0f ms; from 127.0.0.1 "
-                          "answered %d",
-                          fromOther.status, otherMs, fromSame.status));
-    say(QString::asprintf("Connections: with the %d updating ones open, %d more were opened and served; the next one "
-                          "was closed by the service %.1f ms after it was opened, before TLS; after closing the extra "
-                          "ones a new connection was %s",
-                          hosts, heldCount, refusalMs, servedAfterwards ? "served" : "NOT served"));
+    say("Wrong passwords from 127.0.0.1 for one account, back to back: %d answered 401 (%.1f ms "
+        "each, %.1f ms of service CPU each), then limited from attempt %d on: %d answered 429 in %d "
+        "s (%.2f ms each, %.3f ms of service CPU each, Retry-After %s s)",
+        refusedBeforeLimit, signIns["ms_per_401"].toDouble(), signIns["service_cpu_ms_per_401"].toDouble(),
+        firstLimited, limited, burstSeconds, signIns["ms_per_429"].toDouble(),
+        signIns["service_cpu_ms_per_429"].toDouble(), retryAfter.constData());
+    say("The right password meanwhile: from 127.0.0.2 answered %d in %.0f ms; from 127.0.0.1 "
+        "answered %d",
+        fromOther.status, otherMs, fromSame.status);
+    say("Connections: with the %d updating ones open, %d more were opened and served; the next one "
+        "was closed by the service %.1f ms after it was opened, before TLS; after closing the extra "
+        "ones a new connection was %s",
+        hosts, heldCount, refusalMs, servedAfterwards ? "served" : "NOT served");
 
     if (parser.isSet("json")) {
         QFile json(parser.value("json"));
