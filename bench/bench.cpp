@@ -180,11 +180,11 @@ QString cpuByThread(const std::map<int, ThreadSample> &before, const std::map<in
         const auto old = before.find(tid);
         byName[sample.name] += (old == before.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs) / 1e6 / updates;
     }
-    QString parts;
+    QString listing;
     for (const auto &[name, cpu] : byName)
-        parts +=
-            cpu < 0.0005 ? QString() : QString::asprintf("%s%s %.3f", parts.isEmpty() ? "" : ", ", name.c_str(), cpu);
-    return parts;
+        listing +=
+            cpu < 0.0005 ? QString() : QString::asprintf("%s%s %.3f", listing.isEmpty() ? "" : ", ", name.c_str(), cpu);
+    return listing;
 }
 
 // One row of the update table: CPU over the measured updates, latencies, and what the server saw.
