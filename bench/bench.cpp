@@ -1,14 +1,16 @@
-// The benchmark: what one address update costs next to curl started once per update, what the idle
-// client holds between ticks, how long it takes to show its first screen, and the same for the headless
-// updater (vennacott-ddnsctl run). Prints one table and writes the same figures as JSON. scripts/bench builds
-// everything and runs it; see docs/performance.md.
+// The benchmark: what one address update costs the client next to a hand-written HTTP/1.1 socket and a
+// minimal libcurl program, what the idle client holds and spends per tick at the real pace, how long it
+// takes to show its first screen, how soon the headless updater's first update reaches the server, and a
+// soak run. Prints one table and writes the same figures as JSON. scripts/bench builds everything and runs
+// it; see docs/performance.md.
 #include "appdelegate.h"
 #include "console.h"
+#include "desktopsession.h"
 #include "firstscreenreport.h"
 #include "measure.h"
-#include "process.h"
 #include "settingskeys.h"
 #include "transport.h"
+#include "updater.h"
 #include "urlsession.h"
 #include "userdefaults.h"
 
@@ -16,35 +18,30 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <map>
+#include <numeric>
 #include <sys/resource.h>
 #include <sys/utsname.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
-
-// Under valgrind --tool=callgrind the profile covers exactly the measured updates; elsewhere these do nothing.
-#if __has_include(<valgrind/callgrind.h>)
-#include <valgrind/callgrind.h>
-#else
-#define CALLGRIND_ZERO_STATS
-#define CALLGRIND_DUMP_STATS_AT(name)
-#endif
 
 using namespace vennacott;
 using namespace vennacott::bench;
@@ -54,58 +51,97 @@ namespace {
 
 const QString kLink = QStringLiteral("/update/bench/k3y");
 
+// What the benchmark runs and how; the paths are programs and files it needs.
 struct Settings
 {
-    QString serverPath;
-    QString certDir;
-    QString clientPath;   // the client built for the loopback update server, for the idle footprint
-    QString startupPath;  // the client of the normal build, for start-up
-    QString ctlPath;      // vennacott-ddnsctl built for the loopback update server, for the headless figures
-    QString trayHostPath; // a StatusNotifier host, for the idle footprint with the tray icon
-    QString jsonPath;
-    int port = 0;
-    int updates = 200;
-    int warmup = 5;
-    std::chrono::milliseconds interval{50};
-    std::chrono::milliseconds idleClose{20};
-    int idleSeconds = 60;
-    int startupRuns = 10;
-    QStringList phases; // updates, curl, idle, startup, headless
+    QString certDir, serverPath, curlPath; // the test certificates, the update server, the libcurl floor
+    QString clientPath, startupPath;       // the window built for the server at `port`, and the normal build's
+    QString ctlPath, trayHostPath;         // the headless updater built for `port`, a StatusNotifier host
+    QString bundle;                        // the system roots and the test CA in one file, the client's trust
+    int port, updates, warmup;
+    std::chrono::milliseconds interval; // between back-to-back updates
+    int idleSeconds, startupRuns, soakUpdates;
+    std::chrono::milliseconds soakTimeout; // the client's timeout without progress in the soak
+    long dropEvery, stallEvery; // the soak server drops the connection of every Nth request, never answers every Nth
 };
 
-QString number(double value, int decimals)
+// What the update server counted since the last time it was asked.
+struct ServerStats
 {
-    return std::isnan(value) ? QStringLiteral("-") : QString::number(value, 'f', decimals);
+    long connections = 0, full = 0, resumed = 0; // TCP connections, full and resumed TLS handshakes
+    long requests = 0, answered = 0, dropped = 0, stalled = 0, restarts = 0;
+};
+
+// vennacott-bench-server: HTTPS on loopback with plain libssl, told what to do over its standard input.
+class UpdateServer final
+{
+public:
+    // Port 0 picks a free one. `traced`: the server writes a line per connection event, read by traceLine().
+    bool start(const QString &program, const QString &certDir, int port = 0, bool traced = false)
+    {
+        const QStringList trace = traced ? QStringList{"VENNACOTT_BENCH_SERVER_TRACE=1"} : QStringList{};
+        if (!m_program.start({program, certDir + "/server.pem", certDir + "/server.key", QString::number(port)},
+                             environmentWith(trace), true, traced))
+            return false;
+        const std::optional<std::string> line = m_program.readLine(Clock::now() + 10s);
+        m_port = line && line->rfind("port ", 0) == 0 ? std::atoi(line->c_str() + 5) : 0;
+        return m_port > 0;
+    }
+    int port() const { return m_port; }
+    QString baseUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_port); }
+    // Drops the connection of every `dropEvery`th request, never answers every `stallEvery`th, and restarts
+    // once at request `restartAt` (0: never).
+    void injectFaults(long dropEvery, long stallEvery, long restartAt)
+    {
+        m_program.write(QString::asprintf("faults %ld %ld %ld\n", dropEvery, stallEvery, restartAt).toLatin1());
+        m_program.waitForBytesWritten(10'000);
+    }
+    // The counters since the last call; they start again from zero.
+    ServerStats takeStats()
+    {
+        m_program.write("stats\n");
+        ServerStats s;
+        if (const std::optional<std::string> line = m_program.readLine(Clock::now() + 10s))
+            std::sscanf(line->c_str(),
+                        "stats connections %ld full %ld resumed %ld requests %ld answered %ld dropped %ld stalled %ld "
+                        "restarts %ld",
+                        &s.connections, &s.full, &s.resumed, &s.requests, &s.answered, &s.dropped, &s.stalled,
+                        &s.restarts);
+        return s;
+    }
+    void stop() { m_program.stop(2s); }
+    // The next "<seconds>.<microseconds> fd <n> <event>" line, on the steady clock, the benchmark's own.
+    std::optional<std::string> traceLine(Clock::time_point deadline)
+    {
+        return m_program.readLine(deadline, QProcess::StandardError);
+    }
+
+private:
+    Program m_program;
+    int m_port = 0;
+};
+
+// The client's trust: the test CA on top of the system roots, as a build with VENNACOTT_EXTRA_CA_FILE has,
+// set on the shared session before the first request.
+bool trustTestCa(const QString &certDir, std::chrono::milliseconds timeout = 60s)
+{
+    SessionOptions session;
+    session.inactivityTimeout = timeout;
+    session.extraCaCertificates = QSslCertificate::fromPath(certDir + "/ca.pem");
+    UrlSession::shared().setOptions(session);
+    return !session.extraCaCertificates.isEmpty();
 }
 
-double ms(Clock::duration d)
+double cpuMs(const rusage &u, bool userOnly = false)
 {
-    return std::chrono::duration<double, std::milli>(d).count();
+    const double user = u.ru_utime.tv_sec * 1e3 + u.ru_utime.tv_usec / 1e3;
+    return userOnly ? user : user + u.ru_stime.tv_sec * 1e3 + u.ru_stime.tv_usec / 1e3;
 }
 
-double cpuMs(const rusage &usage)
+bool isReply(const std::string &line)
 {
-    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
-           usage.ru_stime.tv_usec / 1e3;
+    return !line.empty() && line.front() >= '0' && line.front() <= '9';
 }
-
-double userMs(const rusage &usage)
-{
-    return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3;
-}
-
-// ---- the update server --------------------------------------------------------------------------------
-
-QJsonObject toJson(const ServerStats &stats)
-{
-    return {{"requests", int(stats.requests)},
-            {"connections", int(stats.connections)},
-            {"full_handshakes", int(stats.full)},
-            {"resumed_handshakes", int(stats.resumed)},
-            {"idle_closes", int(stats.idleCloses)}};
-}
-
-// ---- threads of a process ---------------------------------------------------------------------------
 
 struct ThreadSample
 {
@@ -118,12 +154,9 @@ std::map<int, ThreadSample> sampleThreads(pid_t pid)
 {
     std::map<int, ThreadSample> threads;
     const QString base = QStringLiteral("/proc/%1/task").arg(pid);
-    const QStringList tids = QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &tid : tids) {
+    for (const QString &tid : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         ThreadSample sample;
-        sample.name = readText(base + "/" + tid + "/comm");
-        if (!sample.name.empty() && sample.name.back() == '\n')
-            sample.name.pop_back();
+        sample.name = QString::fromStdString(readText(base + "/" + tid + "/comm")).trimmed().toStdString();
         sample.cpuNs = std::atof(readText(base + "/" + tid + "/schedstat").c_str());
         const std::string status = readText(base + "/" + tid + "/status");
         sample.switches =
@@ -133,755 +166,438 @@ std::map<int, ThreadSample> sampleThreads(pid_t pid)
     return threads;
 }
 
-// ---- update cost: the client's own updater --------------------------------------------------------------
-
-struct UpdateCost
+double totalCpuNs(const std::map<int, ThreadSample> &threads)
 {
-    QString label;
-    int updates = 0;
-    bool complete = false;
-    double cpuMsPerUpdate = NAN;
-    double userMsPerUpdate = NAN;
-    double medianMs = NAN;
-    double p99Ms = NAN;
-    ServerStats stats;
-    QString threadCpu; // CPU per update of each thread, by name
-};
+    return std::accumulate(threads.begin(), threads.end(), 0.0,
+                           [](double sum, const auto &thread) { return sum + thread.second.cpuNs; });
+}
 
-// Sees every line the client prints: the URL at each tick, the reply when it arrives. Writes each one to a
-// file, as the client would to its journal, and notes when it came.
-class LineClock final
+// "name 0.123, ..." of the threads that spent at least 0.5 µs per update between the two samples.
+QString cpuByThread(const std::map<int, ThreadSample> &before, const std::map<int, ThreadSample> &after, int updates)
 {
-public:
-    LineClock(int fd, int warmup, int updates, std::function<void()> done)
-        : m_fd(fd)
-        , m_warmup(warmup)
-        , m_updates(updates)
-        , m_done(std::move(done))
-    {
-        m_ticks.reserve(static_cast<std::size_t>(warmup + updates) * 2);
-        m_replies.reserve(static_cast<std::size_t>(warmup + updates) * 2);
+    std::map<std::string, double> byName;
+    for (const auto &[tid, sample] : after) {
+        const auto old = before.find(tid);
+        byName[sample.name] += (old == before.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs) / 1e6 / updates;
     }
+    QString listing;
+    for (const auto &[name, cpu] : byName)
+        listing +=
+            cpu < 0.0005 ? QString() : QString::asprintf("%s%s %.3f", listing.isEmpty() ? "" : ", ", name.c_str(), cpu);
+    return listing;
+}
 
-    // Runs under the console's lock, on the GUI thread for a URL line and the delivery thread for a reply.
-    void line(const QByteArray &text)
-    {
-        const Clock::time_point now = Clock::now();
-        const ssize_t written = write(m_fd, text.constData(), static_cast<size_t>(text.size()));
-        (void)written;
-        if (text.startsWith("https://")) {
-            m_ticks.push_back(now);
-            return;
-        }
-        if (text.isEmpty() || text.at(0) < '0' || text.at(0) > '9') {
-            ++m_otherLines;
-            return;
-        }
-        m_replies.push_back(now);
-        const int count = static_cast<int>(m_replies.size());
-        if (count == m_warmup) {
-            m_threadsAtStart = sampleThreads(getpid());
-            CALLGRIND_ZERO_STATS;
-            getrusage(RUSAGE_SELF, &m_start);
-        }
-        if (count == m_warmup + m_updates) {
-            getrusage(RUSAGE_SELF, &m_end);
-            CALLGRIND_DUMP_STATS_AT("measured updates");
-            m_threadsAtEnd = sampleThreads(getpid());
-            m_done();
-        }
-    }
-
-    std::vector<double> latencies() const
-    {
-        std::vector<double> result;
-        for (std::size_t i = static_cast<std::size_t>(m_warmup);
-             i < static_cast<std::size_t>(m_warmup + m_updates) && i < m_replies.size() && i < m_ticks.size(); ++i)
-            result.push_back(ms(m_replies[i] - m_ticks[i]));
-        return result;
-    }
-    // Milliseconds of CPU per update for each thread that ran, by name.
-    std::map<std::string, double> threadCpuMs() const
-    {
-        std::map<std::string, double> result;
-        for (const auto &[tid, sample] : m_threadsAtEnd) {
-            const auto old = m_threadsAtStart.find(tid);
-            const double ns = old == m_threadsAtStart.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs;
-            result[sample.name] += ns / 1e6 / m_updates;
-        }
-        return result;
-    }
-    const rusage &start() const { return m_start; }
-    const rusage &end() const { return m_end; }
-    int otherLines() const { return m_otherLines; }
-
-private:
-    int m_fd;
-    int m_warmup;
-    int m_updates;
-    std::function<void()> m_done;
-    std::vector<Clock::time_point> m_ticks;
-    std::vector<Clock::time_point> m_replies;
-    int m_otherLines = 0;
-    rusage m_start{};
-    rusage m_end{};
-    std::map<int, ThreadSample> m_threadsAtStart;
-    std::map<int, ThreadSample> m_threadsAtEnd;
-};
-
-UpdateCost measureUpdater(const QString &label, const Settings &settings, UpdateServer &server, int outputFd)
+// One row of the update table: CPU over the measured updates, latencies, and what the server saw.
+QJsonObject costRow(const QString &label, bool complete, const rusage &start, const rusage &end,
+                    const std::vector<double> &latencies, const ServerStats &stats, int updates)
 {
-    UpdateCost cost;
-    cost.label = label;
-    cost.updates = settings.updates;
+    const auto per100 = [&](long n) { return stats.requests > 0 ? 100.0 * n / stats.requests : NAN; };
+    return {{"label", label + (complete ? "" : " (INCOMPLETE)")},
+            {"cpu_ms", complete ? (cpuMs(end) - cpuMs(start)) / updates : NAN},
+            {"user_ms", complete ? (cpuMs(end, true) - cpuMs(start, true)) / updates : NAN},
+            {"median_ms", percentile(latencies, 50)},
+            {"p99_ms", percentile(latencies, 99)},
+            {"connections_per_100", per100(stats.connections)},
+            {"full_per_100", per100(stats.full)},
+            {"resumed_per_100", per100(stats.resumed)}};
+}
+
+// The real AppDelegate, its timer at the benchmark's interval, against the benchmark's server. The console
+// sink sees every line the client prints (the URL at each tick, the reply when it arrives), on the thread
+// that printed and under the console's lock; it writes each one to a file, as the client would to its
+// journal, and notes when it came.
+QJsonObject measureClient(const Settings &settings, UpdateServer &server, int outputFd)
+{
     server.takeStats();
-
     // One request before the first tick, as ten seconds of a real start-up would allow: the first request
     // loads the trusted roots, and ticks that short would otherwise pile up behind it.
-    const quint64 before = UrlSession::shared().finishedTaskCount();
-    sendGet(server.baseUrl() + kLink, [](const ResponseValue &) {});
-    QEventLoop priming;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &priming, [&] {
-        if (UrlSession::shared().finishedTaskCount() > before)
-            priming.quit();
-    });
-    poll.start(5);
-    QTimer::singleShot(30s, &priming, &QEventLoop::quit);
-    priming.exec();
-    poll.stop();
+    auto primed = std::make_shared<std::atomic<bool>>(false);
+    sendGet(server.baseUrl() + kLink, [primed](const ResponseValue &) { *primed = true; });
+    for (const Clock::time_point end = Clock::now() + 30s; !*primed && Clock::now() < end;)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
 
     QEventLoop loop;
     bool finished = false;
-    AppDelegate delegate(UpdaterOptions{settings.interval, server.baseUrl()});
-    LineClock clock(outputFd, settings.warmup, settings.updates, [&] {
-        QMetaObject::invokeMethod(
-            &loop,
-            [&] {
-                finished = true;
-                loop.quit();
-            },
-            Qt::QueuedConnection);
+    std::vector<Clock::time_point> ticks, replies;
+    int otherLines = 0;
+    rusage start{}, end{};
+    std::map<int, ThreadSample> threadsAtStart, threadsAtEnd;
+    const auto total = std::size_t(settings.warmup + settings.updates);
+    console::setSinkForTesting([&](console::Stream, const QByteArray &text) {
+        const Clock::time_point now = Clock::now();
+        const ssize_t written = write(outputFd, text.constData(), static_cast<size_t>(text.size()));
+        (void)written;
+        if (text.startsWith("https://"))
+            return ticks.push_back(now);
+        if (!isReply(text.toStdString()))
+            return void(++otherLines);
+        replies.push_back(now);
+        if (replies.size() == std::size_t(settings.warmup)) {
+            threadsAtStart = sampleThreads(getpid());
+            getrusage(RUSAGE_SELF, &start);
+        } else if (replies.size() == total) {
+            getrusage(RUSAGE_SELF, &end);
+            threadsAtEnd = sampleThreads(getpid());
+            QMetaObject::invokeMethod(
+                &loop, [&] { finished = true, loop.quit(); }, Qt::QueuedConnection);
+        }
     });
-    console::setSinkForTesting([&clock](console::Stream, const QByteArray &line) { clock.line(line); });
+    AppDelegate delegate(UpdaterOptions{settings.interval, server.baseUrl()});
     delegate.applicationDidFinishLaunching();
-    const auto limit = settings.interval * (settings.warmup + settings.updates) * 3 + 30s;
-    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    QTimer::singleShot(settings.interval * total * 3 + 30s, &loop, &QEventLoop::quit);
     loop.exec();
     if (QTimer *timer = delegate.findChild<QTimer *>())
         timer->stop();
-    // Lets a request of a tick that came after the last measured one end before the counters are read.
+    // Lets a request of a tick after the last measured one end before the counters are read.
     QEventLoop settle;
     QTimer::singleShot(std::max<std::chrono::milliseconds>(settings.interval, 200ms), &settle, &QEventLoop::quit);
     settle.exec();
     console::setSinkForTesting({});
 
-    cost.complete = finished && clock.otherLines() == 0;
-    cost.stats = server.takeStats();
-    if (finished) {
-        cost.cpuMsPerUpdate = (cpuMs(clock.end()) - cpuMs(clock.start())) / settings.updates;
-        cost.userMsPerUpdate = (userMs(clock.end()) - userMs(clock.start())) / settings.updates;
-        const std::vector<double> latencies = clock.latencies();
-        cost.medianMs = percentile(latencies, 50);
-        cost.p99Ms = percentile(latencies, 99);
-        for (const auto &[name, cpu] : clock.threadCpuMs()) {
-            if (cpu >= 0.0005)
-                cost.threadCpu += QStringLiteral("%1%2 %3").arg(cost.threadCpu.isEmpty() ? "" : ", ",
-                                                                QString::fromStdString(name), number(cpu, 3));
-        }
-    }
-    return cost;
-}
-
-// ---- the floor: Qt's own request, without the client around it -----------------------------------------
-
-enum class BareQt {
-    KeptOpen,   // the server keeps the connection open
-    ClosedIdle, // the server closes it between requests
-    Resuming    // the same, and each request carries the last session ticket on a fresh connection object
-};
-
-// The same GET with the same trust, sent by a bare QNetworkAccessManager on this thread at the same
-// interval: what Qt itself costs per request, whatever the client does around it. Resuming shows what
-// it would take Qt to resume TLS sessions: a cached connection reconnects with the TLS settings it was
-// created with, so only a new connection object can offer the ticket.
-UpdateCost measureBareQt(const Settings &settings, UpdateServer &server, BareQt mode)
-{
-    UpdateCost cost;
-    cost.label = mode == BareQt::KeptOpen     ? QStringLiteral("bare Qt GET, connection kept open")
-                 : mode == BareQt::ClosedIdle ? QStringLiteral("bare Qt GET, server closes idle")
-                                              : QStringLiteral("bare Qt GET, closed idle, ticket to new connection");
-    cost.updates = settings.updates;
-    if (mode == BareQt::KeptOpen)
-        server.keepIdleConnections();
-    else
-        server.closeIdleConnectionsAfter(settings.idleClose);
-    server.takeStats();
-    QNetworkAccessManager manager;
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(QSslConfiguration::systemCaCertificates() +
-                          UrlSession::shared().options().extraCaCertificates);
-    if (mode == BareQt::Resuming)
-        tls.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
-    QNetworkRequest request(QUrl(server.baseUrl() + kLink));
-    request.setSslConfiguration(tls);
-    request.setRawHeader("Accept", "application/json");
-    if (mode == BareQt::Resuming)
-        request.setAttribute(QNetworkRequest::ConnectionCacheExpiryTimeoutSecondsAttribute, 0);
-
     std::vector<double> latencies;
-    rusage start{};
-    rusage end{};
-    std::map<int, ThreadSample> threadsAtStart;
-    std::map<int, ThreadSample> threadsAtEnd;
-    int replies = 0;
-    int failures = 0;
-    QEventLoop loop;
-    QTimer ticks;
-    ticks.setInterval(settings.interval);
-    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] {
-        const Clock::time_point sent = Clock::now();
-        QNetworkReply *reply = manager.get(request);
-        QObject::connect(reply, &QNetworkReply::finished, &loop, [&, reply, sent] {
-            reply->deleteLater();
-            if (mode == BareQt::Resuming && !reply->sslConfiguration().sessionTicket().isEmpty()) {
-                tls.setSessionTicket(reply->sslConfiguration().sessionTicket());
-                request.setSslConfiguration(tls);
-            }
-            failures += reply->readAll().isEmpty() ? 1 : 0;
-            ++replies;
-            if (replies > settings.warmup)
-                latencies.push_back(ms(Clock::now() - sent));
-            if (replies == settings.warmup) {
-                threadsAtStart = sampleThreads(getpid());
-                getrusage(RUSAGE_SELF, &start);
-            } else if (replies == settings.warmup + settings.updates) {
-                getrusage(RUSAGE_SELF, &end);
-                threadsAtEnd = sampleThreads(getpid());
-                ticks.stop();
-                loop.quit();
-            }
-        });
-    });
-    ticks.start();
-    QTimer::singleShot(settings.interval * (settings.warmup + settings.updates) * 3 + 30s, &loop, &QEventLoop::quit);
-    loop.exec();
-    cost.complete = replies >= settings.warmup + settings.updates && failures == 0;
-    cost.stats = server.takeStats();
-    server.keepIdleConnections();
-    if (cost.complete) {
-        cost.cpuMsPerUpdate = (cpuMs(end) - cpuMs(start)) / settings.updates;
-        cost.userMsPerUpdate = (userMs(end) - userMs(start)) / settings.updates;
-        cost.medianMs = percentile(latencies, 50);
-        cost.p99Ms = percentile(latencies, 99);
-        for (const auto &[tid, sample] : threadsAtEnd) {
-            const auto old = threadsAtStart.find(tid);
-            const double cpu = (old == threadsAtStart.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs) / 1e6 /
-                               settings.updates;
-            if (cpu >= 0.0005)
-                cost.threadCpu += QStringLiteral("%1%2 %3").arg(cost.threadCpu.isEmpty() ? "" : ", ",
-                                                                QString::fromStdString(sample.name), number(cpu, 3));
-        }
-    }
-    return cost;
+    for (std::size_t i = settings.warmup; i < std::min({replies.size(), ticks.size(), total}); ++i)
+        latencies.push_back(ms(replies[i] - ticks[i]));
+    QJsonObject row = costRow(QStringLiteral("vennacott-ddns (its updater and transport)"), finished && !otherLines,
+                              start, end, latencies, server.takeStats(), settings.updates);
+    row.insert("cpu_ms_by_thread", cpuByThread(threadsAtStart, threadsAtEnd, settings.updates));
+    return row;
 }
 
-// One HTTP/1.1 exchange after another, written by hand on one QSslSocket on this thread: what the same
-// request costs below Qt's network access layer.
-UpdateCost measureBareSocket(const Settings &settings, UpdateServer &server)
+// The floor below any HTTP library: HTTP/1.1 written by hand on one QSslSocket on this thread, with the
+// client's trust, at the same interval.
+QJsonObject measureSocket(const Settings &settings, UpdateServer &server)
 {
-    UpdateCost cost;
-    cost.label = QStringLiteral("bare QSslSocket, HTTP/1.1 by hand, kept open");
-    cost.updates = settings.updates;
-    server.keepIdleConnections();
     server.takeStats();
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(QSslConfiguration::systemCaCertificates() +
-                          UrlSession::shared().options().extraCaCertificates);
+    tls.setCaCertificates(QSslCertificate::fromPath(settings.bundle));
     QSslSocket socket;
     socket.setSslConfiguration(tls);
     const QByteArray request = "GET " + kLink.toUtf8() +
                                " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server.port()) +
                                "\r\nAccept: application/json\r\n\r\n";
-
     std::vector<double> latencies;
-    rusage start{};
-    rusage end{};
+    rusage start{}, end{};
     int replies = 0;
-    bool broken = false;
     Clock::time_point sent;
     QByteArray received;
     QEventLoop loop;
     QTimer ticks;
     ticks.setInterval(settings.interval);
-    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] {
-        sent = Clock::now();
-        socket.write(request);
-    });
-    QObject::connect(&socket, &QSslSocket::disconnected, &loop, [&] {
-        broken = true;
-        loop.quit();
-    });
+    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] { sent = Clock::now(), socket.write(request); });
+    QObject::connect(&socket, &QSslSocket::disconnected, &loop, &QEventLoop::quit);
+    QObject::connect(&socket, &QSslSocket::encrypted, &ticks, qOverload<>(&QTimer::start));
     QObject::connect(&socket, &QSslSocket::readyRead, &loop, [&] {
         received += socket.readAll();
         const qsizetype headEnd = received.indexOf("\r\n\r\n");
-        if (headEnd < 0)
-            return;
         const qsizetype lengthAt = received.indexOf("Content-Length: ");
         const qsizetype length = lengthAt < 0 ? 0 : received.mid(lengthAt + 16, 8).split('\r').front().toLongLong();
-        if (received.size() < headEnd + 4 + length)
+        if (headEnd < 0 || received.size() < headEnd + 4 + length)
             return;
         received.remove(0, headEnd + 4 + length);
-        ++replies;
-        if (replies > settings.warmup)
+        if (++replies > settings.warmup)
             latencies.push_back(ms(Clock::now() - sent));
-        if (replies == settings.warmup) {
+        if (replies == settings.warmup)
             getrusage(RUSAGE_SELF, &start);
-        } else if (replies == settings.warmup + settings.updates) {
-            getrusage(RUSAGE_SELF, &end);
-            ticks.stop();
-            loop.quit();
-        }
+        if (replies == settings.warmup + settings.updates)
+            getrusage(RUSAGE_SELF, &end), loop.quit();
     });
-    QObject::connect(&socket, &QSslSocket::encrypted, &ticks, qOverload<>(&QTimer::start));
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(server.port()));
     QTimer::singleShot(settings.interval * (settings.warmup + settings.updates) * 3 + 30s, &loop, &QEventLoop::quit);
     loop.exec();
+    const bool complete = replies >= settings.warmup + settings.updates;
     socket.disconnectFromHost();
-    cost.complete = !broken && replies >= settings.warmup + settings.updates;
-    cost.stats = server.takeStats();
-    if (cost.complete) {
-        cost.cpuMsPerUpdate = (cpuMs(end) - cpuMs(start)) / settings.updates;
-        cost.userMsPerUpdate = (userMs(end) - userMs(start)) / settings.updates;
-        cost.medianMs = percentile(latencies, 50);
-        cost.p99Ms = percentile(latencies, 99);
-    }
-    return cost;
+    return costRow(QStringLiteral("hand-written HTTP/1.1 on a QSslSocket"), complete, start, end, latencies,
+                   server.takeStats(), settings.updates);
 }
 
-// ---- update cost: curl started once per update ----------------------------------------------------------
-
-struct CurlCost
+// The libcurl floor (curlfloor.c) in a process of its own at the same interval; its own CPU over the
+// measured requests, as it reports it.
+QJsonObject measureCurl(const Settings &settings, UpdateServer &server, QString *version)
 {
-    QString label;
-    int updates = 0;
-    int failures = 0;
-    double cpuMsPerUpdate = NAN;
-    double userMsPerUpdate = NAN;
-    double medianMs = NAN;
-    double p99Ms = NAN;
-    ServerStats stats;
-};
-
-CurlCost measureCurl(const QString &label, const QString &caBundle, const Settings &settings, UpdateServer &server)
-{
-    CurlCost cost;
-    cost.label = label;
-    cost.updates = settings.updates;
-    server.keepIdleConnections();
     server.takeStats();
-    const std::string url = (server.baseUrl() + kLink).toStdString();
+    Program curl;
+    const int count = settings.warmup + settings.updates;
     std::vector<double> latencies;
-    double cpu = 0;
-    double user = 0;
-    for (int i = 0; i < settings.updates; ++i) {
-        SpawnOptions options;
-        options.argv = {"/usr/bin/curl",
-                        "--silent",
-                        "--show-error",
-                        "--max-time",
-                        "30",
-                        "--cacert",
-                        caBundle.toStdString(),
-                        "--header",
-                        "Accept: application/json",
-                        "--output",
-                        "/dev/null",
-                        url};
-        options.environment = environmentWith({});
-        options.err = Stream::Null;
-        Child curl;
-        const Clock::time_point started = Clock::now();
-        if (!curl.spawn(options))
-            return cost;
-        rusage usage{};
-        const int status = curl.waitBlocking(&usage);
-        latencies.push_back(ms(Clock::now() - started));
-        cpu += cpuMs(usage);
-        user += userMs(usage);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            ++cost.failures;
+    rusage start{}, end{};
+    bool complete = false;
+    if (curl.start({settings.curlPath, server.baseUrl() + kLink, settings.bundle,
+                    QString::number(settings.interval.count()), QString::number(count),
+                    QString::number(settings.warmup)},
+                   environmentWith({}), true)) {
+        const Clock::time_point deadline = Clock::now() + settings.interval * count * 3 + 30s;
+        int replies = 0;
+        while (const std::optional<std::string> line = curl.readLine(deadline)) {
+            if (isReply(*line) && ++replies > settings.warmup)
+                latencies.push_back(std::atof(line->c_str() + line->find(' ')));
+            double cpu = 0, user = 0;
+            char name[256] = "";
+            if (std::sscanf(line->c_str(), "cpu %lf user %lf %255s", &cpu, &user, name) == 3) {
+                // Whole microseconds, as the rows beside it are read from rusage.
+                end.ru_utime.tv_usec = std::lround(user * 1e3);
+                end.ru_stime.tv_usec = std::lround((cpu - user) * 1e3);
+                *version = QString::fromLatin1(name);
+                complete = replies == count;
+            }
+        }
     }
-    cost.cpuMsPerUpdate = cpu / settings.updates;
-    cost.userMsPerUpdate = user / settings.updates;
-    cost.medianMs = percentile(latencies, 50);
-    cost.p99Ms = percentile(latencies, 99);
-    cost.stats = server.takeStats();
-    return cost;
+    return costRow(QStringLiteral("libcurl floor, C, easy interface"), complete, start, end, latencies,
+                   server.takeStats(), settings.updates);
 }
 
-// ---- the idle footprint of the real program ---------------------------------------------------------
-
-struct IdleFootprint
+// The program with a stored link for `idleSeconds`: memory at the end, CPU per tick from the second reply
+// on, and what its threads do in three gaps between ticks (1 s after a reply to 1.5 s before the next).
+QJsonObject measureIdle(const QString &label, const Settings &settings, const QStringList &argv,
+                        const QStringList &environment)
 {
-    QString label;
-    bool ran = false;
-    int ticks = 0;
-    long rssKb = -1;
-    long hwmKb = -1;
-    long pssKb = -1;
-    long anonKb = -1;
-    long threads = -1;
-    int gaps = 0;
-    double gapSeconds = 0;
-    double cpuMsBetweenTicks = NAN;   // per gap
-    double wakeupsBetweenTicks = NAN; // per gap, all threads
-    QString wakingThreads;            // which threads woke between ticks, and how often in all gaps
-    double cpuMsPerTick = NAN;        // whole process, from the second tick to the end
-};
-
-IdleFootprint measureIdle(const QString &label, const Settings &settings, const std::vector<std::string> &argv,
-                          const std::vector<std::string> &environment)
-{
-    IdleFootprint result;
-    result.label = label;
-    SpawnOptions options;
-    options.argv = argv;
-    options.environment = environment;
-    options.out = Stream::Pipe;
-    options.err = Stream::Null;
-    Child client;
-    if (!client.spawn(options))
-        return result;
-    result.ran = true;
-    const Clock::time_point started = Clock::now();
-    const Clock::time_point end = started + std::chrono::seconds(settings.idleSeconds);
-    constexpr int kGaps = 3;
-    constexpr auto kAfterReply = 1000ms;
-    constexpr auto kBeforeNextTick = 8500ms;
-    constexpr Clock::time_point kNever = Clock::time_point::max();
-    Clock::time_point gapStart = kNever;
-    Clock::time_point gapEnd = kNever;
-    std::map<int, ThreadSample> before;
-    double gapCpuNs = 0;
+    QJsonObject row{{"label", label}};
+    std::fprintf(stderr, "bench: idle footprint, %s (%d s)\n", qPrintable(label), settings.idleSeconds);
+    Program program;
+    if (!program.start(argv, environment, true))
+        return row;
+    const pid_t pid = static_cast<pid_t>(program.processId());
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(settings.idleSeconds);
+    double gapCpuNs = 0, cpuAtSecondTick = NAN;
     long gapSwitches = 0;
-    std::map<std::string, long> wakers;
-    double cpuAtSecondTick = NAN;
-
-    auto totalCpuNs = [](const std::map<int, ThreadSample> &threads) {
-        double sum = 0;
-        for (const auto &[tid, sample] : threads)
-            sum += sample.cpuNs;
-        return sum;
-    };
+    int ticks = 0, gaps = 0;
     while (Clock::now() < end) {
-        const Clock::time_point wakeAt = std::min({end, gapStart, gapEnd});
-        const std::optional<std::string> line = client.out().readLine(wakeAt);
-        const Clock::time_point now = Clock::now();
-        if (line && !line->empty() && line->front() >= '0' && line->front() <= '9') {
-            ++result.ticks;
-            if (result.ticks == 2)
-                cpuAtSecondTick = totalCpuNs(sampleThreads(client.pid()));
-            if (result.ticks >= 2 && result.gaps < kGaps && gapStart == kNever && gapEnd == kNever) {
-                gapStart = now + kAfterReply;
-                gapEnd = now + kBeforeNextTick;
-            }
-        }
-        if (now >= gapStart) {
-            before = sampleThreads(client.pid());
-            gapStart = kNever;
-        }
-        if (now >= gapEnd) {
-            const std::map<int, ThreadSample> after = sampleThreads(client.pid());
-            for (const auto &[tid, sample] : after) {
-                const auto old = before.find(tid);
-                const long switches = old == before.end() ? 1 : sample.switches - old->second.switches;
-                gapCpuNs += old == before.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs;
-                gapSwitches += switches;
-                if (switches > 0)
-                    wakers[sample.name] += switches;
-            }
-            for (const auto &[tid, sample] : before) {
-                if (!after.count(tid)) {
-                    gapSwitches += 1; // a thread that ended
-                    wakers[sample.name + " (ended)"] += 1;
-                }
-            }
-            result.gapSeconds = ms(kBeforeNextTick - kAfterReply) / 1e3;
-            ++result.gaps;
-            gapEnd = kNever;
-        }
-    }
-    const std::string status = readText(QStringLiteral("/proc/%1/status").arg(client.pid()));
-    result.rssKb = statusField(status, "VmRSS");
-    result.hwmKb = statusField(status, "VmHWM");
-    result.anonKb = statusField(status, "RssAnon");
-    result.threads = statusField(status, "Threads");
-    result.pssKb = statusField(readText(QStringLiteral("/proc/%1/smaps_rollup").arg(client.pid())), "Pss");
-    const double cpuAtEnd = totalCpuNs(sampleThreads(client.pid()));
-    if (result.ticks > 2 && !std::isnan(cpuAtSecondTick))
-        result.cpuMsPerTick = (cpuAtEnd - cpuAtSecondTick) / 1e6 / (result.ticks - 2);
-    if (result.gaps > 0) {
-        result.cpuMsBetweenTicks = gapCpuNs / 1e6 / result.gaps;
-        result.wakeupsBetweenTicks = static_cast<double>(gapSwitches) / result.gaps;
-    }
-    for (const auto &[name, count] : wakers)
-        result.wakingThreads += QStringLiteral("%1%2 %3")
-                                    .arg(result.wakingThreads.isEmpty() ? "" : ", ", QString::fromStdString(name))
-                                    .arg(count);
-    client.stop(10s);
-    return result;
-}
-
-// ---- start-up ----------------------------------------------------------------------------------------
-
-struct Startup
-{
-    QString label;
-    int runs = 0;
-    int failures = 0;
-    double medianMs = NAN;
-    double minMs = NAN;
-    double maxMs = NAN;
-};
-
-Startup measureStartup(const QString &label, const Settings &settings, const std::vector<std::string> &environment)
-{
-    Startup result;
-    result.label = label;
-    std::vector<double> times;
-    for (int i = 0; i < settings.startupRuns; ++i) {
-        SpawnOptions options;
-        options.argv = {settings.startupPath.toStdString()};
-        options.environment = environment;
-        options.err = Stream::Pipe;
-        Child client;
-        const Clock::time_point started = Clock::now();
-        if (!client.spawn(options)) {
-            ++result.failures;
+        const std::optional<std::string> line = program.readLine(end);
+        if (!line || !isReply(*line))
             continue;
+        if (++ticks == 2)
+            cpuAtSecondTick = totalCpuNs(sampleThreads(pid));
+        if (ticks < 2 || gaps == 3)
+            continue;
+        // A gap: from 1 s after a reply to 1.5 s before the next tick.
+        const Clock::time_point reply = Clock::now();
+        std::this_thread::sleep_until(reply + 1s);
+        const std::map<int, ThreadSample> before = sampleThreads(pid);
+        std::this_thread::sleep_until(reply + 8500ms);
+        const std::map<int, ThreadSample> after = sampleThreads(pid);
+        for (const auto &[tid, sample] : after) {
+            const auto old = before.find(tid);
+            gapSwitches += old == before.end() ? 1 : sample.switches - old->second.switches;
+            gapCpuNs += old == before.end() ? sample.cpuNs : sample.cpuNs - old->second.cpuNs;
         }
-        bool shown = false;
-        while (const std::optional<std::string> line = client.err().readLine(started + 20s)) {
-            if (line->find("first screen shown") != std::string::npos) {
-                shown = true;
-                break;
-            }
-        }
-        const Clock::time_point at = Clock::now();
-        client.stop(10s);
-        if (shown)
-            times.push_back(ms(at - started));
-        else
-            ++result.failures;
-        ++result.runs;
+        for (const auto &[tid, sample] : before)
+            gapSwitches += after.count(tid) ? 0 : 1; // a thread that ended
+        ++gaps;
     }
-    result.medianMs = percentile(times, 50);
-    if (!times.empty()) {
-        result.minMs = *std::min_element(times.begin(), times.end());
-        result.maxMs = *std::max_element(times.begin(), times.end());
-    }
-    return result;
+    const std::string status = readText(QStringLiteral("/proc/%1/status").arg(pid));
+    const auto mb = [](long kb) { return kb < 0 ? NAN : kb / 1024.0; };
+    row.insert("rss_mb", mb(statusField(status, "VmRSS")));
+    row.insert("hwm_mb", mb(statusField(status, "VmHWM")));
+    row.insert("pss_mb", mb(statusField(readText(QStringLiteral("/proc/%1/smaps_rollup").arg(pid)), "Pss")));
+    row.insert("anon_mb", mb(statusField(status, "RssAnon")));
+    row.insert("threads", double(statusField(status, "Threads")));
+    row.insert("ticks", ticks);
+    row.insert("cpu_ms_per_tick",
+               ticks > 2 ? (totalCpuNs(sampleThreads(pid)) - cpuAtSecondTick) / 1e6 / (ticks - 2) : NAN);
+    row.insert("cpu_ms_per_gap", gaps > 0 ? gapCpuNs / 1e6 / gaps : NAN);
+    row.insert("wakeups_per_gap", gaps > 0 ? double(gapSwitches) / gaps : NAN);
+    program.stop();
+    return row;
 }
-
-// ---- the headless updater's start ---------------------------------------------------------------------
-
-struct HeadlessStart
-{
-    int runs = 0;
-    int failures = 0;
-    std::vector<double> requestMs;   // process start to the URL line: the request handed to the network
-    std::vector<double> connectedMs; // to the server accepting the connection
-    std::vector<double> receivedMs;  // to the server reading the request
-    std::vector<double> replyMs;     // to the reply line
-};
 
 // When the traced server saw `event` after `since`, in ms after it, reading its trace until `deadline`.
 std::optional<double> tracedEvent(UpdateServer &server, const std::string &event, Clock::time_point since,
                                   Clock::time_point deadline)
 {
-    while (const std::optional<std::string> line = server.trace().readLine(deadline)) {
+    while (const std::optional<std::string> line = server.traceLine(deadline)) {
         const std::size_t at = line->rfind(' ' + event);
-        if (at == std::string::npos || at + event.size() + 1 != line->size())
-            continue;
         const auto when = Clock::time_point(std::chrono::microseconds(std::llround(std::atof(line->c_str()) * 1e6)));
-        if (when >= since)
+        if (at != std::string::npos && at + event.size() + 1 == line->size() && when >= since)
             return ms(when - since);
     }
     return std::nullopt;
 }
 
-// `vennacott-ddnsctl run` started afresh each time with a stored link: how soon its first update leaves it,
-// reaches the server and is answered.
-HeadlessStart measureHeadlessStart(const Settings &settings, const std::vector<std::string> &environment,
-                                   UpdateServer &server)
+// `argv` started afresh `startupRuns` times: the ms from just before each start to the first line that starts
+// with each of `marks` in turn ("#": a reply line), on standard error for the window's first screen or, with a
+// traced `server`, on standard output, where the server's accepting the connection and reading the request
+// come between the first mark and the second. One row per label.
+QJsonArray measureStarts(const Settings &settings, const QStringList &argv, const QStringList &environment,
+                         const QStringList &labels, const std::vector<const char *> &marks,
+                         UpdateServer *server = nullptr)
 {
-    HeadlessStart result;
-    for (int i = 0; i < settings.startupRuns; ++i) {
-        SpawnOptions options;
-        options.argv = {settings.ctlPath.toStdString(), "run"};
-        options.environment = environment;
-        options.out = Stream::Pipe;
-        options.err = Stream::Null;
-        Child ctl;
+    std::vector<std::vector<double>> times(labels.size());
+    int failures = 0;
+    for (int run = 0; run < settings.startupRuns; ++run) {
+        Program program;
         const Clock::time_point started = Clock::now();
-        if (!ctl.spawn(options)) {
-            ++result.failures;
+        std::vector<double> at;
+        if (program.start(argv, environment, server, !server)) {
+            while (at.size() < marks.size()) {
+                const auto line =
+                    program.readLine(started + 20s, server ? QProcess::StandardOutput : QProcess::StandardError);
+                if (!line)
+                    break;
+                if (marks[at.size()][0] == '#' ? isReply(*line) : line->rfind(marks[at.size()], 0) == 0)
+                    at.push_back(ms(Clock::now() - started));
+            }
+        }
+        program.stop();
+        for (const char *event : {"accepted", "request"}) {
+            const std::optional<double> seen =
+                server ? tracedEvent(*server, event, started, Clock::now() + 2s) : std::nullopt;
+            if (seen && !at.empty())
+                at.insert(at.end() - (at.size() > 1 ? 1 : 0), *seen);
+        }
+        if (at.size() != std::size_t(labels.size())) {
+            ++failures;
             continue;
         }
-        std::optional<double> request;
-        std::optional<double> reply;
-        while (!reply) {
-            const std::optional<std::string> line = ctl.out().readLine(started + 20s);
-            if (!line)
-                break;
-            if (line->rfind("https://", 0) == 0 && !request)
-                request = ms(Clock::now() - started);
-            else if (!line->empty() && line->front() >= '0' && line->front() <= '9')
-                reply = ms(Clock::now() - started);
-        }
-        ctl.stop(10s);
-        ++result.runs;
-        const std::optional<double> connected = tracedEvent(server, "accepted", started, Clock::now() + 2s);
-        const std::optional<double> received = tracedEvent(server, "request", started, Clock::now() + 2s);
-        if (request && reply && connected && received) {
-            result.requestMs.push_back(*request);
-            result.connectedMs.push_back(*connected);
-            result.receivedMs.push_back(*received);
-            result.replyMs.push_back(*reply);
-        } else {
-            ++result.failures;
-        }
+        for (std::size_t i = 0; i < at.size(); ++i)
+            times[i].push_back(at[i]);
     }
-    return result;
+    QJsonArray rows;
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        const std::vector<double> &values = times[i];
+        rows.append(QJsonObject{{"label", labels[i]},
+                                {"median_ms", percentile(values, 50)},
+                                {"min_ms", values.empty() ? NAN : *std::min_element(values.begin(), values.end())},
+                                {"max_ms", values.empty() ? NAN : *std::max_element(values.begin(), values.end())},
+                                {"failed", failures}});
+    }
+    return rows;
 }
 
-// ---- the machine -------------------------------------------------------------------------------------
-
-QString loadAverage()
+// A long series of updates through the real updater against a server of its own that drops connections,
+// stalls requests past the client's timeout and restarts once, with this process's memory and open
+// descriptors sampled every tenth of the run. Each update starts as soon as the previous one has ended, not
+// on a timer: a timer of a few milliseconds on a busy two-core machine lets work queue up faster than it
+// drains, and the queue would read as growth. So every sample is taken where the product spends its life,
+// between two updates with nothing in flight. Returns its table; its figures go into `results`.
+QStringList soak(const Settings &settings, QJsonObject &results)
 {
-    const QList<QByteArray> fields = QByteArray::fromStdString(readText("/proc/loadavg")).split(' ');
-    return fields.size() >= 3 ? QString::fromLatin1(fields[0] + " " + fields[1] + " " + fields[2]) : QString();
-}
-
-QString cpuModel()
-{
-    const std::string cpuinfo = readText("/proc/cpuinfo");
-    const std::size_t at = cpuinfo.find("model name");
-    if (at == std::string::npos)
-        return QStringLiteral("unknown");
-    const std::size_t colon = cpuinfo.find(':', at);
-    const std::size_t end = cpuinfo.find('\n', at);
-    return QString::fromStdString(cpuinfo.substr(colon + 2, end - colon - 2));
-}
-
-QString firstOutputLine(const std::vector<std::string> &argv)
-{
-    SpawnOptions options;
-    options.argv = argv;
-    options.environment = environmentWith({});
-    options.out = Stream::Pipe;
-    Child child;
-    if (!child.spawn(options))
-        return {};
-    const std::optional<std::string> line = child.out().readLine(Clock::now() + 10s);
-    child.wait(Clock::now() + 10s);
-    return line ? QString::fromStdString(*line) : QString();
-}
-
-// An X server of our own, on a display number it picks itself.
-class VirtualDisplay final
-{
-public:
-    bool start()
+    struct Sample
     {
-        if (access("/usr/bin/Xvfb", X_OK) != 0)
-            return false;
-        SpawnOptions options;
-        options.argv = {"/usr/bin/Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"};
-        options.environment = environmentWith({});
-        options.out = Stream::Pipe;
-        options.err = Stream::Null;
-        if (!m_child.spawn(options))
-            return false;
-        const std::optional<std::string> line = m_child.out().readLine(Clock::now() + 15s);
-        if (!line || line->empty())
-            return false;
-        m_display = ":" + *line;
-        return true;
-    }
-    std::string display() const { return m_display; }
+        int updates;
+        double seconds;
+        long rssKb, anonKb, hwmKb, threads, fds, replyLines;
+    };
+    static std::atomic<long> urls{0}, replies{0}, others{0};
+    const int updates = settings.soakUpdates, every = updates / 10;
+    const long restartAt = updates / 2;
+    UpdateServer server;
+    if (!trustTestCa(settings.certDir, settings.soakTimeout) || !server.start(settings.serverPath, settings.certDir))
+        return {QStringLiteral("soak: the update server did not start")};
+    server.injectFaults(settings.dropEvery, settings.stallEvery, restartAt);
+    UserDefaults::standard().setObject(QStringLiteral("/update/soak/k3y"), keys::kDnsLink);
+    console::setSinkForTesting([](console::Stream, const QByteArray &line) {
+        ++(line.startsWith("https://") ? urls : isReply(line.toStdString()) ? replies : others);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<Sample> samples;
+    const auto sample = [&](int finished) {
+        const std::string status = readText(QStringLiteral("/proc/self/status"));
+        samples.push_back(
+            {finished, clock.elapsed() / 1000.0, statusField(status, "VmRSS"), statusField(status, "RssAnon"),
+             statusField(status, "VmHWM"), statusField(status, "Threads"),
+             QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() - 1,
+             replies});
+    };
+    sample(0);
+    Updater updater(server.baseUrl());
+    QEventLoop loop;
+    int finished = 0;
+    // A run that stops moving has found a fault of its own: an exchange that never ended.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    watchdog.setInterval(settings.soakTimeout * 20 + 10s);
+    QObject::connect(&watchdog, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&updater, &Updater::statusChanged, &loop, [&] {
+        if (++finished % every == 0) {
+            sample(finished);
+            std::fprintf(stderr, "bench: soak, %d updates, %.0f s\n", finished, samples.back().seconds);
+        }
+        if (finished == updates)
+            return loop.quit();
+        watchdog.start();
+        QMetaObject::invokeMethod(&updater, &Updater::tick, Qt::QueuedConnection);
+    });
+    watchdog.start();
+    updater.tick();
+    loop.exec();
+    const double seconds = clock.elapsed() / 1000.0;
+    const ServerStats stats = server.takeStats();
+    console::setSinkForTesting({});
 
-private:
-    Child m_child;
-    std::string m_display;
+    // Memory may move by 1 MB after the first tenth of the run; descriptors not at all.
+    long rssMin = LONG_MAX, rssMax = 0, anonMin = LONG_MAX, anonMax = 0, fdMin = LONG_MAX, fdMax = 0;
+    QStringList lines = {QStringLiteral("   updates    VmRSS  RssAnon    VmHWM      fds  threads  replies  elapsed"),
+                         QStringLiteral("                 kB       kB       kB                    printed        s")};
+    QJsonArray sampleJson;
+    for (const Sample &s : samples) {
+        lines << QString::asprintf("%10d %8ld %8ld %8ld %8ld %8ld %8ld %8.0f", s.updates, s.rssKb, s.anonKb, s.hwmKb,
+                                   s.fds, s.threads, s.replyLines, s.seconds);
+        sampleJson.append(QJsonArray{s.updates, s.seconds, double(s.rssKb), double(s.anonKb), double(s.hwmKb),
+                                     double(s.fds), double(s.threads), double(s.replyLines)});
+        if (s.updates < every)
+            continue;
+        rssMin = std::min(rssMin, s.rssKb), rssMax = std::max(rssMax, s.rssKb);
+        anonMin = std::min(anonMin, s.anonKb), anonMax = std::max(anonMax, s.anonKb);
+        fdMin = std::min(fdMin, s.fds), fdMax = std::max(fdMax, s.fds);
+    }
+    const bool complete = finished == updates;
+    const bool memoryMet = complete && rssMax - rssMin <= 1024 && anonMax - anonMin <= 1024;
+    const bool fdsMet = complete && fdMin == fdMax;
+    const bool linesMet = complete && replies == stats.answered && urls == updates && others == 0;
+    const auto verdict = [](bool met) { return met ? "met" : "MISSED"; };
+    lines.prepend(QString::asprintf(
+        "Soak: %d updates through the updater, each as soon as the previous one ended, in %.0f s%s\nserver: every "
+        "%ldth request's connection dropped, every %ldth request never answered (client timeout %lld ms), a restart "
+        "at request %ld\n",
+        finished, seconds, complete ? "" : " (INCOMPLETE: the run stopped moving)", settings.dropEvery,
+        settings.stallEvery, static_cast<long long>(settings.soakTimeout.count()), restartAt));
+    lines << QString()
+          << QString::asprintf("memory from %d updates on: VmRSS %ld to %ld kB (%ld kB), RssAnon %ld to %ld kB (%ld "
+                               "kB); target within 1024 kB: %s",
+                               every, rssMin, rssMax, rssMax - rssMin, anonMin, anonMax, anonMax - anonMin,
+                               verdict(memoryMet))
+          << QString::asprintf("open descriptors from %d updates on: %ld to %ld; target constant: %s", every, fdMin,
+                               fdMax, verdict(fdsMet))
+          << QString::asprintf("lines printed: %ld URLs, %ld replies, %ld others; the server answered %ld requests in "
+                               "full; target a reply line for every answer and a URL for every update: %s",
+                               long(urls), long(replies), long(others), stats.answered, verdict(linesMet))
+          << QString::asprintf("server: %ld requests, %ld dropped, %ld stalled, %ld restart; %ld connections, %ld full "
+                               "TLS handshakes; %ld updates ended without a reply",
+                               stats.requests, stats.dropped, stats.stalled, stats.restarts, stats.connections,
+                               stats.full, finished - long(replies));
+    results["soak"] =
+        QJsonObject{{"samples_columns", "updates seconds vm_rss_kb rss_anon_kb vm_hwm_kb fds threads reply_lines"},
+                    {"samples", sampleJson},
+                    {"table", QJsonArray::fromStringList(lines)},
+                    {"met", memoryMet && fdsMet && linesMet}};
+    return lines;
+}
+
+struct Column
+{
+    const char *key, *head, *unit;
+    int width, decimals;
 };
 
-// A private session bus with a StatusNotifier watcher and host on it, as a desktop panel provides: the
-// client's tray icon registers with it.
-class TrayDesktop final
+// The rows' "label" left-aligned in `labelWidth`, then each column's value right-aligned.
+void printTable(const QJsonArray &rows, int labelWidth, const std::vector<Column> &columns)
 {
-public:
-    bool start(const QString &hostPath)
-    {
-        if (hostPath.isEmpty() || access("/usr/bin/dbus-daemon", X_OK) != 0)
-            return false;
-        SpawnOptions bus;
-        bus.argv = {"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"};
-        bus.environment = environmentWith({});
-        bus.out = Stream::Pipe;
-        bus.err = Stream::Null;
-        if (!m_bus.spawn(bus))
-            return false;
-        const std::optional<std::string> address = m_bus.out().readLine(Clock::now() + 15s);
-        if (!address || address->empty())
-            return false;
-        m_address = *address;
-        SpawnOptions host;
-        host.argv = {hostPath.toStdString()};
-        host.environment = environmentWith({"DBUS_SESSION_BUS_ADDRESS=" + m_address});
-        host.out = Stream::Pipe;
-        if (!m_host.spawn(host))
-            return false;
-        const std::optional<std::string> ready = m_host.out().readLine(Clock::now() + 15s);
-        return ready && *ready == "ready";
+    QString head = QString().leftJustified(labelWidth), unit = head;
+    for (const Column &column : columns) {
+        head += QString::fromLatin1(column.head).rightJustified(column.width);
+        unit += QString::fromLatin1(column.unit).rightJustified(column.width);
     }
-    std::string address() const { return m_address; }
-    // Whether an item registered with the host by now.
-    bool registered()
-    {
-        while (const std::optional<std::string> line = m_host.out().readLine(Clock::now() + 100ms)) {
-            if (line->rfind("registered ", 0) == 0)
-                return true;
+    say("%s", qPrintable(head));
+    if (!unit.trimmed().isEmpty())
+        say("%s", qPrintable(unit));
+    for (const QJsonValue &row : rows) {
+        QString line = row[QLatin1String("label")].toString().leftJustified(labelWidth);
+        for (const Column &column : columns) {
+            const double value = row[QLatin1String(column.key)].toDouble(NAN);
+            line +=
+                (std::isnan(value) ? "-" : QString::number(value, 'f', column.decimals)).rightJustified(column.width);
         }
-        return false;
+        say("%s", qPrintable(line));
     }
-
-private:
-    Child m_bus;
-    Child m_host;
-    std::string m_address;
-};
-
-// ---- output -------------------------------------------------------------------------------------------
-
-QString per100(long count, long requests)
-{
-    return requests > 0 ? QString::number(100.0 * count / requests, 'f', 1) : QStringLiteral("-");
-}
-
-void print(FILE *out, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), out);
-    std::fputc('\n', out);
-}
-
-QString row(const QStringList &cells, const QList<int> &widths)
-{
-    QString line;
-    for (int i = 0; i < cells.size(); ++i)
-        line += i == 0 ? cells[i].leftJustified(widths[i]) : cells[i].rightJustified(widths[i]);
-    return line;
 }
 
 } // namespace
@@ -889,69 +605,77 @@ QString row(const QStringList &cells, const QList<int> &widths)
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    // The table goes to the real standard output; the client's own lines go to a file, as to a journal.
-    const int tableFd = dup(STDOUT_FILENO);
-    FILE *table = fdopen(tableFd, "w");
-
     QTemporaryDir root(QDir::tempPath() + QStringLiteral("/vennacott-bench-XXXXXX"));
-    for (const char *name : {"config", "data", "runtime"})
+    for (const char *name : {"config", "data", "runtime"}) {
         QDir().mkpath(root.path() + "/" + name);
+        qputenv(QByteArray("XDG_") + QByteArray(name).toUpper() + (name[0] == 'r' ? "_DIR" : "_HOME"),
+                QFile::encodeName(root.path() + "/" + name));
+    }
     QFile::setPermissions(root.path() + "/runtime",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.path() + "/config"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root.path() + "/data"));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(root.path() + "/runtime"));
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Vennacott DDNS benchmark"));
     parser.addHelpOption();
-    const QString here = QCoreApplication::applicationDirPath();
-    const QCommandLineOption serverOption("server", "The bench server executable.", "path",
-                                          here + "/vennacott-bench-server");
-    const QCommandLineOption certsOption("certs", "Folder with server.pem, server.key and ca.pem.", "dir");
-    const QCommandLineOption clientOption("idle-client", "vennacott-ddns built for the update server at --port.",
-                                          "path");
-    const QCommandLineOption startupOption("startup-client", "vennacott-ddns of the normal build.", "path");
-    const QCommandLineOption ctlOption("headless-ctl", "vennacott-ddnsctl built for the update server at --port.",
-                                       "path");
-    const QCommandLineOption trayHostOption(
-        "tray-host", "vennacott-test-snihost, for the idle footprint with the tray icon.", "path");
-    const QCommandLineOption portOption(
-        "port", "Loopback port of the update server: the one --idle-client was built for.", "port", "0");
-    const QCommandLineOption jsonOption("json", "Where to write the figures as JSON.", "path");
-    const QCommandLineOption updatesOption("updates", "Updates per measurement.", "count", "200");
-    const QCommandLineOption idleOption("idle-seconds", "How long the idle client runs.", "seconds", "60");
-    const QCommandLineOption runsOption("startup-runs", "Start-up runs.", "count", "10");
-    const QCommandLineOption intervalOption("interval-ms", "The updater's interval while measured.", "ms", "50");
-    const QCommandLineOption phasesOption("phases",
-                                          "What to measure, comma-separated: updates, curl, idle, startup, headless.",
-                                          "list", "updates,curl,idle,startup,headless");
-    parser.addOptions({serverOption, certsOption, clientOption, startupOption, ctlOption, trayHostOption, portOption,
-                       jsonOption, updatesOption, idleOption, runsOption, phasesOption, intervalOption});
+    const QString here = QCoreApplication::applicationDirPath() + "/";
+    parser.addOptions({
+        {"certs", "Folder with server.pem, server.key and ca.pem.", "dir"},
+        {"server", "The bench server executable.", "path", here + "vennacott-bench-server"},
+        {"curl-floor", "The libcurl floor executable.", "path", here + "vennacott-bench-curl"},
+        {"idle-client", "vennacott-ddns built for the update server at --port.", "path"},
+        {"startup-client", "vennacott-ddns of the normal build.", "path"},
+        {"headless-ctl", "vennacott-ddnsctl built for the update server at --port.", "path"},
+        {"tray-host", "vennacott-test-snihost, for the idle footprint with the tray icon.", "path"},
+        {"port", "Loopback port of the update server: the one --idle-client was built for.", "port", "0"},
+        {"json", "Where to write the figures as JSON.", "path"},
+        {"updates", "Updates per back-to-back measurement.", "count", "200"},
+        {"interval-ms", "The interval of the back-to-back updates.", "ms", "50"},
+        {"idle-seconds", "How long the idle programs run.", "seconds", "60"},
+        {"startup-runs", "Start-up runs.", "count", "10"},
+        {"soak-updates", "Updates in the soak run.", "count", "100000"},
+        {"soak-timeout-ms", "The client's timeout without progress in the soak run.", "ms", "500"},
+        {"soak-drop-every", "In the soak run the server drops the connection of every Nth request.", "n", "100"},
+        {"soak-stall-every", "In the soak run the server never answers every Nth request.", "n", "1000"},
+        {"phases", "What to measure, comma-separated: updates, idle, startup, headless, soak.", "list",
+         "updates,idle,startup,headless,soak"},
+    });
     parser.process(app);
+    const auto value = [&](const char *name) { return parser.value(QString::fromLatin1(name)); };
+    const auto count = [&](const char *name, int low, int high) { return std::clamp(value(name).toInt(), low, high); };
+    Settings settings{value("certs"),
+                      value("server"),
+                      value("curl-floor"),
+                      value("idle-client"),
+                      value("startup-client"),
+                      value("headless-ctl"),
+                      value("tray-host"),
+                      root.path() + "/system-and-test-ca.pem",
+                      value("port").toInt(),
+                      count("updates", 10, 10'000),
+                      5,
+                      std::chrono::milliseconds(count("interval-ms", 30, 10'000)),
+                      count("idle-seconds", 25, 3600),
+                      count("startup-runs", 1, 100),
+                      count("soak-updates", 100, 10'000'000),
+                      std::chrono::milliseconds(count("soak-timeout-ms", 50, 60'000)),
+                      count("soak-drop-every", 0, INT_MAX),
+                      count("soak-stall-every", 0, INT_MAX)};
+    const QStringList phases = value("phases").split(QLatin1Char(','));
+    const QString loadBefore = QString::fromStdString(readText("/proc/loadavg")).section(' ', 0, 2);
 
-    Settings settings;
-    settings.serverPath = parser.value(serverOption);
-    settings.certDir = parser.value(certsOption);
-    settings.clientPath = parser.value(clientOption);
-    settings.startupPath = parser.value(startupOption);
-    settings.ctlPath = parser.value(ctlOption);
-    settings.trayHostPath = parser.value(trayHostOption);
-    settings.jsonPath = parser.value(jsonOption);
-    settings.port = parser.value(portOption).toInt();
-    settings.updates = std::clamp(parser.value(updatesOption).toInt(), 10, 10'000);
-    settings.idleSeconds = std::clamp(parser.value(idleOption).toInt(), 25, 3600);
-    settings.startupRuns = std::clamp(parser.value(runsOption).toInt(), 1, 100);
-    settings.phases = parser.value(phasesOption).split(QLatin1Char(','));
-    settings.interval = std::chrono::milliseconds(std::clamp(parser.value(intervalOption).toInt(), 30, 10'000));
-    settings.idleClose = settings.interval * 2 / 5;
-    if (settings.certDir.isEmpty()) {
-        std::fputs("bench: --certs is required\n", stderr);
+    // The client's trust: the system roots and the test CA, as a build with VENNACOTT_EXTRA_CA_FILE has.
+    // The hand-written socket and the libcurl floor read the same roots from one bundle.
+    QFile bundle(settings.bundle);
+    if (!trustTestCa(settings.certDir) || !bundle.open(QIODevice::WriteOnly) ||
+        bundle.write(QByteArray::fromStdString(readText("/etc/ssl/certs/ca-certificates.crt") + "\n" +
+                                               readText(settings.certDir + "/ca.pem"))) < 0) {
+        std::fputs("bench: --certs must name a folder with ca.pem, server.pem and server.key\n", stderr);
         return 2;
     }
-    const QString loadBefore = loadAverage();
+    bundle.close();
+    UserDefaults::standard().setObject(kLink, keys::kDnsLink);
 
     UpdateServer server;
     if (!server.start(settings.serverPath, settings.certDir, settings.port)) {
@@ -960,336 +684,209 @@ int main(int argc, char **argv)
     }
     settings.port = server.port();
 
-    // The client trusts the test CA on top of the system roots, as a build with VENNACOTT_EXTRA_CA_FILE does.
-    QFile ca(settings.certDir + "/ca.pem");
-    if (!ca.open(QIODevice::ReadOnly)) {
-        std::fputs("bench: cannot read ca.pem\n", stderr);
-        return 1;
-    }
-    const QByteArray caPem = ca.readAll();
-    SessionOptions session;
-    session.extraCaCertificates = QSslCertificate::fromData(caPem, QSsl::Pem);
-    UrlSession::shared().setOptions(session);
-    UserDefaults::standard().setObject(kLink, keys::kDnsLink);
-
-    const QString linesPath = root.path() + "/client-lines.txt";
-    const int linesFd =
-        ::open(QFile::encodeName(linesPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-
-    std::vector<UpdateCost> updaters;
-    if (settings.phases.contains(QStringLiteral("updates"))) {
-        std::fputs("bench: update cost, connection kept open\n", stderr);
-        server.keepIdleConnections();
-        updaters.push_back(
-            measureUpdater(QStringLiteral("vennacott-ddns, connection kept open"), settings, server, linesFd));
-        std::fputs("bench: update cost, server closes idle connections\n", stderr);
-        server.closeIdleConnectionsAfter(settings.idleClose);
-        updaters.push_back(measureUpdater(
-            QStringLiteral("vennacott-ddns, server closes idle after %1 ms").arg(settings.idleClose.count()), settings,
-            server, linesFd));
-        server.keepIdleConnections();
-        std::fputs("bench: a bare Qt GET at the same interval\n", stderr);
-        for (const BareQt mode : {BareQt::KeptOpen, BareQt::ClosedIdle, BareQt::Resuming})
-            updaters.push_back(measureBareQt(settings, server, mode));
-        updaters.push_back(measureBareSocket(settings, server));
-    }
-    ::close(linesFd);
-
-    // curl with the same trust as the client (the system roots and the test CA), and with the test CA alone.
-    const QString systemBundle = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
-    const QString bothBundle = root.path() + "/system-and-test-ca.pem";
-    {
-        QFile system(systemBundle);
-        QFile both(bothBundle);
-        if (system.open(QIODevice::ReadOnly) && both.open(QIODevice::WriteOnly))
-            both.write(system.readAll() + "\n" + caPem);
-    }
-    std::vector<CurlCost> curls;
-    if (settings.phases.contains(QStringLiteral("curl")) && access("/usr/bin/curl", X_OK) == 0) {
-        std::fputs("bench: curl once per update\n", stderr);
-        curls.push_back(
-            measureCurl(QStringLiteral("curl per update, system roots + test CA"), bothBundle, settings, server));
-        curls.push_back(measureCurl(QStringLiteral("curl per update, test CA only"), settings.certDir + "/ca.pem",
-                                    settings, server));
+    QJsonObject json{{"date", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+                     {"updates", settings.updates},
+                     {"warmup", settings.warmup},
+                     {"interval_ms", int(settings.interval.count())}};
+    QJsonArray updates, idles, startups, headless;
+    QString curlVersion;
+    if (phases.contains(QStringLiteral("updates"))) {
+        QFile lines(root.path() + "/client-lines.txt");
+        std::fputs("bench: update cost, back to back: the client\n", stderr);
+        updates.append(measureClient(settings, server, lines.open(QIODevice::WriteOnly) ? lines.handle() : -1));
+        std::fputs("bench: update cost, back to back: the hand-written socket and the libcurl floor\n", stderr);
+        updates.append(measureSocket(settings, server));
+        updates.append(measureCurl(settings, server, &curlVersion));
     }
 
     // The real programs with a stored link: the window on each platform, and the headless updater.
-    std::vector<IdleFootprint> idles;
-    std::vector<Startup> startups;
-    std::optional<HeadlessStart> headlessStart;
-    VirtualDisplay xvfb;
-    const bool wantIdle = settings.phases.contains(QStringLiteral("idle")) && !settings.clientPath.isEmpty();
-    const bool wantStartup = settings.phases.contains(QStringLiteral("startup")) && !settings.startupPath.isEmpty();
-    const bool wantHeadless = settings.phases.contains(QStringLiteral("headless")) && !settings.ctlPath.isEmpty();
-    const bool haveXvfb = (wantIdle || wantStartup) && xvfb.start();
-    // Private folders for a program with the benchmark's link stored.
-    const auto setupWithLink = [&root](const QString &name) {
+    const bool wantIdle = phases.contains(QStringLiteral("idle")) && !settings.clientPath.isEmpty();
+    const bool wantStartup = phases.contains(QStringLiteral("startup")) && !settings.startupPath.isEmpty();
+    // Xvfb and a private session bus, the tests' own; DISPLAY, QT_QPA_PLATFORM=xcb and the bus's address are
+    // set for the programs started from here on, and left out where a row runs without them.
+    test::DesktopSession desktop;
+    const bool haveDesktop = (wantIdle || wantStartup) && desktop.startDesktop();
+    if ((wantIdle || wantStartup) && !haveDesktop)
+        std::fprintf(stderr, "bench: no Xvfb rows:%s\n", qPrintable(desktop.error()));
+    // Folders of a program's own, with the benchmark's link stored or empty.
+    const auto folders = [&root](const QString &name, bool withLink) {
         const QString folder = root.path() + "/" + name;
         QDir().mkpath(folder + "/config/vennacott");
-        QDir().mkpath(folder + "/data");
         QFile conf(folder + "/config/vennacott/vennacott-ddns.conf");
-        if (conf.open(QIODevice::WriteOnly))
+        if (withLink && conf.open(QIODevice::WriteOnly))
             conf.write(("[General]\ndnsLink=" + kLink + "\n").toUtf8());
         conf.close();
         QFile::setPermissions(conf.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        return std::vector<std::string>{"XDG_CONFIG_HOME=" + (folder + "/config").toStdString(),
-                                        "XDG_DATA_HOME=" + (folder + "/data").toStdString(),
-                                        "XDG_STATE_HOME=" + (folder + "/state").toStdString(),
-                                        "XDG_RUNTIME_DIR=" + (root.path() + "/runtime").toStdString()};
+        return QStringList{"XDG_CONFIG_HOME=" + folder + "/config", "XDG_DATA_HOME=" + folder + "/data",
+                           "XDG_STATE_HOME=" + folder + "/state", "XDG_RUNTIME_DIR=" + root.path() + "/runtime"};
     };
+    const QStringList noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"};
     if (wantIdle) {
-        const std::vector<std::string> common = setupWithLink(QStringLiteral("idle"));
-        std::vector<std::string> offscreen = common;
-        offscreen.push_back("QT_QPA_PLATFORM=offscreen");
-        // No session bus in these two rows, so no tray icon; the third has one with a tray on it.
-        std::fprintf(stderr, "bench: idle footprint, offscreen (%d s)\n", settings.idleSeconds);
-        idles.push_back(measureIdle(QStringLiteral("offscreen"), settings, {settings.clientPath.toStdString()},
-                                    environmentWith(offscreen, {"DBUS_SESSION_BUS_ADDRESS"})));
-        if (haveXvfb) {
-            std::vector<std::string> x11 = common;
-            x11.push_back("DISPLAY=" + xvfb.display());
-            std::fprintf(stderr, "bench: idle footprint, Xvfb (%d s)\n", settings.idleSeconds);
-            idles.push_back(
-                measureIdle(QStringLiteral("Xvfb"), settings, {settings.clientPath.toStdString()},
-                            environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})));
-            TrayDesktop tray;
-            if (tray.start(settings.trayHostPath)) {
-                x11.push_back("DBUS_SESSION_BUS_ADDRESS=" + tray.address());
-                std::fprintf(stderr, "bench: idle footprint, Xvfb with the tray icon (%d s)\n", settings.idleSeconds);
-                idles.push_back(measureIdle(QStringLiteral("Xvfb, tray"), settings, {settings.clientPath.toStdString()},
-                                            environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})));
-                if (!tray.registered())
-                    idles.back().label += QStringLiteral(" (no icon!)");
-            } else if (!settings.trayHostPath.isEmpty()) {
-                std::fputs("bench: no tray for the client (dbus-daemon or the host did not start)\n", stderr);
+        const QStringList linked = folders(QStringLiteral("idle"), true);
+        const QStringList client = {settings.clientPath};
+        idles.append(measureIdle(QStringLiteral("offscreen"), settings, client,
+                                 environmentWith(linked + QStringList{"QT_QPA_PLATFORM=offscreen"}, noDisplay)));
+        if (haveDesktop) {
+            idles.append(measureIdle(QStringLiteral("Xvfb"), settings, client,
+                                     environmentWith(linked, {"WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"})));
+            test::SessionProgram *tray =
+                settings.trayHostPath.isEmpty() ? nullptr : desktop.start(settings.trayHostPath);
+            if (tray && tray->waitForLine(QStringLiteral("ready"))) {
+                QJsonObject row = measureIdle(QStringLiteral("Xvfb, tray"), settings, client,
+                                              environmentWith(linked, {"WAYLAND_DISPLAY"}));
+                if (!tray->waitForLine(QStringLiteral("registered ")))
+                    row.insert("label", QStringLiteral("Xvfb, tray (no icon!)"));
+                idles.append(row);
             }
         }
     }
     if (wantStartup) {
-        const QString startRoot = root.path() + "/startup";
-        QDir().mkpath(startRoot + "/config");
-        QDir().mkpath(startRoot + "/data");
-        const std::vector<std::string> common = {"XDG_CONFIG_HOME=" + (startRoot + "/config").toStdString(),
-                                                 "XDG_DATA_HOME=" + (startRoot + "/data").toStdString(),
-                                                 "XDG_RUNTIME_DIR=" + (root.path() + "/runtime").toStdString(),
-                                                 std::string(kFirstScreenReportVariable) + "=1"};
-        std::vector<std::string> offscreen = common;
-        offscreen.push_back("QT_QPA_PLATFORM=offscreen");
+        const QStringList empty = folders(QStringLiteral("startup"), false) +
+                                  QStringList{QString::fromLatin1(kFirstScreenReportVariable) + "=1"};
         std::fputs("bench: start-up\n", stderr);
-        startups.push_back(measureStartup(QStringLiteral("offscreen"), settings, environmentWith(offscreen)));
-        if (haveXvfb) {
-            std::vector<std::string> x11 = common;
-            x11.push_back("DISPLAY=" + xvfb.display());
-            startups.push_back(measureStartup(QStringLiteral("Xvfb"), settings,
-                                              environmentWith(x11, {"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"})));
-        }
+        const std::vector<const char *> shown = {"vennacott-ddns: first screen shown"};
+        startups = measureStarts(settings, {settings.startupPath},
+                                 environmentWith(empty + QStringList{"QT_QPA_PLATFORM=offscreen"}, noDisplay),
+                                 {QStringLiteral("offscreen")}, shown);
+        if (haveDesktop)
+            startups += measureStarts(settings, {settings.startupPath},
+                                      environmentWith(empty, {"WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS"}),
+                                      {QStringLiteral("Xvfb")}, shown)[0];
     }
     server.stop();
-    if (wantHeadless) {
+    if (phases.contains(QStringLiteral("headless")) && !settings.ctlPath.isEmpty()) {
         // No display of any kind: the headless updater must not need one. The server, on the same port,
         // now tells when each connection and request arrives.
         UpdateServer traced;
-        const std::vector<std::string> environment = environmentWith(setupWithLink(QStringLiteral("headless")),
-                                                                     {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+        const QStringList environment = environmentWith(folders(QStringLiteral("headless"), true), noDisplay);
         if (traced.start(settings.serverPath, settings.certDir, settings.port, true)) {
             std::fprintf(stderr, "bench: headless start, %d runs\n", settings.startupRuns);
-            headlessStart = measureHeadlessStart(settings, environment, traced);
-            std::fprintf(stderr, "bench: headless idle footprint (%d s)\n", settings.idleSeconds);
-            idles.push_back(
-                measureIdle(QStringLiteral("ctl run"), settings, {settings.ctlPath.toStdString(), "run"}, environment));
+            headless = measureStarts(
+                settings, {settings.ctlPath, "run"}, environment,
+                {"request handed on (URL line)", "connection at the server", "request at the server", "reply printed"},
+                {"https://", "#"}, &traced);
+            idles.append(measureIdle(QStringLiteral("ctl run"), settings, {settings.ctlPath, "run"}, environment));
+            idles.append(measureIdle(QStringLiteral("libcurl floor"), settings,
+                                     {settings.curlPath, traced.baseUrl() + kLink, settings.bundle, "10000"},
+                                     environment));
             traced.stop();
         } else {
             std::fputs("bench: the traced update server did not start\n", stderr);
         }
     }
-    const QString loadAfter = loadAverage();
+    QStringList soakLines;
+    if (phases.contains(QStringLiteral("soak"))) {
+        std::fprintf(stderr, "bench: soak, %d updates\n", settings.soakUpdates);
+        soakLines = soak(settings, json);
+    }
+    const QString loadAfter = QString::fromStdString(readText("/proc/loadavg")).section(' ', 0, 2);
 
-    // ---- the table ----
+    // The table.
     utsname system{};
     uname(&system);
-    const QString curlVersion = firstOutputLine({"/usr/bin/curl", "--version"});
-    const QString machine = QStringLiteral("%1, %2 cores, Linux %3; Qt %4, %5")
-                                .arg(cpuModel())
-                                .arg(std::thread::hardware_concurrency())
-                                .arg(QString::fromLatin1(system.release), QString::fromLatin1(qVersion()),
-                                     QSslSocket::sslLibraryVersionString());
-    print(table,
-          QStringLiteral("Vennacott DDNS benchmark, %1").arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)));
-    print(table, QStringLiteral("machine: %1").arg(machine));
-    print(table, QStringLiteral("curl:    %1").arg(curlVersion));
-    print(table, QStringLiteral("load average (1, 5, 15 min): %1 before, %2 after").arg(loadBefore, loadAfter));
-    print(table, QString());
-    QJsonArray ratios;
-    if (!updaters.empty() || !curls.empty()) {
-        print(table, QStringLiteral("Update cost: %1 updates after %2 warm-up ones, interval %3 ms, HTTPS on loopback")
-                         .arg(settings.updates)
-                         .arg(settings.warmup)
-                         .arg(settings.interval.count()));
-        const QList<int> updateWidths = {52, 11, 9, 9, 8, 8, 8, 8};
-        print(table, row({"", "CPU/update", "(user)", "median", "p99", "conn", "full", "resumed"}, updateWidths));
-        print(table, row({"", "ms", "ms", "ms", "ms", "/100", "/100", "/100"}, updateWidths));
-        auto updateRow = [&](const QString &label, double cpu, double user, double median, double p99,
-                             const ServerStats &stats) {
-            print(table, row({label, number(cpu, 3), number(user, 3), number(median, 2), number(p99, 2),
-                              per100(stats.connections, stats.requests), per100(stats.full, stats.requests),
-                              per100(stats.resumed, stats.requests)},
-                             updateWidths));
-        };
-        for (const UpdateCost &cost : updaters)
-            updateRow(cost.label + (cost.complete ? "" : " (INCOMPLETE)"), cost.cpuMsPerUpdate, cost.userMsPerUpdate,
-                      cost.medianMs, cost.p99Ms, cost.stats);
-        for (const CurlCost &cost : curls)
-            updateRow(cost.label + (cost.failures ? QStringLiteral(" (%1 FAILED)").arg(cost.failures) : QString()),
-                      cost.cpuMsPerUpdate, cost.userMsPerUpdate, cost.medianMs, cost.p99Ms, cost.stats);
-        for (const CurlCost &cost : curls) {
-            const double ratio = updaters.empty() ? NAN : cost.cpuMsPerUpdate / updaters.front().cpuMsPerUpdate;
-            print(table, QStringLiteral("%1: %2x the CPU per update of vennacott-ddns, connection kept open")
-                             .arg(cost.label, number(ratio, 0)));
-            ratios.append(QJsonObject{{"against", cost.label}, {"ratio", ratio}});
-        }
-        for (const UpdateCost &cost : updaters) {
-            if (!cost.threadCpu.isEmpty())
-                print(table, QStringLiteral("  CPU ms/update by thread, %1: %2").arg(cost.label, cost.threadCpu));
-        }
-        print(table,
-              QStringLiteral("(conn, full, resumed: TCP connections and full and resumed TLS handshakes the server "
-                             "saw per 100 requests, warm-up included)"));
-        print(table, QString());
+    const QString machine =
+        QString::asprintf("%u cores, Linux %s; Qt %s, %s", std::thread::hardware_concurrency(), system.release,
+                          qVersion(), qPrintable(QSslSocket::sslLibraryVersionString())) +
+        (curlVersion.isEmpty() ? "" : "; " + curlVersion);
+    say("Vennacott DDNS benchmark, %s\nmachine: %s", qPrintable(json["date"].toString()), qPrintable(machine));
+    say("load average (1, 5, 15 min): %s before, %s after", qPrintable(loadBefore), qPrintable(loadAfter));
+    if (!updates.isEmpty()) {
+        say("\nUpdate cost, back to back: %d updates after %d warm-up ones, one every %lld ms, HTTPS on loopback, "
+            "connection kept open",
+            settings.updates, settings.warmup, static_cast<long long>(settings.interval.count()));
+        printTable(updates, 44,
+                   {{"cpu_ms", "CPU/update", "ms", 11, 3},
+                    {"user_ms", "(user)", "ms", 9, 3},
+                    {"median_ms", "median", "ms", 9, 2},
+                    {"p99_ms", "p99", "ms", 9, 2},
+                    {"connections_per_100", "conn", "/100", 8, 1},
+                    {"full_per_100", "full", "/100", 8, 1},
+                    {"resumed_per_100", "resumed", "/100", 8, 1}});
+        say("  the client's CPU ms/update by thread: %s",
+            qPrintable(updates[0].toObject()["cpu_ms_by_thread"].toString()));
+        say("(conn, full, resumed: TCP connections and full and resumed TLS handshakes the server saw per 100 "
+            "requests, warm-up included)");
     }
-    if (!idles.empty()) {
-        print(table, QStringLiteral("Idle footprint: the real programs with a stored link after %1 s, one update every "
-                                    "10 s (ctl run: vennacott-ddnsctl run, no display)")
-                         .arg(settings.idleSeconds));
-        const QList<int> idleWidths = {12, 8, 8, 8, 8, 8, 7, 11, 10, 10};
-        print(table,
-              row({"", "VmRSS", "VmHWM", "Pss", "RssAnon", "threads", "ticks", "CPU/tick", "CPU/gap", "wakes/gap"},
-                  idleWidths));
-        print(table, row({"", "MB", "MB", "MB", "MB", "", "", "ms", "ms", ""}, idleWidths));
-        for (const IdleFootprint &idle : idles) {
-            print(table, row({idle.label, number(idle.rssKb / 1024.0, 1), number(idle.hwmKb / 1024.0, 1),
-                              number(idle.pssKb / 1024.0, 1), number(idle.anonKb / 1024.0, 1),
-                              QString::number(idle.threads), QString::number(idle.ticks), number(idle.cpuMsPerTick, 2),
-                              number(idle.cpuMsBetweenTicks, 3), number(idle.wakeupsBetweenTicks, 1)},
-                             idleWidths));
-        }
-        for (const IdleFootprint &idle : idles) {
-            if (!idle.wakingThreads.isEmpty())
-                print(table, QStringLiteral("  %1, threads that woke between ticks (all gaps): %2")
-                                 .arg(idle.label, idle.wakingThreads));
-        }
-        print(table, QStringLiteral("(CPU/tick: all threads from the second reply to the end, per tick; gap: %1 s "
-                                    "between ticks, from 1 s after a reply to 1.5 s before the next tick, %2 of them; "
-                                    "wakes: context switches of all threads)")
-                         .arg(idles.front().gapSeconds)
-                         .arg(idles.front().gaps));
-        print(table, QString());
+    if (!idles.isEmpty()) {
+        say("\nIdle footprint: the real programs with a stored link after %d s, one update every 10 s (ctl run: "
+            "vennacott-ddnsctl run, no display; libcurl floor: the C program above at the same pace)",
+            settings.idleSeconds);
+        printTable(idles, 14,
+                   {{"rss_mb", "VmRSS", "MB", 8, 1},
+                    {"hwm_mb", "VmHWM", "MB", 8, 1},
+                    {"pss_mb", "Pss", "MB", 8, 1},
+                    {"anon_mb", "RssAnon", "MB", 8, 1},
+                    {"threads", "threads", "", 8, 0},
+                    {"ticks", "ticks", "", 7, 0},
+                    {"cpu_ms_per_tick", "CPU/tick", "ms", 10, 3},
+                    {"cpu_ms_per_gap", "CPU/gap", "ms", 10, 3},
+                    {"wakeups_per_gap", "wakes/gap", "", 10, 1}});
+        say("(CPU/tick: all threads from the second reply to the end, per tick; gap: 7.5 s between ticks, from 1 s "
+            "after a reply to 1.5 s before the next, 3 of them; wakes: context switches of all threads)");
     }
-    if (!startups.empty()) {
-        print(table,
-              QStringLiteral("Start-up: process start to the first screen drawn, %1 runs").arg(settings.startupRuns));
-        const QList<int> startWidths = {12, 10, 10, 10, 10};
-        print(table, row({"", "median", "min", "max", "failed"}, startWidths));
-        for (const Startup &startup : startups)
-            print(table, row({startup.label, number(startup.medianMs, 0) + " ms", number(startup.minMs, 0) + " ms",
-                              number(startup.maxMs, 0) + " ms", QString::number(startup.failures)},
-                             startWidths));
+    const std::vector<Column> spread = {
+        {"median_ms", "median", "ms", 10, 1}, {"min_ms", "min", "ms", 10, 1}, {"max_ms", "max", "ms", 10, 1}};
+    if (!startups.isEmpty()) {
+        say("\nStart-up: process start to the first screen drawn, %d runs (failed: %d)", settings.startupRuns,
+            startups[0].toObject()["failed"].toInt());
+        printTable(startups, 14, spread);
     }
-    if (headlessStart) {
-        print(table, QString());
-        print(table, QStringLiteral("Headless start: vennacott-ddnsctl run to its first update, %1 runs")
-                         .arg(headlessStart->runs));
-        const QList<int> widths = {30, 10, 10, 10, 10};
-        print(table, row({"", "median", "min", "max", "failed"}, widths));
-        const auto startRow = [&](const QString &label, std::vector<double> values) {
-            const double low = values.empty() ? NAN : *std::min_element(values.begin(), values.end());
-            const double high = values.empty() ? NAN : *std::max_element(values.begin(), values.end());
-            print(table, row({label, number(percentile(values, 50), 1) + " ms", number(low, 1) + " ms",
-                              number(high, 1) + " ms", QString::number(headlessStart->failures)},
-                             widths));
-        };
-        startRow(QStringLiteral("request handed on (URL line)"), headlessStart->requestMs);
-        startRow(QStringLiteral("connection at the server"), headlessStart->connectedMs);
-        startRow(QStringLiteral("request at the server"), headlessStart->receivedMs);
-        startRow(QStringLiteral("reply printed"), headlessStart->replyMs);
+    if (!headless.isEmpty()) {
+        say("\nHeadless start: vennacott-ddnsctl run to its first update, %d runs (failed: %d)", settings.startupRuns,
+            headless[0].toObject()["failed"].toInt());
+        printTable(headless, 30, spread);
     }
-    std::fflush(table);
+    if (!soakLines.isEmpty())
+        say("\n%s", qPrintable(soakLines.join(QLatin1Char('\n'))));
 
-    // ---- the JSON ----
-    QJsonObject json{{"date", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-                     {"machine", machine},
-                     {"curl", curlVersion},
-                     {"load_before", loadBefore},
-                     {"load_after", loadAfter},
-                     {"updates", settings.updates},
-                     {"warmup", settings.warmup},
-                     {"interval_ms", int(settings.interval.count())}};
-    QJsonArray updateJson;
-    for (const UpdateCost &cost : updaters)
-        updateJson.append(QJsonObject{{"label", cost.label},
-                                      {"complete", cost.complete},
-                                      {"cpu_ms_per_update", cost.cpuMsPerUpdate},
-                                      {"user_ms_per_update", cost.userMsPerUpdate},
-                                      {"latency_median_ms", cost.medianMs},
-                                      {"latency_p99_ms", cost.p99Ms},
-                                      {"cpu_ms_per_update_by_thread", cost.threadCpu},
-                                      {"server", toJson(cost.stats)}});
-    for (const CurlCost &cost : curls)
-        updateJson.append(QJsonObject{{"label", cost.label},
-                                      {"failures", cost.failures},
-                                      {"cpu_ms_per_update", cost.cpuMsPerUpdate},
-                                      {"user_ms_per_update", cost.userMsPerUpdate},
-                                      {"latency_median_ms", cost.medianMs},
-                                      {"latency_p99_ms", cost.p99Ms},
-                                      {"server", toJson(cost.stats)}});
-    json.insert("update_cost", updateJson);
-    json.insert("cpu_ratios", ratios);
-    QJsonArray idleJson;
-    for (const IdleFootprint &idle : idles)
-        idleJson.append(QJsonObject{{"platform", idle.label},
-                                    {"seconds", settings.idleSeconds},
-                                    {"ticks", idle.ticks},
-                                    {"vm_rss_kb", int(idle.rssKb)},
-                                    {"vm_hwm_kb", int(idle.hwmKb)},
-                                    {"pss_kb", int(idle.pssKb)},
-                                    {"rss_anon_kb", int(idle.anonKb)},
-                                    {"threads", int(idle.threads)},
-                                    {"cpu_ms_per_tick", idle.cpuMsPerTick},
-                                    {"gaps", idle.gaps},
-                                    {"gap_seconds", idle.gapSeconds},
-                                    {"cpu_ms_per_gap", idle.cpuMsBetweenTicks},
-                                    {"wakeups_per_gap", idle.wakeupsBetweenTicks},
-                                    {"waking_threads", idle.wakingThreads}});
-    json.insert("idle", idleJson);
-    QJsonArray startJson;
-    for (const Startup &startup : startups)
-        startJson.append(QJsonObject{{"platform", startup.label},
-                                     {"runs", startup.runs},
-                                     {"failures", startup.failures},
-                                     {"median_ms", startup.medianMs},
-                                     {"min_ms", startup.minMs},
-                                     {"max_ms", startup.maxMs}});
-    json.insert("startup", startJson);
-    if (headlessStart) {
-        const auto summary = [](std::vector<double> values) {
-            return QJsonObject{{"median_ms", percentile(values, 50)},
-                               {"min_ms", values.empty() ? NAN : *std::min_element(values.begin(), values.end())},
-                               {"max_ms", values.empty() ? NAN : *std::max_element(values.begin(), values.end())}};
-        };
-        json.insert("headless_start", QJsonObject{{"runs", headlessStart->runs},
-                                                  {"failures", headlessStart->failures},
-                                                  {"request_handed_on", summary(headlessStart->requestMs)},
-                                                  {"connection_at_server", summary(headlessStart->connectedMs)},
-                                                  {"request_at_server", summary(headlessStart->receivedMs)},
-                                                  {"reply", summary(headlessStart->replyMs)}});
+    // Against the transport's targets.
+    const auto figure = [](const QJsonArray &rows, const char *label, const char *key) {
+        for (const QJsonValue &row : rows) {
+            if (row["label"].toString().startsWith(QLatin1String(label)))
+                return row[QLatin1String(key)].toDouble(NAN);
+        }
+        return double(NAN);
+    };
+    const double ratio = figure(updates, "vennacott-ddns", "cpu_ms") / figure(updates, "hand-written", "cpu_ms");
+    json.insert("client_to_socket_cpu_ratio", ratio);
+    const std::vector<std::tuple<const char *, double, const char *>> targets = {
+        {"CPU/tick at the 10 s pace, window offscreen", figure(idles, "offscreen", "cpu_ms_per_tick"), "ms, <= 0.35"},
+        {"CPU/tick at the 10 s pace, ctl run", figure(idles, "ctl run", "cpu_ms_per_tick"), "ms, <= 0.35"},
+        {"CPU/tick at the 10 s pace, libcurl floor", figure(idles, "libcurl floor", "cpu_ms_per_tick"), "ms"},
+        {"CPU/update back to back, client / hand-written socket", ratio, "x, <= 1.2"},
+        {"CPU/update back to back, libcurl floor", figure(updates, "libcurl", "cpu_ms"), "ms"},
+        {"idle VmRSS, ctl run", figure(idles, "ctl run", "rss_mb"), "MB, <= 15"},
+        {"idle Pss, ctl run", figure(idles, "ctl run", "pss_mb"), "MB"},
+        {"idle VmRSS, a C daemon (libcurl floor)", figure(idles, "libcurl floor", "rss_mb"), "MB"},
+        {"idle Pss, a C daemon (libcurl floor)", figure(idles, "libcurl floor", "pss_mb"), "MB"},
+        {"first update at the server after ctl run starts, median", figure(headless, "request at", "median_ms"),
+         "ms, <= 100"}};
+    say("\nAgainst the targets");
+    for (const auto &[what, value, unit] : targets)
+        say("  %-56s %9.3f %s", what, value, unit);
+    for (const QString &line : soakLines) {
+        if (line.startsWith(QLatin1String("memory from")) || line.startsWith(QLatin1String("open descriptors")))
+            say("  soak: %s", qPrintable(line));
     }
-    if (!settings.jsonPath.isEmpty()) {
-        QFile out(settings.jsonPath);
-        if (out.open(QIODevice::WriteOnly))
-            out.write(QJsonDocument(json).toJson(QJsonDocument::Indented));
-        else
-            std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(settings.jsonPath));
+    std::fflush(stdout);
+
+    json.insert("machine", machine);
+    json.insert("libcurl", curlVersion);
+    json.insert("load_before", loadBefore);
+    json.insert("load_after", loadAfter);
+    json.insert("update_cost", updates);
+    json.insert("idle", idles);
+    json.insert("startup", startups);
+    json.insert("headless_start", headless);
+    if (parser.isSet(QStringLiteral("json"))) {
+        QFile out(value("json"));
+        if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(json).toJson()) < 0)
+            std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(out.fileName()));
     }
     UrlSession::shared().shutdown();
-    const bool ok = std::all_of(updaters.begin(), updaters.end(), [](const UpdateCost &cost) { return cost.complete; });
-    return ok ? 0 : 1;
+    const bool complete = std::none_of(updates.begin(), updates.end(), [](const QJsonValue &row) {
+        return row[QLatin1String("label")].toString().contains(QLatin1String("INCOMPLETE"));
+    });
+    const bool soakMet = !json.contains(QLatin1String("soak")) || json["soak"].toObject()["met"].toBool();
+    return complete && soakMet ? 0 : 1;
 }

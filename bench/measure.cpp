@@ -1,15 +1,29 @@
-// What the benchmark's programs share: reading a process's figures from /proc, percentiles, and the
-// loopback update server they measure against.
+// What the benchmark's programs share: the programs they start, reading a process's figures from /proc,
+// and percentiles.
 #include "measure.h"
 
 #include <QFile>
+#include <QProcessEnvironment>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/prctl.h>
 
 namespace vennacott::bench {
+
+void say(const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::putchar('\n');
+    std::fflush(stdout);
+}
 
 double percentile(std::vector<double> values, double p)
 {
@@ -37,47 +51,52 @@ long statusField(const std::string &status, const char *name)
     return std::atol(status.c_str() + at + key.size() - 1);
 }
 
-bool UpdateServer::start(const QString &program, const QString &certDir, int port, bool traced)
+QStringList environmentWith(const QStringList &set, const QStringList &unset)
 {
-    SpawnOptions options;
-    options.argv = {program.toStdString(), (certDir + "/server.pem").toStdString(),
-                    (certDir + "/server.key").toStdString(), std::to_string(port)};
-    options.environment = environmentWith(traced ? std::vector<std::string>{"VENNACOTT_BENCH_SERVER_TRACE=1"}
-                                                 : std::vector<std::string>{});
-    options.in = Stream::Pipe;
-    options.out = Stream::Pipe;
-    options.err = traced ? Stream::Pipe : Stream::Inherit;
-    if (!m_child.spawn(options))
-        return false;
-    const std::optional<std::string> line = m_child.out().readLine(Clock::now() + std::chrono::seconds(10));
-    if (!line || line->rfind("port ", 0) != 0)
-        return false;
-    m_port = std::atoi(line->c_str() + 5);
-    return true;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : unset)
+        environment.remove(name);
+    for (const QString &entry : set)
+        environment.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    return environment.toStringList();
 }
 
-void UpdateServer::closeIdleConnectionsAfter(std::chrono::milliseconds idle)
+bool Program::start(const QStringList &argv, const QStringList &environment, bool readOutput, bool readErrors)
 {
-    m_child.writeLine("close " + std::to_string(idle.count()));
+    setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    setEnvironment(environment);
+    if (!readOutput)
+        setStandardOutputFile(QProcess::nullDevice());
+    if (!readErrors)
+        setStandardErrorFile(QProcess::nullDevice());
+    QProcess::start(argv.value(0), argv.mid(1));
+    if (waitForStarted(10'000))
+        return true;
+    std::fprintf(stderr, "bench: cannot start %s: %s\n", qPrintable(argv.value(0)), qPrintable(errorString()));
+    return false;
 }
 
-void UpdateServer::injectFaults(long dropEvery, long stallEvery, long restartAt)
+std::optional<std::string> Program::readLine(Clock::time_point deadline, ProcessChannel channel)
 {
-    m_child.writeLine("faults " + std::to_string(dropEvery) + " " + std::to_string(stallEvery) + " " +
-                      std::to_string(restartAt));
+    setReadChannel(channel);
+    while (!canReadLine()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0 || !waitForReadyRead(static_cast<int>(left)))
+            return std::nullopt;
+    }
+    return QProcess::readLine().chopped(1).toStdString();
 }
 
-ServerStats UpdateServer::takeStats()
+void Program::stop(std::chrono::milliseconds grace)
 {
-    m_child.writeLine("stats");
-    ServerStats s;
-    if (const std::optional<std::string> line = m_child.out().readLine(Clock::now() + std::chrono::seconds(10)))
-        std::sscanf(line->c_str(),
-                    "stats connections %ld full %ld resumed %ld requests %ld idle-closes %ld answered %ld "
-                    "dropped %ld stalled %ld restarts %ld",
-                    &s.connections, &s.full, &s.resumed, &s.requests, &s.idleCloses, &s.answered, &s.dropped,
-                    &s.stalled, &s.restarts);
-    return s;
+    if (state() == NotRunning)
+        return;
+    closeWriteChannel(); // the benchmark's servers end at the end of their input
+    terminate();
+    if (!waitForFinished(static_cast<int>(grace.count()))) {
+        kill();
+        waitForFinished(5'000);
+    }
 }
 
 } // namespace vennacott::bench

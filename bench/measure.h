@@ -1,16 +1,28 @@
-// What the benchmark's programs share: reading a process's figures from /proc, percentiles, and the
-// loopback update server they measure against.
+// What the benchmark's programs share: the programs they start, reading a process's figures from /proc,
+// and percentiles.
 #pragma once
 
-#include "process.h"
-
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace vennacott::bench {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds in `d`.
+inline double ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// printf() to standard output, then a line feed, flushed.
+__attribute__((format(printf, 1, 2))) void say(const char *format, ...);
 
 // The value at `p` percent of `values` (nearest rank), or NaN for none.
 double percentile(std::vector<double> values, double p);
@@ -21,42 +33,21 @@ std::string readText(const QString &path);
 // A "Name:   123 kB" field of a /proc status text, or -1.
 long statusField(const std::string &status, const char *name);
 
-// What the update server counted since the last time it was asked.
-struct ServerStats
-{
-    long connections = 0;
-    long full = 0;    // full TLS handshakes
-    long resumed = 0; // resumed ones
-    long requests = 0;
-    long idleCloses = 0;
-    long answered = 0;
-    long dropped = 0;
-    long stalled = 0;
-    long restarts = 0;
-};
+// This process's environment as NAME=value entries, `set` replacing or adding and `unset` left out.
+QStringList environmentWith(const QStringList &set, const QStringList &unset = {});
 
-// vennacott-bench-server: HTTPS on loopback with plain libssl, told what to do over its standard input.
-class UpdateServer final
+// A program the benchmark starts: its standard output and error read line by line under a deadline, or
+// discarded; stopped when it goes and killed if the benchmark dies.
+class Program final : public QProcess
 {
 public:
-    // Port 0 picks a free one. `traced`: the server writes a line per connection event, read through trace().
-    bool start(const QString &program, const QString &certDir, int port = 0, bool traced = false);
-    int port() const { return m_port; }
-    QString baseUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_port); }
-    void keepIdleConnections() { m_child.writeLine("keep"); }
-    void closeIdleConnectionsAfter(std::chrono::milliseconds idle);
-    // Drops the connection of every `dropEvery`th request, never answers every `stallEvery`th, and restarts
-    // once at request `restartAt` (0: never).
-    void injectFaults(long dropEvery, long stallEvery, long restartAt);
-    // The counters since the last call; they start again from zero.
-    ServerStats takeStats();
-    void stop() { m_child.stop(std::chrono::seconds(2)); }
-    // "<seconds>.<microseconds> fd <n> <event>" on the steady clock, the benchmark's own.
-    LineReader &trace() { return m_child.err(); }
-
-private:
-    Child m_child;
-    int m_port = 0;
+    // False (with a line on standard error) when it could not be started.
+    bool start(const QStringList &argv, const QStringList &environment, bool readOutput, bool readErrors = false);
+    // The next whole line without its line feed, or nothing at the deadline or the end of the stream.
+    std::optional<std::string> readLine(Clock::time_point deadline, ProcessChannel channel = StandardOutput);
+    // SIGTERM (and the end of its input), then SIGKILL if it has not ended within `grace`.
+    void stop(std::chrono::milliseconds grace = std::chrono::seconds(10));
+    ~Program() override { stop(std::chrono::seconds(2)); }
 };
 
 } // namespace vennacott::bench

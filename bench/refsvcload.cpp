@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -21,28 +20,19 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <unistd.h>
-#include <vector>
 
 using namespace std::chrono_literals;
-using vennacott::bench::Clock;
-using vennacott::bench::percentile;
+using namespace vennacott::bench;
 
 namespace {
 
 // A reply that takes longer than this counts as a failed update, as it would for a client with a timeout.
 constexpr auto kReplyTimeout = 10s;
-
-double msBetween(Clock::time_point from, Clock::time_point to)
-{
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
 
 // Runs the event loop until `done` holds or `limit` has passed; the update clients keep running meanwhile.
 bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
@@ -52,12 +42,6 @@ bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limi
     while (!done() && Clock::now() < end)
         loop.processEvents(QEventLoop::WaitForMoreEvents, 5);
     return done();
-}
-
-void say(const QString &line)
-{
-    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-    std::fflush(stdout);
 }
 
 struct Response
@@ -151,11 +135,12 @@ private:
     QObject m_context; // goes first, so that the closing socket calls nothing of a half-destroyed connection
 };
 
+// An update: when it was due (seconds since the load began), its latency from then or from its sending if
+// that came first, and whether it was answered 200.
 struct Sample
 {
-    double dueS; // seconds since the load began, when the update was due
-    double ms;   // from then, or from its sending if that came first, to the whole reply
-    bool ok;     // answered 200
+    double dueS, ms;
+    bool ok;
 };
 
 std::chrono::milliseconds until(Clock::time_point when)
@@ -223,7 +208,7 @@ private:
         const Clock::time_point from = std::min(due, Clock::now());
         m_connection->send(request("GET", m_path), [this, due, from](const Response &response) {
             m_watchdog.stop();
-            record(due, response.status == 200, msBetween(from, Clock::now()));
+            record(due, response.status == 200, ms(Clock::now() - from));
             if (const std::optional<Clock::time_point> queued = std::exchange(m_queued, std::nullopt))
                 QTimer::singleShot(0, &m_timer, [this, when = *queued] { send(when); });
         });
@@ -249,21 +234,17 @@ private:
     QByteArray m_path;
     std::vector<Sample> &m_samples;
     std::unique_ptr<Connection> m_connection;
-    QTimer m_timer;
-    QTimer m_watchdog;
-    Clock::time_point m_origin;
-    Clock::time_point m_next;
+    QTimer m_timer, m_watchdog;
+    Clock::time_point m_origin, m_next, m_outstanding;
     std::chrono::milliseconds m_interval{1000};
     std::optional<Clock::time_point> m_queued;
-    Clock::time_point m_outstanding;
     int m_reconnects = 0;
 };
 
 struct Span
 {
     QString label;
-    double from;
-    double to; // seconds since the load began
+    double from, to; // seconds since the load began
 };
 
 QJsonObject summarize(const std::vector<Sample> &samples, const Span &span)
@@ -290,29 +271,14 @@ QJsonObject summarize(const std::vector<Sample> &samples, const Span &span)
 // The service's processor time so far, user and system, from /proc.
 double cpuMs(qint64 pid)
 {
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return NAN;
-    const QByteArray stat = file.readAll();
+    const QByteArray stat = QByteArray::fromStdString(readText(QStringLiteral("/proc/%1/stat").arg(pid)));
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
-long statusKb(qint64 pid, const char *field)
+QByteArray figure(const QJsonValue &value)
 {
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.startsWith(QByteArray(field) + ':'))
-            return line.mid(qstrlen(field) + 1).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
-
-QString figure(const QJsonValue &value, int decimals = 1)
-{
-    return std::isnan(value.toDouble()) ? QStringLiteral("-") : QString::number(value.toDouble(), 'f', decimals);
+    return std::isnan(value.toDouble()) ? "-" : QByteArray::number(value.toDouble(), 'f', 1);
 }
 
 } // namespace
@@ -323,18 +289,17 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Load on the Vennacott reference service, on loopback"));
     parser.addHelpOption();
-    const QCommandLineOption serviceOption("service", "The vennacott-refsvc executable.", "path",
-                                           QStringLiteral(VENNACOTT_REFSVC_BINARY));
-    const QCommandLineOption hostsOption("hosts", "Hosts, each updated by a client of its own.", "count", "200");
-    const QCommandLineOption secondsOption("seconds", "How long the updates run before the sign-ins.", "seconds", "60");
-    const QCommandLineOption burstOption("burst-seconds", "How long the wrong-password sign-ins go on once limited.",
-                                         "seconds", "10");
-    const QCommandLineOption jsonOption("json", "Where to write the figures as JSON.", "path");
-    parser.addOptions({serviceOption, hostsOption, secondsOption, burstOption, jsonOption});
+    parser.addOptions({
+        {"service", "The vennacott-refsvc executable.", "path", QStringLiteral(VENNACOTT_REFSVC_BINARY)},
+        {"hosts", "Hosts, each updated by a client of its own.", "count", "200"},
+        {"seconds", "How long the updates run before the sign-ins.", "seconds", "60"},
+        {"burst-seconds", "How long the wrong-password sign-ins go on once limited.", "seconds", "10"},
+        {"json", "Where to write the figures as JSON.", "path"},
+    });
     parser.process(app);
-    const int hosts = std::clamp(parser.value(hostsOption).toInt(), 1, 400);
-    const int seconds = std::clamp(parser.value(secondsOption).toInt(), 5, 600);
-    const int burstSeconds = std::clamp(parser.value(burstOption).toInt(), 1, 60);
+    const int hosts = std::clamp(parser.value("hosts").toInt(), 1, 400);
+    const int seconds = std::clamp(parser.value("seconds").toInt(), 5, 600);
+    const int burstSeconds = std::clamp(parser.value("burst-seconds").toInt(), 1, 60);
     constexpr auto kInterval = 1000ms;
     constexpr int kMaxBurst = 20'000;
     constexpr int kMaxExtraConnections = 2'000;
@@ -344,7 +309,7 @@ int main(int argc, char **argv)
     QProcess service;
     service.setStandardOutputFile(data.filePath(QStringLiteral("refsvc.log")));
     service.setStandardErrorFile(data.filePath(QStringLiteral("refsvc.err")));
-    service.start(parser.value(serviceOption),
+    service.start(parser.value("service"),
                   {"--data-dir", data.filePath(QStringLiteral("data")), "--api-port", "0", "--update-port", "0"});
     static const QRegularExpression ready(QStringLiteral("ready: API https://127\\.0\\.0\\.1:(\\d+), update server "
                                                          "https://127\\.0\\.0\\.1:(\\d+)"));
@@ -418,14 +383,8 @@ int main(int argc, char **argv)
 
     // Wrong passwords from 127.0.0.1, one after the other, for one account, while the updates go on.
     const QByteArray wrong = R"({"Email": ")" + email + R"(", "Password": "a-wrong-password"})";
-    int refusedBeforeLimit = 0;
-    int limited = 0;
-    int other = 0;
-    int firstLimited = 0;
-    double refusedMs = 0;
-    double limitedMs = 0;
-    double refusedCpu = 0;
-    double limitedCpu = 0;
+    int refusedBeforeLimit = 0, limited = 0, other = 0, firstLimited = 0;
+    double refusedMs = 0, limitedMs = 0, refusedCpu = 0, limitedCpu = 0;
     QByteArray retryAfter;
     {
         Connection guesser(tls, apiPort);
@@ -438,7 +397,7 @@ int main(int argc, char **argv)
             const double cpuBefore = cpuMs(pid);
             const Clock::time_point sent = Clock::now();
             const Response reply = guesser.call(request("POST", "/login", wrong));
-            const double took = msBetween(sent, Clock::now());
+            const double took = ms(Clock::now() - sent);
             if (reply.status == 401 && limited == 0) {
                 ++refusedBeforeLimit;
                 refusedMs += took;
@@ -465,15 +424,14 @@ int main(int argc, char **argv)
 
     // The right password: from another address it is accepted, from the limited one it is not.
     const QByteArray right = R"({"Email": ")" + email + R"(", "Password": ")" + rightPassword + R"("})";
-    Response fromOther;
-    Response fromSame;
+    Response fromOther, fromSame;
     double otherMs = 0;
     {
         Connection elsewhere(tls, apiPort, QHostAddress(QStringLiteral("127.0.0.2")));
         waitUntil([&] { return elsewhere.encrypted(); }, 10s);
         const Clock::time_point sent = Clock::now();
         fromOther = elsewhere.call(request("POST", "/login", right));
-        otherMs = msBetween(sent, Clock::now());
+        otherMs = ms(Clock::now() - sent);
         Connection same(tls, apiPort);
         fromSame = same.call(request("POST", "/login", right));
     }
@@ -493,7 +451,7 @@ int main(int argc, char **argv)
         waitUntil([&] { return connection.encrypted() || connection.closed(); }, 10s);
         if (!connection.encrypted()) {
             refusedAt = i;
-            refusalMs = msBetween(opened, Clock::now());
+            refusalMs = ms(Clock::now() - opened);
             held.pop_back();
         }
     }
@@ -519,7 +477,7 @@ int main(int argc, char **argv)
               kReplyTimeout + 1s);
     const double wholeRun = since();
     spans.push_back({QStringLiteral("whole run"), 0, wholeRun});
-    const long peakKb = statusKb(pid, "VmHWM");
+    const long peakKb = statusField(readText(QStringLiteral("/proc/%1/status").arg(pid)), "VmHWM");
     const double cpuTotal = cpuMs(pid) - cpuStart;
     int reconnects = 0;
     for (const auto &client : clients)
@@ -533,82 +491,57 @@ int main(int argc, char **argv)
 
     // The report.
     QJsonArray rows;
-    say(QStringLiteral("Reference service under load: %1 hosts, each updated once a second by a client on a "
-                       "connection of its own, HTTPS on loopback")
-            .arg(hosts));
-    say(QStringLiteral("%1 %2 %3 %4 %5 %6")
-            .arg(QString(), -44)
-            .arg(QStringLiteral("updates"), 8)
-            .arg(QStringLiteral("failed"), 7)
-            .arg(QStringLiteral("p50 ms"), 8)
-            .arg(QStringLiteral("p99 ms"), 8)
-            .arg(QStringLiteral("max ms"), 8));
-    int failed = 0;
+    say("Reference service under load: %d hosts, each updated once a second by a client on a "
+        "connection of its own, HTTPS on loopback",
+        hosts);
+    say("%-44s %8s %7s %8s %8s %8s", "", "updates", "failed", "p50 ms", "p99 ms", "max ms");
     for (const Span &span : spans) {
         const QJsonObject row = summarize(samples, span);
         rows.append(row);
-        if (span.label == QLatin1String("whole run"))
-            failed = row.value("failed").toInt();
-        say(QStringLiteral("%1 %2 %3 %4 %5 %6")
-                .arg(QStringLiteral("%1, %2 s").arg(span.label).arg(span.to - span.from, 0, 'f', 1), -44)
-                .arg(row.value("updates").toInt(), 8)
-                .arg(row.value("failed").toInt(), 7)
-                .arg(figure(row.value("p50_ms")), 8)
-                .arg(figure(row.value("p99_ms")), 8)
-                .arg(figure(row.value("max_ms")), 8));
+        const QString label = QStringLiteral("%1, %2 s").arg(span.label).arg(span.to - span.from, 0, 'f', 1);
+        say("%-44s %8d %7d %8s %8s %8s", qPrintable(label), row["updates"].toInt(), row["failed"].toInt(),
+            figure(row["p50_ms"]).constData(), figure(row["p99_ms"]).constData(), figure(row["max_ms"]).constData());
     }
+    const int failed = rows.last()["failed"].toInt();
     check(failed == 0, QStringLiteral("%1 updates failed").arg(failed));
-    const double updatesOnly = rows.first().toObject().value("updates").toDouble();
-    say(QStringLiteral("Service CPU: %1 ms per update while only updating; %2 s over the run; peak resident "
-                       "memory %3 MB; %4 clients had to reconnect")
-            .arg(cpuUpdates / updatesOnly, 0, 'f', 2)
-            .arg(cpuTotal / 1000, 0, 'f', 1)
-            .arg(peakKb / 1024.0, 0, 'f', 1)
-            .arg(reconnects));
-    say(QStringLiteral("Wrong passwords from 127.0.0.1 for one account, back to back: %2 answered 401 "
-                       "(%3 ms each, %4 ms of service CPU each), then limited from attempt %5 on: %6 answered 429 "
-                       "in %1 s (%7 ms each, %8 ms of service CPU each, Retry-After %9 s)")
-            .arg(burstSeconds)
-            .arg(refusedBeforeLimit)
-            .arg(refusedMs / std::max(refusedBeforeLimit, 1), 0, 'f', 1)
-            .arg(refusedCpu / std::max(refusedBeforeLimit, 1), 0, 'f', 1)
-            .arg(firstLimited)
-            .arg(limited)
-            .arg(limitedMs / std::max(limited, 1), 0, 'f', 2)
-            .arg(limitedCpu / std::max(limited, 1), 0, 'f', 3)
-            .arg(QString::fromLatin1(retryAfter)));
-    say(QStringLiteral("The right password meanwhile: from 127.0.0.2 answered %1 in %2 ms; from 127.0.0.1 answered %3")
-            .arg(fromOther.status)
-            .arg(otherMs, 0, 'f', 0)
-            .arg(fromSame.status));
-    say(QStringLiteral("Connections: with the %1 updating ones open, %2 more were opened and served; the next one "
-                       "was closed by the service %3 ms after it was opened, before TLS; after closing the extra "
-                       "ones a new connection was %4")
-            .arg(hosts)
-            .arg(heldCount)
-            .arg(refusalMs, 0, 'f', 1)
-            .arg(servedAfterwards ? QStringLiteral("served") : QStringLiteral("NOT served")));
+    const double updatesOnly = rows.first()["updates"].toDouble();
+    say("Service CPU: %.2f ms per update while only updating; %.1f s over the run; peak resident "
+        "memory %.1f MB; %d clients had to reconnect",
+        cpuUpdates / updatesOnly, cpuTotal / 1000, peakKb / 1024.0, reconnects);
+    const QJsonObject signIns{{"refused_401", refusedBeforeLimit},
+                              {"first_429_at_attempt", firstLimited},
+                              {"limited_429", limited},
+                              {"ms_per_401", refusedMs / std::max(refusedBeforeLimit, 1)},
+                              {"ms_per_429", limitedMs / std::max(limited, 1)},
+                              {"service_cpu_ms_per_401", refusedCpu / std::max(refusedBeforeLimit, 1)},
+                              {"service_cpu_ms_per_429", limitedCpu / std::max(limited, 1)},
+                              {"right_password_other_address", fromOther.status},
+                              {"right_password_same_address", fromSame.status}};
+    say("Wrong passwords from 127.0.0.1 for one account, back to back: %d answered 401 (%.1f ms "
+        "each, %.1f ms of service CPU each), then limited from attempt %d on: %d answered 429 in %d "
+        "s (%.2f ms each, %.3f ms of service CPU each, Retry-After %s s)",
+        refusedBeforeLimit, signIns["ms_per_401"].toDouble(), signIns["service_cpu_ms_per_401"].toDouble(),
+        firstLimited, limited, burstSeconds, signIns["ms_per_429"].toDouble(),
+        signIns["service_cpu_ms_per_429"].toDouble(), retryAfter.constData());
+    say("The right password meanwhile: from 127.0.0.2 answered %d in %.0f ms; from 127.0.0.1 "
+        "answered %d",
+        fromOther.status, otherMs, fromSame.status);
+    say("Connections: with the %d updating ones open, %d more were opened and served; the next one "
+        "was closed by the service %.1f ms after it was opened, before TLS; after closing the extra "
+        "ones a new connection was %s",
+        hosts, heldCount, refusalMs, servedAfterwards ? "served" : "NOT served");
 
-    if (parser.isSet(jsonOption)) {
-        QFile json(parser.value(jsonOption));
-        const QJsonObject all{
-            {"hosts", hosts},
-            {"updates", rows},
-            {"service_cpu_ms_per_update", cpuUpdates / updatesOnly},
-            {"service_peak_rss_kb", int(peakKb)},
-            {"reconnects", reconnects},
-            {"sign_ins", QJsonObject{{"refused_401", refusedBeforeLimit},
-                                     {"first_429_at_attempt", firstLimited},
-                                     {"limited_429", limited},
-                                     {"ms_per_401", refusedMs / std::max(refusedBeforeLimit, 1)},
-                                     {"ms_per_429", limitedMs / std::max(limited, 1)},
-                                     {"service_cpu_ms_per_401", refusedCpu / std::max(refusedBeforeLimit, 1)},
-                                     {"service_cpu_ms_per_429", limitedCpu / std::max(limited, 1)},
-                                     {"right_password_other_address", fromOther.status},
-                                     {"right_password_same_address", fromSame.status}}},
-            {"connections", QJsonObject{{"held_beyond_updaters", heldCount},
-                                        {"refused_after_ms", refusalMs},
-                                        {"served_after_closing", servedAfterwards}}}};
+    if (parser.isSet("json")) {
+        QFile json(parser.value("json"));
+        const QJsonObject all{{"hosts", hosts},
+                              {"updates", rows},
+                              {"service_cpu_ms_per_update", cpuUpdates / updatesOnly},
+                              {"service_peak_rss_kb", int(peakKb)},
+                              {"reconnects", reconnects},
+                              {"sign_ins", signIns},
+                              {"connections", QJsonObject{{"held_beyond_updaters", heldCount},
+                                                          {"refused_after_ms", refusalMs},
+                                                          {"served_after_closing", servedAfterwards}}}};
         if (!json.open(QIODevice::WriteOnly) || json.write(QJsonDocument(all).toJson()) < 0)
             check(false, QStringLiteral("cannot write %1").arg(json.fileName()));
     }
