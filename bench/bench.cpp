@@ -5,6 +5,7 @@
 // it; see docs/performance.md.
 #include "appdelegate.h"
 #include "console.h"
+#include "core.h"
 #include "desktopsession.h"
 #include "firstscreenreport.h"
 #include "measure.h"
@@ -52,7 +53,7 @@ namespace {
 const QString kLink = QStringLiteral("/update/bench/k3y");
 
 // What the benchmark runs and how; the paths are programs and files it needs.
-struct Settings
+struct BenchSettings
 {
     QString certDir, serverPath, curlPath; // the test certificates, the update server, the libcurl floor
     QString clientPath, startupPath;       // the window built for the server at `port`, and the normal build's
@@ -127,9 +128,11 @@ bool trustTestCa(const QString &certDir, std::chrono::milliseconds timeout = 60s
 {
     SessionOptions session;
     session.inactivityTimeout = timeout;
-    session.extraCaCertificates = QSslCertificate::fromPath(certDir + "/ca.pem");
+    QFile ca(certDir + "/ca.pem");
+    if (ca.open(QIODevice::ReadOnly))
+        session.extraCaPem = ca.readAll();
     UrlSession::shared().setOptions(session);
-    return !session.extraCaCertificates.isEmpty();
+    return !session.extraCaPem.isEmpty();
 }
 
 double cpuMs(const rusage &u, bool userOnly = false)
@@ -206,7 +209,7 @@ QJsonObject costRow(const QString &label, bool complete, const rusage &start, co
 // sink sees every line the client prints (the URL at each tick, the reply when it arrives), on the thread
 // that printed and under the console's lock; it writes each one to a file, as the client would to its
 // journal, and notes when it came.
-QJsonObject measureClient(const Settings &settings, UpdateServer &server, int outputFd)
+QJsonObject measureClient(const BenchSettings &settings, UpdateServer &server, int outputFd)
 {
     server.takeStats();
     // One request before the first tick, as ten seconds of a real start-up would allow: the first request
@@ -242,12 +245,12 @@ QJsonObject measureClient(const Settings &settings, UpdateServer &server, int ou
                 &loop, [&] { finished = true, loop.quit(); }, Qt::QueuedConnection);
         }
     });
-    AppDelegate delegate(UpdaterOptions{settings.interval, server.baseUrl()});
+    Core core(Core::Options{{}, 10ms, settings.interval, server.baseUrl()});
+    AppDelegate delegate(core);
     delegate.applicationDidFinishLaunching();
     QTimer::singleShot(settings.interval * total * 3 + 30s, &loop, &QEventLoop::quit);
     loop.exec();
-    if (QTimer *timer = delegate.findChild<QTimer *>())
-        timer->stop();
+    core.updater().pause();
     // Lets a request of a tick after the last measured one end before the counters are read.
     QEventLoop settle;
     QTimer::singleShot(std::max<std::chrono::milliseconds>(settings.interval, 200ms), &settle, &QEventLoop::quit);
@@ -265,7 +268,7 @@ QJsonObject measureClient(const Settings &settings, UpdateServer &server, int ou
 
 // The floor below any HTTP library: HTTP/1.1 written by hand on one QSslSocket on this thread, with the
 // client's trust, at the same interval.
-QJsonObject measureSocket(const Settings &settings, UpdateServer &server)
+QJsonObject measureSocket(const BenchSettings &settings, UpdateServer &server)
 {
     server.takeStats();
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
@@ -312,7 +315,7 @@ QJsonObject measureSocket(const Settings &settings, UpdateServer &server)
 
 // The libcurl floor (curlfloor.c) in a process of its own at the same interval; its own CPU over the
 // measured requests, as it reports it.
-QJsonObject measureCurl(const Settings &settings, UpdateServer &server, QString *version)
+QJsonObject measureCurl(const BenchSettings &settings, UpdateServer &server, QString *version)
 {
     server.takeStats();
     Program curl;
@@ -346,7 +349,7 @@ QJsonObject measureCurl(const Settings &settings, UpdateServer &server, QString 
 
 // The program with a stored link for `idleSeconds`: memory at the end, CPU per tick from the second reply
 // on, and what its threads do in three gaps between ticks (1 s after a reply to 1.5 s before the next).
-QJsonObject measureIdle(const QString &label, const Settings &settings, const QStringList &argv,
+QJsonObject measureIdle(const QString &label, const BenchSettings &settings, const QStringList &argv,
                         const QStringList &environment)
 {
     QJsonObject row{{"label", label}};
@@ -415,7 +418,7 @@ std::optional<double> tracedEvent(UpdateServer &server, const std::string &event
 // with each of `marks` in turn ("#": a reply line), on standard error for the window's first screen or, with a
 // traced `server`, on standard output, where the server's accepting the connection and reading the request
 // come between the first mark and the second. One row per label.
-QJsonArray measureStarts(const Settings &settings, const QStringList &argv, const QStringList &environment,
+QJsonArray measureStarts(const BenchSettings &settings, const QStringList &argv, const QStringList &environment,
                          const QStringList &labels, const std::vector<const char *> &marks,
                          UpdateServer *server = nullptr)
 {
@@ -467,7 +470,7 @@ QJsonArray measureStarts(const Settings &settings, const QStringList &argv, cons
 // on a timer: a timer of a few milliseconds on a busy two-core machine lets work queue up faster than it
 // drains, and the queue would read as growth. So every sample is taken where the product spends its life,
 // between two updates with nothing in flight. Returns its table; its figures go into `results`.
-QStringList soak(const Settings &settings, QJsonObject &results)
+QStringList soak(const BenchSettings &settings, QJsonObject &results)
 {
     struct Sample
     {
@@ -482,7 +485,7 @@ QStringList soak(const Settings &settings, QJsonObject &results)
     if (!trustTestCa(settings.certDir, settings.soakTimeout) || !server.start(settings.serverPath, settings.certDir))
         return {QStringLiteral("soak: the update server did not start")};
     server.injectFaults(settings.dropEvery, settings.stallEvery, restartAt);
-    UserDefaults::standard().setObject(QStringLiteral("/update/soak/k3y"), keys::kDnsLink);
+    UserDefaults(vennacott::Settings::defaultFilePath()).setObject(QStringLiteral("/update/soak/k3y"), keys::kDnsLink);
     console::setSinkForTesting([](console::Stream, const QByteArray &line) {
         ++(line.startsWith("https://") ? urls : isReply(line.toStdString()) ? replies : others);
     });
@@ -498,7 +501,8 @@ QStringList soak(const Settings &settings, QJsonObject &results)
              replies});
     };
     sample(0);
-    Updater updater(server.baseUrl());
+    Core core(Core::Options{{}, 10ms, kUpdateInterval, server.baseUrl()});
+    Updater &updater = core.updater();
     QEventLoop loop;
     int finished = 0;
     // A run that stops moving has found a fault of its own: an exchange that never ended.
@@ -644,24 +648,24 @@ int main(int argc, char **argv)
     parser.process(app);
     const auto value = [&](const char *name) { return parser.value(QString::fromLatin1(name)); };
     const auto count = [&](const char *name, int low, int high) { return std::clamp(value(name).toInt(), low, high); };
-    Settings settings{value("certs"),
-                      value("server"),
-                      value("curl-floor"),
-                      value("idle-client"),
-                      value("startup-client"),
-                      value("headless-ctl"),
-                      value("tray-host"),
-                      root.path() + "/system-and-test-ca.pem",
-                      value("port").toInt(),
-                      count("updates", 10, 10'000),
-                      5,
-                      std::chrono::milliseconds(count("interval-ms", 30, 10'000)),
-                      count("idle-seconds", 25, 3600),
-                      count("startup-runs", 1, 100),
-                      count("soak-updates", 100, 10'000'000),
-                      std::chrono::milliseconds(count("soak-timeout-ms", 50, 60'000)),
-                      count("soak-drop-every", 0, INT_MAX),
-                      count("soak-stall-every", 0, INT_MAX)};
+    BenchSettings settings{value("certs"),
+                           value("server"),
+                           value("curl-floor"),
+                           value("idle-client"),
+                           value("startup-client"),
+                           value("headless-ctl"),
+                           value("tray-host"),
+                           root.path() + "/system-and-test-ca.pem",
+                           value("port").toInt(),
+                           count("updates", 10, 10'000),
+                           5,
+                           std::chrono::milliseconds(count("interval-ms", 30, 10'000)),
+                           count("idle-seconds", 25, 3600),
+                           count("startup-runs", 1, 100),
+                           count("soak-updates", 100, 10'000'000),
+                           std::chrono::milliseconds(count("soak-timeout-ms", 50, 60'000)),
+                           count("soak-drop-every", 0, INT_MAX),
+                           count("soak-stall-every", 0, INT_MAX)};
     const QStringList phases = value("phases").split(QLatin1Char(','));
     const QString loadBefore = QString::fromStdString(readText("/proc/loadavg")).section(' ', 0, 2);
 
@@ -675,7 +679,7 @@ int main(int argc, char **argv)
         return 2;
     }
     bundle.close();
-    UserDefaults::standard().setObject(kLink, keys::kDnsLink);
+    UserDefaults(vennacott::Settings::defaultFilePath()).setObject(kLink, keys::kDnsLink);
 
     UpdateServer server;
     if (!server.start(settings.serverPath, settings.certDir, settings.port)) {
