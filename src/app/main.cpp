@@ -6,7 +6,6 @@
 #include "coredumps.h"
 #include "cursorblink.h"
 #include "desktopintegration.h"
-#include "dispatch.h"
 #include "endpoints.h"
 #include "firstscreenreport.h"
 #include "mainmenu.h"
@@ -136,7 +135,6 @@ int main(int argc, char *argv[])
     // The termination route has told the delegate by the time the loop ends.
     QApplication::exec();
     vennacott::Application::shared().setDelegate(nullptr);
-    vennacott::dispatch::drainBackground();
     vennacott::UrlSession::shared().shutdown();
     return 0;
 }

@@ -2,7 +2,6 @@
 #include "buildconfig.h"
 #include "commandline.h"
 #include "coredumps.h"
-#include "dispatch.h"
 #include "urlsession.h"
 
 #include <QCoreApplication>
@@ -23,7 +22,6 @@ int main(int argc, char *argv[])
     commandLine.start(QCoreApplication::arguments().mid(1),
                       [](vennacott::ctl::ExitStatus status) { QCoreApplication::exit(int(status)); });
     const int status = QCoreApplication::exec();
-    vennacott::dispatch::drainBackground();
     vennacott::UrlSession::shared().shutdown();
     return status;
 }

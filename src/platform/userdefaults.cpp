@@ -197,10 +197,6 @@ void UserDefaults::apply(const QList<Change> &changes)
         applyTo(m_values, key, value);
     }
     save();
-    if (m_observer) {
-        for (const auto &[key, value] : changes)
-            m_observer(key, value);
-    }
 }
 
 QHash<QString, QString> UserDefaults::values()
@@ -224,12 +220,6 @@ bool UserDefaults::reload()
     if (m_saveFailing)
         save();
     return m_values != before;
-}
-
-void UserDefaults::setChangeObserverForTesting(ChangeObserver observer)
-{
-    const std::lock_guard lock(m_mutex);
-    m_observer = std::move(observer);
 }
 
 bool UserDefaults::FileStamp::operator==(const FileStamp &other) const

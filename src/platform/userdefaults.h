@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -47,9 +46,6 @@ public:
 
     QString filePath() const { return m_filePath; }
 
-    // Sees every change, in order, as it is made (an absent value for a removal). Tests only.
-    using ChangeObserver = std::function<void(const QString &key, const std::optional<QString> &value)>;
-    void setChangeObserverForTesting(ChangeObserver observer);
 
 private:
     void load();
@@ -84,7 +80,6 @@ private:
     bool m_saveFailing = false;
     bool m_fileUnreadable = false;
     FileStamp m_stamp;
-    ChangeObserver m_observer;
 };
 
 } // namespace vennacott
