@@ -216,6 +216,15 @@ void Updater::adoptPublishedStatus()
 
 void Updater::publish()
 {
+    // Without a runtime folder the status lies on the disk: a tick that changed only its time is not worth a
+    // write there (8,640 a day on a small board's SD card). Everything else is told at once.
+    const bool inMemory = !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR");
+    UpdaterStatus shape = m_status;
+    if (shape.last)
+        shape.last->time = QDateTime();
+    if (!inMemory && m_published && *m_published == shape)
+        return;
+    m_published = shape;
     const QString path = setup::statusFilePath();
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir(folder).exists() && (!QDir().mkpath(folder) || !QFile::setPermissions(folder, kPrivateFolder)))

@@ -76,6 +76,7 @@ private:
     std::unique_ptr<QFileSystemWatcher> m_watcher;
     QTimer *m_timer = nullptr;
     UpdaterStatus m_status;
+    std::optional<UpdaterStatus> m_published; // as last written, without its time
     QString m_link;
     // One flag per update in flight: set, the request is dropped or aborted and prints nothing more.
     std::vector<std::shared_ptr<std::atomic_bool>> m_inFlight;
