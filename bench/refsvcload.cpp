@@ -1,7 +1,7 @@
-// The reference service under load: many clients updating once a second, each on a connection of its own,
-// then a burst of wrong-password sign-ins from one address and connections past the service's cap, while the
-// updates go on. Starts its own vennacott-refsvc on loopback with a temporary data folder and stops it at the
-// end. scripts/bench --refsvc-load runs it; the figures are in the README's section on the reference service.
+// The reference service under load: many clients updating once a second, each on a connection of its own from
+// one of several loopback addresses, then a burst of wrong-password sign-ins from one address and connections
+// past one address's share and the service's cap, while the updates go on. Starts its own vennacott-refsvc on
+// loopback with a temporary data folder and stops it; scripts/bench --refsvc-load runs it (figures: README).
 #include "measure.h"
 
 #include <QCommandLineParser>
@@ -152,9 +152,11 @@ std::chrono::milliseconds until(Clock::time_point when)
 class UpdateClient final
 {
 public:
-    UpdateClient(const QSslConfiguration &tls, quint16 port, QByteArray path, std::vector<Sample> &samples)
+    UpdateClient(const QSslConfiguration &tls, quint16 port, QHostAddress from, QByteArray path,
+                 std::vector<Sample> &samples)
         : m_tls(tls)
         , m_port(port)
+        , m_from(std::move(from))
         , m_path(std::move(path))
         , m_samples(samples)
     {
@@ -163,7 +165,7 @@ public:
         QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
         m_watchdog.setSingleShot(true);
         QObject::connect(&m_watchdog, &QTimer::timeout, [this] { giveUp(); });
-        m_connection = std::make_unique<Connection>(m_tls, m_port);
+        m_connection = std::make_unique<Connection>(m_tls, m_port, m_from);
     }
 
     bool encrypted() const { return m_connection->encrypted(); }
@@ -198,10 +200,8 @@ private:
 
     void send(Clock::time_point due)
     {
-        if (m_connection->closed()) {
-            m_connection = std::make_unique<Connection>(m_tls, m_port);
-            ++m_reconnects;
-        }
+        if (m_connection->closed())
+            reconnect();
         m_watchdog.start(kReplyTimeout);
         m_outstanding = due;
         // A late request (queued behind a slow reply) counts from when it was due.
@@ -217,12 +217,13 @@ private:
     // No reply in time: the update failed; the connection is dropped and opened anew for the next one.
     void giveUp()
     {
-        m_connection = std::make_unique<Connection>(m_tls, m_port);
-        ++m_reconnects;
+        reconnect();
         record(m_outstanding, false);
         if (const std::optional<Clock::time_point> queued = std::exchange(m_queued, std::nullopt))
             send(*queued);
     }
+
+    void reconnect() { m_connection = std::make_unique<Connection>(m_tls, m_port, m_from), ++m_reconnects; }
 
     void record(Clock::time_point due, bool ok, double ms = NAN)
     {
@@ -231,6 +232,7 @@ private:
 
     QSslConfiguration m_tls;
     quint16 m_port;
+    QHostAddress m_from;
     QByteArray m_path;
     std::vector<Sample> &m_samples;
     std::unique_ptr<Connection> m_connection;
@@ -304,33 +306,6 @@ int main(int argc, char **argv)
     constexpr int kMaxBurst = 20'000;
     constexpr int kMaxExtraConnections = 2'000;
 
-    // The service, with its default limits, on free ports; its log goes to a file, as scripts/run keeps it.
-    QTemporaryDir data(QDir::tempPath() + QStringLiteral("/vennacott-refsvc-load-XXXXXX"));
-    QProcess service;
-    service.setStandardOutputFile(data.filePath(QStringLiteral("refsvc.log")));
-    service.setStandardErrorFile(data.filePath(QStringLiteral("refsvc.err")));
-    service.start(parser.value("service"),
-                  {"--data-dir", data.filePath(QStringLiteral("data")), "--api-port", "0", "--update-port", "0"});
-    static const QRegularExpression ready(QStringLiteral("ready: API https://127\\.0\\.0\\.1:(\\d+), update server "
-                                                         "https://127\\.0\\.0\\.1:(\\d+)"));
-    QRegularExpressionMatch ports;
-    waitUntil(
-        [&] {
-            QFile log(data.filePath(QStringLiteral("refsvc.log")));
-            ports = log.open(QIODevice::ReadOnly) ? ready.match(QString::fromUtf8(log.read(64 * 1024)))
-                                                  : QRegularExpressionMatch();
-            return ports.hasMatch() || service.state() == QProcess::NotRunning;
-        },
-        30s);
-    if (!ports.hasMatch()) {
-        std::fprintf(stderr, "refsvc-load: the service did not start (%s)\n", qPrintable(service.errorString()));
-        return 1;
-    }
-    const quint16 apiPort = ports.captured(1).toUShort();
-    const quint16 updatePort = ports.captured(2).toUShort();
-    const qint64 pid = service.processId();
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(QSslCertificate::fromPath(data.filePath(QStringLiteral("data/ca.pem"))));
     int status = 0;
     const auto check = [&](bool ok, const QString &what) {
         if (!ok) {
@@ -340,10 +315,38 @@ int main(int argc, char **argv)
         return ok;
     };
 
+    // The service, with its default limits, on free ports; its log goes to a file, as scripts/run keeps it.
+    QTemporaryDir data(QDir::tempPath() + QStringLiteral("/vennacott-refsvc-load-XXXXXX"));
+    Program service;
+    service.setStandardOutputFile(data.filePath(QStringLiteral("refsvc.log")));
+    service.setStandardErrorFile(data.filePath(QStringLiteral("refsvc.err")));
+    if (!service.start({parser.value("service"), "--data-dir", data.filePath(QStringLiteral("data")), "--api-port", "0",
+                        "--update-port", "0"},
+                       environmentWith({}), true, true))
+        return 1;
+    static const QRegularExpression ready(QStringLiteral("ready: API \\S+:(\\d+), update server \\S+:(\\d+)"));
+    QRegularExpressionMatch ports;
+    waitUntil(
+        [&] {
+            QFile log(data.filePath(QStringLiteral("refsvc.log")));
+            ports = log.open(QIODevice::ReadOnly) ? ready.match(QString::fromUtf8(log.read(64 * 1024)))
+                                                  : QRegularExpressionMatch();
+            return ports.hasMatch() || service.state() == QProcess::NotRunning;
+        },
+        30s);
+    if (!check(ports.hasMatch(), QStringLiteral("the service did not start (%1)").arg(service.errorString())))
+        return 1;
+    const quint16 apiPort = ports.captured(1).toUShort();
+    const quint16 updatePort = ports.captured(2).toUShort();
+    const auto loopback = [](int n) { return QHostAddress(quint32(0x7f000000 + n)); }; // 127.0.0.<n>, counted apart
+    const qint64 pid = service.processId();
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(data.filePath(QStringLiteral("data/ca.pem"))));
+
     // The hosts and the account, over one connection before the load.
     std::vector<QByteArray> links;
     const QByteArray email = "load@example.org";
-    const QByteArray rightPassword = "the-right-password";
+    const QByteArray right = R"({"Email": ")" + email + R"(", "Password": "the-right-password"})";
     {
         Connection setup(tls, updatePort);
         for (int i = 0; i < hosts; ++i) {
@@ -353,23 +356,21 @@ int main(int argc, char **argv)
                 return 1;
         }
         Connection api(tls, apiPort);
-        const QByteArray credentials = R"({"Email": ")" + email + R"(", "Password": ")" + rightPassword + R"("})";
-        if (!check(api.call(request("POST", "/login", credentials)).status == 200,
-                   QStringLiteral("creating the account")))
+        if (!check(api.call(request("POST", "/login", right)).status == 200, QStringLiteral("creating the account")))
             return 1;
     }
 
-    // Every client opens its connection first; their updates are spread evenly over each second.
+    // Every client opens its connection first, from 127.0.0.2 to 127.0.0.9 in turn, so that no address holds
+    // more than its share of the service's connections; their updates are spread evenly over each second.
     std::vector<Sample> samples;
     samples.reserve(std::size_t(hosts) * (seconds + burstSeconds + 60));
     std::vector<std::unique_ptr<UpdateClient>> clients;
-    for (const QByteArray &link : links)
-        clients.push_back(std::make_unique<UpdateClient>(tls, updatePort, link, samples));
-    if (!check(waitUntil(
-                   [&] {
-                       return std::all_of(clients.begin(), clients.end(), [](const auto &c) { return c->encrypted(); });
-                   },
-                   60s),
+    for (int i = 0; i < hosts; ++i)
+        clients.push_back(std::make_unique<UpdateClient>(tls, updatePort, loopback(2 + i % 8), links[i], samples));
+    const auto allClients = [&](bool (UpdateClient::*is)() const) {
+        return std::all_of(clients.begin(), clients.end(), [&](const auto &client) { return (*client.*is)(); });
+    };
+    if (!check(waitUntil([&] { return allClients(&UpdateClient::encrypted); }, 60s),
                QStringLiteral("not every client could connect")))
         return 1;
     const Clock::time_point origin = Clock::now() + 100ms;
@@ -415,19 +416,17 @@ int main(int argc, char **argv)
                 ++other;
             }
         }
-        if (std::isnan(limitFrom))
-            limitFrom = since();
+        limitFrom = std::isnan(limitFrom) ? since() : limitFrom;
         spans.push_back({QStringLiteral("during the refused sign-ins (401)"), burstFrom, limitFrom});
         spans.push_back({QStringLiteral("during the limited sign-ins (429)"), limitFrom, since()});
     }
     check(firstLimited > 0 && other == 0, QStringLiteral("the wrong passwords were never limited to 429"));
 
     // The right password: from another address it is accepted, from the limited one it is not.
-    const QByteArray right = R"({"Email": ")" + email + R"(", "Password": ")" + rightPassword + R"("})";
     Response fromOther, fromSame;
     double otherMs = 0;
     {
-        Connection elsewhere(tls, apiPort, QHostAddress(QStringLiteral("127.0.0.2")));
+        Connection elsewhere(tls, apiPort, loopback(2));
         waitUntil([&] { return elsewhere.encrypted(); }, 10s);
         const Clock::time_point sent = Clock::now();
         fromOther = elsewhere.call(request("POST", "/login", right));
@@ -438,21 +437,22 @@ int main(int argc, char **argv)
     check(fromOther.status == 200, QStringLiteral("the right password from 127.0.0.2 was not accepted"));
     check(fromSame.status == 429, QStringLiteral("the right password from 127.0.0.1 was not limited"));
 
-    // Connections held open, on the API origin, until the service closes one at once.
+    // Connections held open, on the API origin, from 127.0.0.1 until the service closes one at once (its share),
+    // then from 127.0.0.10 on, 32 from each address, until the service closes one again (the cap).
     waitUntil([] { return false; }, 500ms); // the service sees the closed sign-in connections go
     const double capFrom = since();
     std::vector<std::unique_ptr<Connection>> held;
-    int refusedAt = 0;
-    double refusalMs = NAN;
+    int share = 0, refusedAt = 0;
+    double shareRefusalMs = NAN, refusalMs = NAN;
     for (int i = 1; i <= kMaxExtraConnections && refusedAt == 0; ++i) {
         const Clock::time_point opened = Clock::now();
-        held.push_back(std::make_unique<Connection>(tls, apiPort));
+        held.push_back(std::make_unique<Connection>(tls, apiPort, loopback(share ? 10 + (i - share - 1) / 32 : 1)));
         Connection &connection = *held.back();
         waitUntil([&] { return connection.encrypted() || connection.closed(); }, 10s);
         if (!connection.encrypted()) {
-            refusedAt = i;
-            refusalMs = ms(Clock::now() - opened);
             held.pop_back();
+            (share == 0 ? shareRefusalMs : refusalMs) = ms(Clock::now() - opened);
+            (share == 0 ? share : refusedAt) = i;
         }
     }
     // The held connections are still served, and the updates go on for a few seconds at the cap.
@@ -467,27 +467,21 @@ int main(int argc, char **argv)
     Connection afterwards(tls, apiPort);
     const bool servedAfterwards =
         waitUntil([&] { return afterwards.encrypted() || afterwards.closed(); }, 10s) && afterwards.encrypted();
-    check(refusedAt > 0, QStringLiteral("no connection was refused"));
+    check(share > 0 && refusedAt > 0, QStringLiteral("no connection was refused for one address's share or the cap"));
     check(heldServed == heldCount && servedAfterwards, QStringLiteral("a connection under the cap was not served"));
 
     // The end: no new updates, the last replies awaited, the service stopped.
     for (const auto &client : clients)
         client->stop();
-    waitUntil([&] { return std::all_of(clients.begin(), clients.end(), [](const auto &c) { return c->idle(); }); },
-              kReplyTimeout + 1s);
-    const double wholeRun = since();
-    spans.push_back({QStringLiteral("whole run"), 0, wholeRun});
+    waitUntil([&] { return allClients(&UpdateClient::idle); }, kReplyTimeout + 1s);
+    spans.push_back({QStringLiteral("whole run"), 0, since()});
     const long peakKb = statusField(readText(QStringLiteral("/proc/%1/status").arg(pid)), "VmHWM");
     const double cpuTotal = cpuMs(pid) - cpuStart;
     int reconnects = 0;
     for (const auto &client : clients)
         reconnects += client->reconnects();
     clients.clear();
-    service.terminate();
-    if (!service.waitForFinished(10'000)) {
-        service.kill();
-        service.waitForFinished(10'000);
-    }
+    service.stop();
 
     // The report.
     QJsonArray rows;
@@ -523,13 +517,13 @@ int main(int argc, char **argv)
         refusedBeforeLimit, signIns["ms_per_401"].toDouble(), signIns["service_cpu_ms_per_401"].toDouble(),
         firstLimited, limited, burstSeconds, signIns["ms_per_429"].toDouble(),
         signIns["service_cpu_ms_per_429"].toDouble(), retryAfter.constData());
-    say("The right password meanwhile: from 127.0.0.2 answered %d in %.0f ms; from 127.0.0.1 "
-        "answered %d",
+    say("The right password meanwhile: from 127.0.0.2 answered %d in %.0f ms; from 127.0.0.1 answered %d",
         fromOther.status, otherMs, fromSame.status);
-    say("Connections: with the %d updating ones open, %d more were opened and served; the next one "
-        "was closed by the service %.1f ms after it was opened, before TLS; after closing the extra "
-        "ones a new connection was %s",
-        hosts, heldCount, refusalMs, servedAfterwards ? "served" : "NOT served");
+    say("Connections: with the %d updating ones open, %d more from 127.0.0.1 were opened and served, the "
+        "next one from there closed by the service %.1f ms after it was opened; then %d from other addresses, "
+        "the next one closed %.1f ms after it was opened, before TLS; after closing the extra ones a new "
+        "connection was %s",
+        hosts, share - 1, shareRefusalMs, heldCount - share + 1, refusalMs, servedAfterwards ? "served" : "NOT served");
 
     if (parser.isSet("json")) {
         QFile json(parser.value("json"));
@@ -540,6 +534,8 @@ int main(int argc, char **argv)
                               {"reconnects", reconnects},
                               {"sign_ins", signIns},
                               {"connections", QJsonObject{{"held_beyond_updaters", heldCount},
+                                                          {"share_of_one_address", share - 1},
+                                                          {"share_refused_after_ms", shareRefusalMs},
                                                           {"refused_after_ms", refusalMs},
                                                           {"served_after_closing", servedAfterwards}}}};
         if (!json.open(QIODevice::WriteOnly) || json.write(QJsonDocument(all).toJson()) < 0)
