@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -79,7 +80,8 @@ AboutDialog::AboutDialog(const QString &settingsFile, const QList<QAction *> &me
         if (action->shortcut().isEmpty())
             continue;
         QString name = action->text();
-        name.remove(QRegularExpression(QStringLiteral("&(?!&)")));
+        // The menu's mnemonic, also in the "Name(&N)" form some languages use.
+        name.remove(QRegularExpression(QStringLiteral("\\(&[^)]\\)|&(?!&)")));
         keys << tr("%1: %2").arg(name, action->shortcut().toString(QKeySequence::NativeText));
     }
     form->addRow(tr("Keys:"), plainLabel(keys.join(QLatin1Char('\n')), QStringLiteral("shortcuts")));
@@ -90,7 +92,13 @@ AboutDialog::AboutDialog(const QString &settingsFile, const QList<QAction *> &me
     licence->setObjectName(QStringLiteral("licence"));
     licence->setReadOnly(true);
     licence->setAccessibleName(tr("Licence"));
-    licence->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 72);
+    // The licence keeps its own line breaks; the box is as wide as its longest line.
+    licence->setLineWrapMode(QPlainTextEdit::NoWrap);
+    int widest = 0;
+    for (const QString &line : licence->toPlainText().split(QLatin1Char('\n')))
+        widest = std::max(widest, licence->fontMetrics().horizontalAdvance(line));
+    licence->setMinimumWidth(widest + licence->verticalScrollBar()->sizeHint().width() +
+                             2 * (licence->frameWidth() + int(licence->document()->documentMargin())));
     layout->addWidget(licence, 1);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
