@@ -1,6 +1,7 @@
 // The setup window driven through its real widgets: against the local test server where it starts, what it
 // stores, what it says while busy or refused, how it looks on the desktop and its cursors resting when idle;
 // and once against the reference service, the whole way a user goes.
+#include "aboutdialog.h"
 #include "appearance.h"
 #include "core.h"
 #include "cursorblink.h"
@@ -19,6 +20,7 @@
 #include "viewcontroller.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -83,6 +85,9 @@ private Q_SLOTS:
     void doneScreen_showsHostnameWithZoneSuffix();
     void hostUnavailableWarning_isLegibleOnEitherTheme();
     void qtOwnTexts_followTheUserLanguage();
+    void ourTexts_areCompleteAndFollowTheUserLanguage_data();
+    void ourTexts_areCompleteAndFollowTheUserLanguage();
+    void aboutBox_saysWhereTheFilesAre();
     void everyScreen_namesItsControls();
     void failedRequest_keepsTheScreenAndSaysWhy_data();
     void failedRequest_keepsTheScreenAndSaysWhy();
@@ -287,6 +292,57 @@ void ViewControllerTest::qtOwnTexts_followTheUserLanguage()
     const Translations german(QLocale(QLocale::German, QLocale::Germany));
     QMessageBox box;
     QCOMPARE(box.addButton(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+}
+
+void ViewControllerTest::ourTexts_areCompleteAndFollowTheUserLanguage_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("file_menu");
+    QTest::newRow("German") << "de" << QLocale(QLocale::German, QLocale::Germany) << "&Datei";
+    QTest::newRow("French") << "fr" << QLocale(QLocale::French, QLocale::France) << "&Fichier";
+    QTest::newRow("Spanish") << "es" << QLocale(QLocale::Spanish, QLocale::Spain) << "&Archivo";
+    QTest::newRow("Brazilian Portuguese") << "pt_BR" << QLocale(QLocale::Portuguese, QLocale::Brazil) << "&Arquivo";
+    QTest::newRow("Japanese") << "ja" << QLocale(QLocale::Japanese, QLocale::Japan) << QStringLiteral("ファイル(&F)");
+}
+
+// Each language has every text of the English source translated, and its locale loads it.
+void ViewControllerTest::ourTexts_areCompleteAndFollowTheUserLanguage()
+{
+    QFETCH(QString, file);
+    QFETCH(QLocale, locale);
+    QFETCH(QString, file_menu);
+    const auto read = [](const QString &language) {
+        QFile ts(QStringLiteral(VENNACOTT_TRANSLATIONS_DIR "/vennacott-ddns_%1.ts").arg(language));
+        return ts.open(QIODevice::ReadOnly) ? QString::fromUtf8(ts.readAll()) : QString();
+    };
+    const QString translated = read(file);
+    QCOMPARE(translated.count(QLatin1String("<message")), read(QStringLiteral("en")).count(QLatin1String("<message")));
+    QVERIFY2(!translated.contains(QLatin1String("type=\"unfinished\"")), "an unfinished message");
+    const Translations translations(locale);
+    QCOMPARE(QCoreApplication::translate("MainMenu", "&File"), file_menu);
+}
+
+// The About box names the files of the setup that the user's folders give.
+void ViewControllerTest::aboutBox_saysWhereTheFilesAre()
+{
+    const auto shown = [this](const char *name) {
+        const AboutDialog about(m_core->settings().filePath(), {});
+        const auto *label = about.findChild<QLabel *>(QLatin1String(name));
+        return label ? label->text() : QString();
+    };
+    const QString history = qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/vennacott-ddns/");
+    QCOMPARE(shown("settingsPath"),
+             qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/vennacott/vennacott-ddns.conf"));
+    QVERIFY2(shown("statusPath")
+                 .startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/vennacott-ddns/status-")),
+             qPrintable(shown("statusPath")));
+    QCOMPARE(shown("historyPath"), history + QStringLiteral(" (kept once the updater writes it)"));
+    QVERIFY(QDir().mkpath(history));
+    const auto removeHistory = qScopeGuard([&history] { QDir(history).removeRecursively(); });
+    QFile kept(history + QStringLiteral("history.sqlite"));
+    QVERIFY(kept.open(QIODevice::WriteOnly));
+    QCOMPARE(shown("historyPath"), history);
 }
 
 // Screen readers name every field and button; a control added to a screen without a name is caught here.

@@ -156,6 +156,14 @@
         <source>Sign &amp;out</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;About Vennacott DDNS</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -296,6 +304,55 @@
     </message>
     <message>
         <source>The service could not be reached. Check the network connection and try again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::AboutDialog</name>
+    <message>
+        <source>About Vennacott DDNS</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Service:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>API %1
+Updates %2
+Zone %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Settings:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Status:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>History:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (kept once the updater writes it)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keys:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Licence:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Licence</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1,6 +1,7 @@
-// The window's menu: File > Update now, Save, Sign out and Quit.
+// The window's menu: File > Update now, Save, Sign out and Quit; Help > About.
 #include "mainmenu.h"
 
+#include "aboutdialog.h"
 #include "appdelegate.h"
 #include "application.h"
 #include "core.h"
@@ -40,6 +41,16 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Cor
     const QKeySequence quitKey(QKeySequence::Quit);
     actions.quit->setShortcut(quitKey.isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Q) : quitKey);
     actions.quit->setMenuRole(QAction::QuitRole);
+
+    QMenu *help = window.menuBar()->addMenu(QCoreApplication::translate("MainMenu", "&Help"));
+    QAction *about = help->addAction(
+        QCoreApplication::translate("MainMenu", "&About Vennacott DDNS"), &window, [&window, &core, file] {
+            auto *dialog = new AboutDialog(core.settings().filePath(), file->actions(), &window);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->open();
+        });
+    about->setObjectName(QStringLiteral("actionAbout"));
+    about->setMenuRole(QAction::AboutRole);
     return actions;
 }
 

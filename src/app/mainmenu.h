@@ -1,4 +1,4 @@
-// The window's menu: File > Update now, Save, Sign out and Quit.
+// The window's menu: File > Update now, Save, Sign out and Quit; Help > About.
 #pragma once
 
 class QAction;
@@ -20,7 +20,7 @@ struct MainActions
 
 // Update now sends one update through the same path as a tick; Save sends the delegate's save action;
 // Sign out forgets the account on this computer and shows the sign-in screen; Quit asks the application to
-// terminate, through the quit decision. Each carries the usual shortcut.
+// terminate, through the quit decision. Each carries the usual shortcut. Help > About opens the About box.
 MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Core &core);
 
 } // namespace vennacott

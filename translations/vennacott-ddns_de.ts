@@ -1,0 +1,361 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de">
+<context>
+    <name>AppDelegate</name>
+    <message>
+        <source>Could not save changes while quitting. Quit anyway?</source>
+        <extracomment>Quit without saves error question message</extracomment>
+        <translation>Die Änderungen konnten beim Beenden nicht gespeichert werden. Trotzdem beenden?</translation>
+    </message>
+    <message>
+        <source>Quitting now will lose any changes you have made since the last successful save</source>
+        <extracomment>Quit without saves error question info</extracomment>
+        <translation>Wenn Sie jetzt beenden, gehen alle Änderungen seit dem letzten erfolgreichen Speichern verloren</translation>
+    </message>
+    <message>
+        <source>Quit anyway</source>
+        <extracomment>Quit anyway button title</extracomment>
+        <translation>Trotzdem beenden</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <extracomment>Cancel button title</extracomment>
+        <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
+    <name>DoneScreen</name>
+    <message>
+        <source>Host registered</source>
+        <translation>Host registriert</translation>
+    </message>
+    <message>
+        <source>&lt;h2&gt;All set&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Alles bereit&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <source>All set</source>
+        <translation>Alles bereit</translation>
+    </message>
+    <message>
+        <source>This computer can be reached as:</source>
+        <translation>Dieser Computer ist erreichbar als:</translation>
+    </message>
+    <message>
+        <source>Registered host name</source>
+        <translation>Registrierter Hostname</translation>
+    </message>
+    <message>
+        <source>Its address is updated every 10 seconds while Vennacott DDNS runs. Hide this window to keep it running; Close stops the updates.</source>
+        <translation>Seine Adresse wird alle 10 Sekunden aktualisiert, solange Vennacott DDNS läuft. Blenden Sie dieses Fenster aus, damit es weiterläuft; „Schließen“ beendet die Aktualisierungen.</translation>
+    </message>
+    <message>
+        <source>&amp;Reset</source>
+        <translation>&amp;Zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Reset: forget this host name</source>
+        <translation>Zurücksetzen: diesen Hostnamen vergessen</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Schließen</translation>
+    </message>
+    <message>
+        <source>Close Vennacott DDNS</source>
+        <translation>Vennacott DDNS schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Hide</source>
+        <translation>&amp;Ausblenden</translation>
+    </message>
+    <message>
+        <source>Hide the window and keep updating</source>
+        <translation>Fenster ausblenden und weiter aktualisieren</translation>
+    </message>
+    <message>
+        <source>Waiting for the first update</source>
+        <translation>Warten auf die erste Aktualisierung</translation>
+    </message>
+</context>
+<context>
+    <name>HostScreen</name>
+    <message>
+        <source>Choose a host name</source>
+        <translation>Hostnamen wählen</translation>
+    </message>
+    <message>
+        <source>&lt;h2&gt;Choose a host name&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Hostnamen wählen&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <source>This computer&apos;s public address will be kept up to date under this name.</source>
+        <translation>Die öffentliche Adresse dieses Computers wird unter diesem Namen aktuell gehalten.</translation>
+    </message>
+    <message>
+        <source>Host name</source>
+        <translation>Hostname</translation>
+    </message>
+    <message>
+        <source>my-computer</source>
+        <translation>mein-computer</translation>
+    </message>
+    <message>
+        <source>.zone</source>
+        <translation>.zone</translation>
+    </message>
+    <message>
+        <source>Zone</source>
+        <translation>Zone</translation>
+    </message>
+    <message>
+        <source>⚠ This host name is not available. Please choose another one.</source>
+        <translation>⚠ Dieser Hostname ist nicht verfügbar. Bitte wählen Sie einen anderen.</translation>
+    </message>
+    <message>
+        <source>Warning: host name not available</source>
+        <translation>Warnung: Hostname nicht verfügbar</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Close Vennacott DDNS</source>
+        <translation>Vennacott DDNS schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Register</source>
+        <translation>&amp;Registrieren</translation>
+    </message>
+    <message>
+        <source>Register host name</source>
+        <translation>Hostnamen registrieren</translation>
+    </message>
+</context>
+<context>
+    <name>MainMenu</name>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Speichern</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>&amp;Update now</source>
+        <translation>&amp;Jetzt aktualisieren</translation>
+    </message>
+    <message>
+        <source>Sign &amp;out</source>
+        <translation>&amp;Abmelden</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;About Vennacott DDNS</source>
+        <translation>Ü&amp;ber Vennacott DDNS</translation>
+    </message>
+</context>
+<context>
+    <name>Notifier</name>
+    <message>
+        <source>Updates of %1 fail</source>
+        <translation>Aktualisierungen von %1 schlagen fehl</translation>
+    </message>
+    <message>
+        <source>Updates of %1 work again</source>
+        <translation>Aktualisierungen von %1 funktionieren wieder</translation>
+    </message>
+    <message>
+        <source>%1 now points at %2</source>
+        <translation>%1 zeigt jetzt auf %2</translation>
+    </message>
+    <message>
+        <source>The service saw %1 before.</source>
+        <translation>Zuvor sah der Dienst %1.</translation>
+    </message>
+</context>
+<context>
+    <name>SignInScreen</name>
+    <message>
+        <source>Sign in</source>
+        <translation>Anmelden</translation>
+    </message>
+    <message>
+        <source>&lt;h2&gt;Sign in&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Anmelden&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <source>Sign in with your Vennacott account to keep a host name pointing at this computer.</source>
+        <translation>Melden Sie sich mit Ihrem Vennacott-Konto an, damit ein Hostname stets auf diesen Computer zeigt.</translation>
+    </message>
+    <message>
+        <source>&amp;E-mail:</source>
+        <translation>&amp;E-Mail:</translation>
+    </message>
+    <message>
+        <source>you@example.org</source>
+        <translation>name@example.org</translation>
+    </message>
+    <message>
+        <source>E-mail address</source>
+        <translation>E-Mail-Adresse</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>&amp;Passwort:</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Close Vennacott DDNS</source>
+        <translation>Vennacott DDNS schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Sign in</source>
+        <translation>&amp;Anmelden</translation>
+    </message>
+</context>
+<context>
+    <name>TrayIcon</name>
+    <message>
+        <source>Not set up: sign in and choose a host name in the window</source>
+        <translation>Nicht eingerichtet: im Fenster anmelden und einen Hostnamen wählen</translation>
+    </message>
+    <message>
+        <source>Show window</source>
+        <translation>Fenster anzeigen</translation>
+    </message>
+    <message>
+        <source>Start at login</source>
+        <translation>Beim Anmelden starten</translation>
+    </message>
+    <message>
+        <source>Notifications</source>
+        <translation>Benachrichtigungen</translation>
+    </message>
+</context>
+<context>
+    <name>UpdaterStatus</name>
+    <message>
+        <source>the stored update link does not make a valid address</source>
+        <translation>der gespeicherte Aktualisierungslink ergibt keine gültige Adresse</translation>
+    </message>
+    <message>
+        <source>HTTP status %1</source>
+        <translation>HTTP-Status %1</translation>
+    </message>
+    <message>
+        <source>the update server&apos;s reply is not a JSON object</source>
+        <translation>die Antwort des Aktualisierungsservers ist kein JSON-Objekt</translation>
+    </message>
+    <message>
+        <source>Waiting for the first update</source>
+        <translation>Warten auf die erste Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Updated at %1</source>
+        <translation>Aktualisiert um %1</translation>
+    </message>
+    <message>
+        <source>Updated at %1 — the service sees %2</source>
+        <translation>Aktualisiert um %1 – der Dienst sieht %2</translation>
+    </message>
+    <message>
+        <source>The update server refused the last update at %1: %2</source>
+        <translation>Der Aktualisierungsserver hat die letzte Aktualisierung um %1 abgelehnt: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>No answer from the update server since %1; trying again every %n seconds</source>
+        <translation>
+            <numerusform>Keine Antwort vom Aktualisierungsserver seit %1; neuer Versuch im Abstand von %n Sekunde</numerusform>
+            <numerusform>Keine Antwort vom Aktualisierungsserver seit %1; neuer Versuch im Abstand von %n Sekunden</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>ViewController</name>
+    <message>
+        <source>Signing in…</source>
+        <translation>Anmeldung läuft…</translation>
+    </message>
+    <message>
+        <source>The e-mail address or password was not accepted.</source>
+        <translation>Die E-Mail-Adresse oder das Passwort wurde nicht akzeptiert.</translation>
+    </message>
+    <message>
+        <source>Registering…</source>
+        <translation>Registrierung läuft…</translation>
+    </message>
+    <message>
+        <source>The service could not be reached. Check the network connection and try again.</source>
+        <translation>Der Dienst ist nicht erreichbar. Prüfen Sie die Netzwerkverbindung und versuchen Sie es erneut.</translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::AboutDialog</name>
+    <message>
+        <source>About Vennacott DDNS</source>
+        <translation>Über Vennacott DDNS</translation>
+    </message>
+    <message>
+        <source>Service:</source>
+        <translation>Dienst:</translation>
+    </message>
+    <message>
+        <source>API %1
+Updates %2
+Zone %3</source>
+        <translation>API %1
+Aktualisierung %2
+Zone %3</translation>
+    </message>
+    <message>
+        <source>Settings:</source>
+        <translation>Einstellungen:</translation>
+    </message>
+    <message>
+        <source>Status:</source>
+        <translation>Status:</translation>
+    </message>
+    <message>
+        <source>History:</source>
+        <translation>Verlauf:</translation>
+    </message>
+    <message>
+        <source>%1 (kept once the updater writes it)</source>
+        <translation>%1 (angelegt, sobald die Aktualisierung ihn schreibt)</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>Keys:</source>
+        <translation>Tastenkürzel:</translation>
+    </message>
+    <message>
+        <source>Licence:</source>
+        <translation>Lizenz:</translation>
+    </message>
+    <message>
+        <source>Licence</source>
+        <translation>Lizenz</translation>
+    </message>
+</context>
+</TS>

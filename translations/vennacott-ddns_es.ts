@@ -1,0 +1,361 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="es">
+<context>
+    <name>AppDelegate</name>
+    <message>
+        <source>Could not save changes while quitting. Quit anyway?</source>
+        <extracomment>Quit without saves error question message</extracomment>
+        <translation>No se pudieron guardar los cambios al salir. ¿Salir de todos modos?</translation>
+    </message>
+    <message>
+        <source>Quitting now will lose any changes you have made since the last successful save</source>
+        <extracomment>Quit without saves error question info</extracomment>
+        <translation>Si sale ahora, perderá los cambios hechos desde el último guardado correcto</translation>
+    </message>
+    <message>
+        <source>Quit anyway</source>
+        <extracomment>Quit anyway button title</extracomment>
+        <translation>Salir de todos modos</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <extracomment>Cancel button title</extracomment>
+        <translation>Cancelar</translation>
+    </message>
+</context>
+<context>
+    <name>DoneScreen</name>
+    <message>
+        <source>Host registered</source>
+        <translation>Host registrado</translation>
+    </message>
+    <message>
+        <source>&lt;h2&gt;All set&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Todo listo&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <source>All set</source>
+        <translation>Todo listo</translation>
+    </message>
+    <message>
+        <source>This computer can be reached as:</source>
+        <translation>Este equipo es accesible como:</translation>
+    </message>
+    <message>
+        <source>Registered host name</source>
+        <translation>Nombre de host registrado</translation>
+    </message>
+    <message>
+        <source>Its address is updated every 10 seconds while Vennacott DDNS runs. Hide this window to keep it running; Close stops the updates.</source>
+        <translation>Su dirección se actualiza cada 10 segundos mientras Vennacott DDNS esté en marcha. Oculte esta ventana para que siga funcionando; «Cerrar» detiene las actualizaciones.</translation>
+    </message>
+    <message>
+        <source>&amp;Reset</source>
+        <translation>&amp;Restablecer</translation>
+    </message>
+    <message>
+        <source>Reset: forget this host name</source>
+        <translation>Restablecer: olvidar este nombre de host</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Cerrar</translation>
+    </message>
+    <message>
+        <source>Close Vennacott DDNS</source>
+        <translation>Cerrar Vennacott DDNS</translation>
+    </message>
+    <message>
+        <source>&amp;Hide</source>
+        <translation>&amp;Ocultar</translation>
+    </message>
+    <message>
+        <source>Hide the window and keep updating</source>
+        <translation>Ocultar la ventana y seguir actualizando</translation>
+    </message>
+    <message>
+        <source>Waiting for the first update</source>
+        <translation>Esperando la primera actualización</translation>
+    </message>
+</context>
+<context>
+    <name>HostScreen</name>
+    <message>
+        <source>Choose a host name</source>
+        <translation>Elija un nombre de host</translation>
+    </message>
+    <message>
+        <source>&lt;h2&gt;Choose a host name&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Elija un nombre de host&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <source>This computer&apos;s public address will be kept up to date under this name.</source>
+        <translation>La dirección pública de este equipo se mantendrá actualizada con este nombre.</translation>
+    </message>
+    <message>
+        <source>Host name</source>
+        <translation>Nombre de host</translation>
+    </message>
+    <message>
+        <source>my-computer</source>
+        <translation>mi-equipo</translation>
+    </message>
+    <message>
+        <source>.zone</source>
+        <translation>.zone</translation>
+    </message>
+    <message>
+        <source>Zone</source>
+        <translation>Zona</translation>
+    </message>
+    <message>
+        <source>⚠ This host name is not available. Please choose another one.</source>
+        <translation>⚠ Este nombre de host no está disponible. Elija otro.</translation>
+    </message>
+    <message>
+        <source>Warning: host name not available</source>
+        <translation>Aviso: nombre de host no disponible</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Cerrar</translation>
+    </message>
+    <message>
+        <source>Close Vennacott DDNS</source>
+        <translation>Cerrar Vennacott DDNS</translation>
+    </message>
+    <message>
+        <source>&amp;Register</source>
+        <translation>&amp;Registrar</translation>
+    </message>
+    <message>
+        <source>Register host name</source>
+        <translation>Registrar nombre de host</translation>
+    </message>
+</context>
+<context>
+    <name>MainMenu</name>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Archivo</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Guardar</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Salir</translation>
+    </message>
+    <message>
+        <source>&amp;Update now</source>
+        <translation>&amp;Actualizar ahora</translation>
+    </message>
+    <message>
+        <source>Sign &amp;out</source>
+        <translation>&amp;Cerrar sesión</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>A&amp;yuda</translation>
+    </message>
+    <message>
+        <source>&amp;About Vennacott DDNS</source>
+        <translation>&amp;Acerca de Vennacott DDNS</translation>
+    </message>
+</context>
+<context>
+    <name>Notifier</name>
+    <message>
+        <source>Updates of %1 fail</source>
+        <translation>Fallan las actualizaciones de %1</translation>
+    </message>
+    <message>
+        <source>Updates of %1 work again</source>
+        <translation>Las actualizaciones de %1 vuelven a funcionar</translation>
+    </message>
+    <message>
+        <source>%1 now points at %2</source>
+        <translation>%1 apunta ahora a %2</translation>
+    </message>
+    <message>
+        <source>The service saw %1 before.</source>
+        <translation>Antes el servicio veía %1.</translation>
+    </message>
+</context>
+<context>
+    <name>SignInScreen</name>
+    <message>
+        <source>Sign in</source>
+        <translation>Iniciar sesión</translation>
+    </message>
+    <message>
+        <source>&lt;h2&gt;Sign in&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Iniciar sesión&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <source>Sign in with your Vennacott account to keep a host name pointing at this computer.</source>
+        <translation>Inicie sesión con su cuenta de Vennacott para que un nombre de host apunte siempre a este equipo.</translation>
+    </message>
+    <message>
+        <source>&amp;E-mail:</source>
+        <translation>Correo &amp;electrónico:</translation>
+    </message>
+    <message>
+        <source>you@example.org</source>
+        <translation>nombre@example.org</translation>
+    </message>
+    <message>
+        <source>E-mail address</source>
+        <translation>Dirección de correo electrónico</translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation>&amp;Contraseña:</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Contraseña</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Cerrar</translation>
+    </message>
+    <message>
+        <source>Close Vennacott DDNS</source>
+        <translation>Cerrar Vennacott DDNS</translation>
+    </message>
+    <message>
+        <source>&amp;Sign in</source>
+        <translation>&amp;Iniciar sesión</translation>
+    </message>
+</context>
+<context>
+    <name>TrayIcon</name>
+    <message>
+        <source>Not set up: sign in and choose a host name in the window</source>
+        <translation>Sin configurar: inicie sesión y elija un nombre de host en la ventana</translation>
+    </message>
+    <message>
+        <source>Show window</source>
+        <translation>Mostrar ventana</translation>
+    </message>
+    <message>
+        <source>Start at login</source>
+        <translation>Abrir al iniciar sesión</translation>
+    </message>
+    <message>
+        <source>Notifications</source>
+        <translation>Notificaciones</translation>
+    </message>
+</context>
+<context>
+    <name>UpdaterStatus</name>
+    <message>
+        <source>the stored update link does not make a valid address</source>
+        <translation>el enlace de actualización guardado no forma una dirección válida</translation>
+    </message>
+    <message>
+        <source>HTTP status %1</source>
+        <translation>estado HTTP %1</translation>
+    </message>
+    <message>
+        <source>the update server&apos;s reply is not a JSON object</source>
+        <translation>la respuesta del servidor de actualización no es un objeto JSON</translation>
+    </message>
+    <message>
+        <source>Waiting for the first update</source>
+        <translation>Esperando la primera actualización</translation>
+    </message>
+    <message>
+        <source>Updated at %1</source>
+        <translation>Actualizado a las %1</translation>
+    </message>
+    <message>
+        <source>Updated at %1 — the service sees %2</source>
+        <translation>Actualizado a las %1 — el servicio ve %2</translation>
+    </message>
+    <message>
+        <source>The update server refused the last update at %1: %2</source>
+        <translation>El servidor de actualización rechazó la última actualización a las %1: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>No answer from the update server since %1; trying again every %n seconds</source>
+        <translation>
+            <numerusform>Sin respuesta del servidor de actualización desde las %1; se reintenta cada %n segundo</numerusform>
+            <numerusform>Sin respuesta del servidor de actualización desde las %1; se reintenta cada %n segundos</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>ViewController</name>
+    <message>
+        <source>Signing in…</source>
+        <translation>Iniciando sesión…</translation>
+    </message>
+    <message>
+        <source>The e-mail address or password was not accepted.</source>
+        <translation>No se aceptó la dirección de correo o la contraseña.</translation>
+    </message>
+    <message>
+        <source>Registering…</source>
+        <translation>Registrando…</translation>
+    </message>
+    <message>
+        <source>The service could not be reached. Check the network connection and try again.</source>
+        <translation>No se pudo contactar con el servicio. Compruebe la conexión de red e inténtelo de nuevo.</translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::AboutDialog</name>
+    <message>
+        <source>About Vennacott DDNS</source>
+        <translation>Acerca de Vennacott DDNS</translation>
+    </message>
+    <message>
+        <source>Service:</source>
+        <translation>Servicio:</translation>
+    </message>
+    <message>
+        <source>API %1
+Updates %2
+Zone %3</source>
+        <translation>API %1
+Actualizaciones %2
+Zona %3</translation>
+    </message>
+    <message>
+        <source>Settings:</source>
+        <translation>Configuración:</translation>
+    </message>
+    <message>
+        <source>Status:</source>
+        <translation>Estado:</translation>
+    </message>
+    <message>
+        <source>History:</source>
+        <translation>Historial:</translation>
+    </message>
+    <message>
+        <source>%1 (kept once the updater writes it)</source>
+        <translation>%1 (se crea cuando el actualizador lo escriba)</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>Keys:</source>
+        <translation>Atajos de teclado:</translation>
+    </message>
+    <message>
+        <source>Licence:</source>
+        <translation>Licencia:</translation>
+    </message>
+    <message>
+        <source>Licence</source>
+        <translation>Licencia</translation>
+    </message>
+</context>
+</TS>
