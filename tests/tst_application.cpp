@@ -61,18 +61,6 @@ public:
     int told = 0;
 };
 
-// Runs `requests` inside the application's event loop and returns how the loop ended: 0 when the
-// termination route ended it, kStillRunning when it was still running one turn later.
-int runEventLoop(const std::function<void()> &requests)
-{
-    QObject scope; // the timers end with it, so that none is left to fire in a later test's loop
-    QTimer::singleShot(0, &scope, [&] {
-        requests();
-        QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
-    });
-    return QCoreApplication::exec();
-}
-
 // The window as main builds it, with the updater and the menu.
 struct MainWindow
 {
@@ -104,19 +92,15 @@ int childMain(const QString &button)
     return 3;
 }
 
-// True once the process has installed a handler for `signalNumber` (the SigCgt mask in /proc).
-bool catches(qint64 pid, int signalNumber)
+// The rest of the line that starts with `prefix` in /proc/<pid>/<file>, simplified; empty when there is none.
+QByteArray procLine(qint64 pid, const char *file, const QByteArray &prefix)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:")) {
-            const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
-            return (mask >> (signalNumber - 1)) & 1U;
-        }
+    QFile proc(QStringLiteral("/proc/%1/").arg(pid) + QLatin1String(file));
+    for (const QByteArray &line : proc.open(QIODevice::ReadOnly) ? proc.readAll().split('\n') : QByteArrayList()) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).simplified();
     }
-    return false;
+    return QByteArray();
 }
 
 using Changes = std::initializer_list<std::pair<QString, QString>>;
@@ -143,10 +127,13 @@ bool start(QProcess &program, Changes changes)
     return program.waitForStarted(10'000);
 }
 
-// Sends `signalNumber` once the program handles it, and waits for the end.
+// Sends `signalNumber` once the program handles it (its SigCgt mask says so), and waits for the end.
 bool signalAndWait(QProcess &program, int signalNumber)
 {
-    if (!QTest::qWaitFor([&] { return catches(program.processId(), signalNumber); }, 20'000))
+    const auto catches = [&] {
+        return (procLine(program.processId(), "status", "SigCgt:").toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1U;
+    };
+    if (!QTest::qWaitFor(catches, 20'000))
         return false;
     ::kill(static_cast<pid_t>(program.processId()), signalNumber);
     return QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20'000);
@@ -191,12 +178,14 @@ private Q_SLOTS:
         if (requestWhileDeciding)
             delegate.whileAsked = [] { Application::shared().terminate(); };
         Application::shared().setDelegate(delegated ? &delegate : nullptr);
-
-        const int end = runEventLoop([&] {
+        // In the event loop: 0 when the termination route ended it, kStillRunning when it ran one turn later.
+        QObject scope; // the timers end with it, so that none is left to fire in a later test's loop
+        QTimer::singleShot(0, &scope, [&] {
             for (qsizetype i = 0; i < replies.size(); ++i)
                 Application::shared().terminate();
+            QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
         });
-        QCOMPARE(end, loopEnd);
+        QCOMPARE(QCoreApplication::exec(), loopEnd);
         QCOMPARE(delegate.asked, delegated ? replies.size() : 0);
         QCOMPARE(delegate.told, delegated && loopEnd == 0 ? 1 : 0);
     }
@@ -390,15 +379,8 @@ private Q_SLOTS:
         const bool started = running.waitForStarted(10'000);
         ::setrlimit(RLIMIT_CORE, &inherited);
         QVERIFY(started);
-        const auto coreLimit = [&running] {
-            QFile limits(QStringLiteral("/proc/%1/limits").arg(running.processId()));
-            if (!limits.open(QIODevice::ReadOnly))
-                return QByteArray();
-            const QByteArray all = limits.readAll();
-            const qsizetype line = all.indexOf("Max core file size");
-            return all.mid(line, all.indexOf('\n', line) - line).mid(18).simplified();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(coreLimit(), QByteArray("0 0 bytes"), 20'000);
+        QTRY_COMPARE_WITH_TIMEOUT(procLine(running.processId(), "limits", "Max core file size"),
+                                  QByteArray("0 0 bytes"), 20'000);
         running.kill();
         QVERIFY(running.waitForFinished(10'000));
     }
