@@ -1,12 +1,8 @@
-// The application's ways in and out. Inside the process: the termination route asks the delegate and
-// follows its reply; Quit, its shortcut and the window's close button take that route; the screens' Close
-// buttons end the process at once; the File menu. The real executable as a process: signals end it through
-// the quit decision (also where the settings folder cannot be created), a plain message without a display,
-// --help and --version answered without one, one window per settings file, and no core dumps of it or of the
-// command line.
+// The application's ways in and out: the termination route and what takes it, the Close buttons, the File menu;
+// the real executable ended by signals through the quit decision (also with damaged folders), without a
+// display, one window per settings file, and no core dumps of it or of the command line.
 #include "appdelegate.h"
 #include "application.h"
-#include "buildconfig.h"
 #include "core.h"
 #include "endpoints.h"
 #include "mainmenu.h"
@@ -64,18 +60,6 @@ public:
     int told = 0;
 };
 
-// Runs `requests` inside the application's event loop and returns how the loop ended: 0 when the
-// termination route ended it, kStillRunning when it was still running one turn later.
-int runEventLoop(const std::function<void()> &requests)
-{
-    QObject scope; // the timers end with it, so that none is left to fire in a later test's loop
-    QTimer::singleShot(0, &scope, [&] {
-        requests();
-        QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
-    });
-    return QCoreApplication::exec();
-}
-
 // The window as main builds it, with the updater and the menu.
 struct MainWindow
 {
@@ -107,19 +91,15 @@ int childMain(const QString &button)
     return 3;
 }
 
-// True once the process has installed a handler for `signalNumber` (the SigCgt mask in /proc).
-bool catches(qint64 pid, int signalNumber)
+// The rest of the line that starts with `prefix` in /proc/<pid>/<file>, simplified; empty when there is none.
+QByteArray procLine(qint64 pid, const char *file, const QByteArray &prefix)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:")) {
-            const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
-            return (mask >> (signalNumber - 1)) & 1U;
-        }
+    QFile proc(QStringLiteral("/proc/%1/").arg(pid) + QLatin1String(file));
+    for (const QByteArray &line : proc.open(QIODevice::ReadOnly) ? proc.readAll().split('\n') : QByteArrayList()) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).simplified();
     }
-    return false;
+    return QByteArray();
 }
 
 using Changes = std::initializer_list<std::pair<QString, QString>>;
@@ -138,11 +118,6 @@ QProcessEnvironment environment(Changes changes)
     return environment;
 }
 
-refsvc::test::Finished runToEnd(Changes changes, const QStringList &arguments = {})
-{
-    return refsvc::test::runToEnd(QStringLiteral(VENNACOTT_DDNS_BINARY), arguments, {}, environment(changes));
-}
-
 bool start(QProcess &program, Changes changes)
 {
     program.setProcessEnvironment(environment(changes));
@@ -151,18 +126,19 @@ bool start(QProcess &program, Changes changes)
     return program.waitForStarted(10'000);
 }
 
-// Sends `signalNumber` once the program handles it, and waits for the end.
+// Sends `signalNumber` once the program handles it (its SigCgt mask says so), and waits for the end.
 bool signalAndWait(QProcess &program, int signalNumber)
 {
-    if (!QTest::qWaitFor([&] { return catches(program.processId(), signalNumber); }, 20'000))
+    const auto catches = [&] {
+        return (procLine(program.processId(), "status", "SigCgt:").toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1U;
+    };
+    if (!QTest::qWaitFor(catches, 20'000))
         return false;
     ::kill(static_cast<pid_t>(program.processId()), signalNumber);
     return QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20'000);
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(TerminateReply)
 
 class ApplicationTest final : public QObject
 {
@@ -172,304 +148,216 @@ private Q_SLOTS:
     void initTestCase() { quietPlatformWarnings(); }
     void cleanup() { Application::shared().setDelegate(nullptr); }
 
-    void terminate_followsTheDelegatesReply_data();
-    void terminate_followsTheDelegatesReply();
-    void windowRoutes_askTheDelegate_data();
-    void windowRoutes_askTheDelegate();
-    void closeButtons_endTheProcessWithoutAsking_data();
-    void closeButtons_endTheProcessWithoutAsking();
-    void fileMenu_savesUpdatesNowAndSignsOut();
-    void signal_endsTheProgramThroughTheQuitDecision_data();
-    void signal_endsTheProgramThroughTheQuitDecision();
-    void withoutDisplay_answersOptionsOrSaysWhy_data();
-    void withoutDisplay_answersOptionsOrSaysWhy();
-    void secondStart_bringsTheWindowOfItsSettingsForward();
-    void peerCheck_knowsTheUserAtTheOtherEnd();
-    void programs_turnCoreDumpsOff_data();
-    void programs_turnCoreDumpsOff();
-};
+    // Later and Cancel, and the requests that follow them, are walked with the real delegate in its own test.
+    void terminate_endsTheLoopOnNowOrWithoutDelegate_data()
+    {
+        QTest::addColumn<bool>("delegated"); // asked again while it decides: that request is ignored
+        QTest::newRow("no delegate") << false;
+        QTest::newRow("now, asked again meanwhile") << true;
+    }
 
-void ApplicationTest::terminate_followsTheDelegatesReply_data()
-{
-    QTest::addColumn<bool>("delegated");
-    QTest::addColumn<QList<TerminateReply>>("replies"); // to each request in turn
-    QTest::addColumn<bool>("requestWhileDeciding");     // a signal while the quit alert is up
-    QTest::addColumn<int>("loopEnd");
-
-    // Later, and the reply that follows it, come with the quit alert: see the delegate's test.
-    using R = TerminateReply;
-    // clang-format off
-    QTest::newRow("no delegate")                << false << QList<R>{R::Now} << false << 0;
-    QTest::newRow("now, asked again meanwhile") << true << QList<R>{R::Now} << true << 0;
-    QTest::newRow("cancel")                     << true << QList<R>{R::Cancel} << false << kStillRunning;
-    QTest::newRow("cancel, then asked again")   << true << QList<R>{R::Cancel, R::Now} << false << 0;
-    // clang-format on
-}
-
-void ApplicationTest::terminate_followsTheDelegatesReply()
-{
-    QFETCH(bool, delegated);
-    QFETCH(QList<TerminateReply>, replies);
-    QFETCH(bool, requestWhileDeciding);
-    QFETCH(int, loopEnd);
-    ScriptedDelegate delegate;
-    delegate.replies = replies;
-    if (requestWhileDeciding)
+    void terminate_endsTheLoopOnNowOrWithoutDelegate()
+    {
+        QFETCH(bool, delegated);
+        ScriptedDelegate delegate;
         delegate.whileAsked = [] { Application::shared().terminate(); };
-    Application::shared().setDelegate(delegated ? &delegate : nullptr);
-
-    const int end = runEventLoop([&] {
-        for (qsizetype i = 0; i < replies.size(); ++i)
+        Application::shared().setDelegate(delegated ? &delegate : nullptr);
+        // In the event loop: 0 when the termination route ended it, kStillRunning when it ran one turn later.
+        QObject scope; // the timers end with it, so that none is left to fire in a later test's loop
+        QTimer::singleShot(0, &scope, [&] {
             Application::shared().terminate();
-    });
-    QCOMPARE(end, loopEnd);
-    QCOMPARE(delegate.asked, delegated ? replies.size() : 0);
-    QCOMPARE(delegate.told, delegated && loopEnd == 0 ? 1 : 0);
-}
+            QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
+        });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(delegate.asked, delegated ? 1 : 0);
+        QCOMPARE(delegate.told, delegated ? 1 : 0);
+    }
 
-void ApplicationTest::windowRoutes_askTheDelegate_data()
-{
-    QTest::addColumn<QString>("route");
-    QTest::newRow("Quit menu item") << QStringLiteral("menu");
-    QTest::newRow("Quit shortcut") << QStringLiteral("shortcut");
-    QTest::newRow("window close button") << QStringLiteral("close");
-}
-
-void ApplicationTest::windowRoutes_askTheDelegate()
-{
-    QFETCH(QString, route);
-    MainWindow main;
-    ScriptedDelegate asked;
-    asked.replies = {TerminateReply::Cancel};
-    Application::shared().setDelegate(&asked);
-    QApplication::setActiveWindow(main.window.get());
-    QVERIFY(QTest::qWaitForWindowActive(main.window.get()));
-
-    if (route == QLatin1String("menu"))
-        main.action("actionQuit")->trigger();
-    else if (route == QLatin1String("shortcut"))
+    // The Quit menu item's shortcut (so its action) and the window's close button ask; cancelled, the window stays.
+    void windowRoutes_askTheDelegate()
+    {
+        MainWindow main;
+        ScriptedDelegate asked;
+        asked.replies = {TerminateReply::Cancel, TerminateReply::Cancel};
+        Application::shared().setDelegate(&asked);
+        QApplication::setActiveWindow(main.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(main.window.get()));
         QTest::keySequence(main.window.get(), main.action("actionQuit")->shortcut());
-    else
+        QTRY_COMPARE_WITH_TIMEOUT(asked.asked, 1, 5000);
         main.window->close();
-    QTRY_COMPARE_WITH_TIMEOUT(asked.asked, 1, 5000);
-    // Cancelled: the window stays.
-    QVERIFY(main.window->isVisible());
-    QCOMPARE(asked.told, 0);
-}
-
-void ApplicationTest::closeButtons_endTheProcessWithoutAsking_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::newRow("sign-in screen") << QStringLiteral("CloseButton");
-    QTest::newRow("done screen") << QStringLiteral("CloseButtonDone");
-}
-
-void ApplicationTest::closeButtons_endTheProcessWithoutAsking()
-{
-    QFETCH(QString, button);
-    const ChildResult result = runChild(button);
-    QCOMPARE(result.exitStatus, QProcess::NormalExit);
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(result.out, QByteArray());
-}
-
-void ApplicationTest::fileMenu_savesUpdatesNowAndSignsOut()
-{
-    TestServer server;
-    server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
-    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
-    for (const auto &[key, value] :
-         {std::pair{keys::kToken, "tok"}, {keys::kHostname, "me"}, {keys::kDnsLink, "/update/me/k"}})
-        storeSetting(key, QLatin1String(value));
-    MainWindow main(Core::Options{{}, 10ms, 10s, server.baseUrl()});
-    QTRY_COMPARE_WITH_TIMEOUT(main.window->currentScreen(), screens::kDone, 5000);
-
-    // Save: the local store opens on first use.
-    const QString store =
-        qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
-    QVERIFY(!QFile::exists(store));
-    QCOMPARE(main.action("actionSave")->shortcut(), QKeySequence(QKeySequence::Save));
-    main.action("actionSave")->trigger();
-    QVERIFY(QFile::exists(store));
-
-    // Update now: one request at once, through the updater.
-    QTest::keySequence(main.window.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
-    QTRY_VERIFY_WITH_TIMEOUT(main.core.updater().status().last.has_value(), 10'000);
-    QCOMPARE(server.requests().constLast().target, QByteArray("/update/me/k"));
-
-    // Sign out: nothing of the account is left on this computer, and the sign-in screen shows.
-    main.action("actionSignOut")->trigger();
-    for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
-        QCOMPARE(storedSetting(key), std::nullopt);
-    QTRY_COMPARE(main.window->currentScreen(), screens::kSignIn);
-    endpoints::overrideForTesting(QString(), QString());
-}
-
-void ApplicationTest::signal_endsTheProgramThroughTheQuitDecision_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<bool>("reportFirstScreen"); // the line the benchmark times start-up by
-    QTest::addColumn<QString>("damage");         // in the folders the window uses
-    QTest::addColumn<QByteArray>("said");        // the start of the one line on standard error it causes
-    QTest::newRow("SIGTERM, first screen reported") << SIGTERM << true << QString() << QByteArray();
-    QTest::newRow("SIGINT, settings folder cannot be created")
-        << SIGINT << false << QStringLiteral("settings folder is a file") << QByteArray("vennacott-ddns: cannot lock ");
-    // Where the socket cannot lie beside the settings, only a private folder of this user will do.
-    QTest::newRow("SIGTERM, socket folder open to others")
-        << SIGTERM << false << QStringLiteral("socket folder is 0755")
-        << QByteArray("vennacott-ddns: later starts cannot reach this window");
-}
-
-void ApplicationTest::signal_endsTheProgramThroughTheQuitDecision()
-{
-    QFETCH(int, signalNumber);
-    QFETCH(bool, reportFirstScreen);
-    QFETCH(QString, damage);
-    QFETCH(QByteArray, said);
-    static int run = 0; // short paths: the socket's must fit in a socket address
-    const QString dataHome = temporaryRoot() + QStringLiteral("/signal-%1").arg(++run);
-    const QString store = dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    const QString runtime = dataHome + QStringLiteral("/run");
-    const QByteArray socketFolder = QFile::encodeName(runtime + QStringLiteral("/vennacott-ddns"));
-    QVERIFY(QDir().mkpath(QString::fromLocal8Bit(socketFolder)) &&
-            ::chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
-    if (damage == u"settings folder is a file") {
-        config = dataHome;
-        QFile notAFolder(dataHome + QStringLiteral("/vennacott"));
-        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
-    } else if (damage == u"socket folder is 0755") {
-        // Too deep for a socket beside the settings, not so deep that fontconfig leaks under the sanitizer.
-        config = dataHome + QLatin1Char('/') + QString(std::max<qsizetype>(70 - dataHome.size(), 1), u'c');
-        QCOMPARE(::chmod(socketFolder.constData(), 0755), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(asked.asked, 2, 5000);
+        QVERIFY(main.window->isVisible());
+        QCOMPARE(asked.told, 0);
     }
-    QProcess program;
-    QVERIFY(start(program, {{QStringLiteral("XDG_DATA_HOME"), dataHome},
-                            {QStringLiteral("XDG_CONFIG_HOME"), config},
-                            {QStringLiteral("XDG_RUNTIME_DIR"), runtime},
-                            {QStringLiteral("VENNACOTT_REPORT_FIRST_SCREEN"),
-                             reportFirstScreen ? QStringLiteral("1") : QString()}}));
-    const QByteArray line("vennacott-ddns: first screen shown\n");
-    QByteArray errors;
-    if (reportFirstScreen)
-        QTRY_VERIFY_WITH_TIMEOUT((errors += program.readAllStandardError()).contains(line), 20'000);
-    // Launched and drawn, the program has left the local store alone; the quit decision opens it.
-    QVERIFY(!QFile::exists(store));
-    QVERIFY(signalAndWait(program, signalNumber));
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    QVERIFY(QFile::exists(store));
-    errors += program.readAllStandardError();
-    QCOMPARE(errors.count(line), reportFirstScreen ? 1 : 0);
-    // Damage in its folders is said in one line, and the window ran all the same.
-    QByteArrayList lines;
-    for (const QByteArray &each : errors.split('\n')) {
-        if (each.startsWith("vennacott-ddns: ") && each + '\n' != line)
-            lines.append(each);
+
+    void closeButtons_endTheProcessWithoutAsking()
+    {
+        for (const QString &button : {QStringLiteral("CloseButton"), QStringLiteral("CloseButtonDone")}) {
+            const ChildResult result = runChild(button);
+            QCOMPARE(result.exitStatus, QProcess::NormalExit);
+            QCOMPARE(result.exitCode, 0);
+            QCOMPARE(result.out, QByteArray());
+        }
     }
-    QCOMPARE(lines.size(), said.isEmpty() ? 0 : 1);
-    QVERIFY2(said.isEmpty() || lines.constFirst().startsWith(said), errors.constData());
-}
 
-void ApplicationTest::withoutDisplay_answersOptionsOrSaysWhy_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("said"); // the start of standard output on success, else of standard error
-    const QByteArray usage("Usage: vennacott-ddns");
-    const QByteArray version = QByteArray("vennacott-ddns ") + vennacott::buildconfig::kVersion + '\n';
-    QTest::newRow("no option") << QStringList() << 1 << QByteArray("vennacott-ddns: no display");
-    QTest::newRow("--help after an ignored argument")
-        << QStringList{QStringLiteral("--unknown"), QStringLiteral("--help")} << 0 << usage;
-    // --version is asked of the installed program by the install test.
-    QTest::newRow("-v") << QStringList{QStringLiteral("-v")} << 0 << version;
-}
+    void fileMenu_savesUpdatesNowAndSignsOut()
+    {
+        TestServer server;
+        server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
+        endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
+        for (const auto &[key, value] :
+             {std::pair{keys::kToken, "tok"}, {keys::kHostname, "me"}, {keys::kDnsLink, "/update/me/k"}})
+            storeSetting(key, QLatin1String(value));
+        MainWindow main(Core::Options{{}, 10ms, 10s, server.baseUrl()});
+        QTRY_COMPARE_WITH_TIMEOUT(main.window->currentScreen(), screens::kDone, 5000);
+        // Save: the local store opens on first use.
+        const QString store =
+            qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
+        QVERIFY(!QFile::exists(store));
+        main.action("actionSave")->trigger();
+        QVERIFY(QFile::exists(store));
+        // Update now: one request at once, through the updater.
+        QTest::keySequence(main.window.get(), QKeySequence(Qt::CTRL | Qt::Key_U));
+        QTRY_VERIFY_WITH_TIMEOUT(main.core.updater().status().last.has_value(), 10'000);
+        QCOMPARE(server.requests().constLast().target, QByteArray("/update/me/k"));
+        // Sign out: nothing of the account is left on this computer, and the sign-in screen shows.
+        main.action("actionSignOut")->trigger();
+        for (const QString &key : {keys::kToken, keys::kHostname, keys::kDnsLink})
+            QCOMPARE(storedSetting(key), std::nullopt);
+        QTRY_COMPARE(main.window->currentScreen(), screens::kSignIn);
+        endpoints::overrideForTesting(QString(), QString());
+    }
 
-void ApplicationTest::withoutDisplay_answersOptionsOrSaysWhy()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QByteArray, said);
-    const auto [status, out, err] = runToEnd({{QStringLiteral("QT_QPA_PLATFORM"), QString()},
-                                              {QStringLiteral("DISPLAY"), QString()},
-                                              {QStringLiteral("WAYLAND_DISPLAY"), QString()}},
-                                             arguments);
-    QCOMPARE(status, exitCode);
-    QVERIFY2((exitCode == 0 ? out : err).startsWith(said), (out + err).constData());
-    QCOMPARE(exitCode == 0 ? err : out, QByteArray());
-}
+    // Damage in the folders the window uses is said in one line, and the window runs all the same until a signal
+    // ends it through the quit decision. (The end-to-end walk ends a healthy window by SIGTERM.)
+    void signal_endsTheProgramThroughTheQuitDecision_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QByteArray>("said"); // the start of the one line on standard error it causes
+        QTest::newRow("SIGINT, settings folder cannot be created")
+            << SIGINT << QStringLiteral("settings folder is a file") << QByteArray("vennacott-ddns: cannot lock ");
+        // Where the socket cannot lie beside the settings, only a private folder of this user will do.
+        QTest::newRow("SIGTERM, socket folder open to others")
+            << SIGTERM << QStringLiteral("socket folder is 0755")
+            << QByteArray("vennacott-ddns: later starts cannot reach this window");
+    }
 
-// One window per settings file: a second start on the same settings brings the first window forward, a
-// minimised one too, and ends; one on other settings runs beside it. Here this process is the first window.
-void ApplicationTest::secondStart_bringsTheWindowOfItsSettingsForward()
-{
-    SingleInstance instance;
-    QCOMPARE(instance.claim(), SingleInstance::Claim::Owned);
-    StoryboardWindow window{Storyboard{}};
-    instance.bringForwardOnRequest(&window);
-    window.showMinimized();
-    QProcess second;
-    QVERIFY(start(second, {}));
-    QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20'000);
-    QCOMPARE(second.exitCode(), 0);
-    QVERIFY(window.isVisible() && !window.isMinimized());
+    void signal_endsTheProgramThroughTheQuitDecision()
+    {
+        QFETCH(int, signalNumber);
+        QFETCH(QString, damage);
+        QFETCH(QByteArray, said);
+        static int run = 0; // short paths: the socket's must fit in a socket address
+        const QString dataHome = temporaryRoot() + QStringLiteral("/signal-%1").arg(++run);
+        const QString store = dataHome + QStringLiteral("/vennacott-ddns/Vennacott_DDNS.sqlite");
+        QString config = dataHome;
+        const QString runtime = dataHome + QStringLiteral("/run");
+        const QByteArray socketFolder = QFile::encodeName(runtime + QStringLiteral("/vennacott-ddns"));
+        QVERIFY(QDir().mkpath(QString::fromLocal8Bit(socketFolder)) &&
+                ::chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
+        if (damage == u"settings folder is a file") {
+            QVERIFY(QFile(dataHome + QStringLiteral("/vennacott")).open(QIODevice::WriteOnly));
+        } else {
+            // Too deep for a socket beside the settings, not so deep that fontconfig leaks under the sanitizer.
+            config = dataHome + QLatin1Char('/') + QString(std::max<qsizetype>(70 - dataHome.size(), 1), u'c');
+            QCOMPARE(::chmod(socketFolder.constData(), 0755), 0);
+        }
+        QProcess program;
+        QVERIFY(start(program, {{QStringLiteral("XDG_DATA_HOME"), dataHome},
+                                {QStringLiteral("XDG_CONFIG_HOME"), config},
+                                {QStringLiteral("XDG_RUNTIME_DIR"), runtime}}));
+        QVERIFY(!QFile::exists(store)); // launched, the program leaves the local store alone
+        QVERIFY(signalAndWait(program, signalNumber));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(QFile::exists(store)); // the quit decision opened it
+        const QByteArray errors = program.readAllStandardError();
+        QVERIFY2(errors.count("vennacott-ddns: ") == 1 && (errors.startsWith(said) || errors.contains('\n' + said)),
+                 errors.constData());
+    }
 
-    const QString config = temporaryRoot() + QStringLiteral("/other-config");
-    QVERIFY(QDir().mkpath(config));
-    QProcess other;
-    QVERIFY(start(other, {{QStringLiteral("XDG_CONFIG_HOME"), config}}));
-    QVERIFY(signalAndWait(other, SIGTERM));
-    QCOMPARE(other.exitCode(), 0);
-}
+    // Without a display the window says why and ends; -v is answered all the same (the install test checks the
+    // whole --version text of the installed program).
+    void withoutDisplay_saysWhyOrAnswersVersion()
+    {
+        const QString program = QStringLiteral(VENNACOTT_DDNS_BINARY);
+        const QProcessEnvironment noDisplay = environment({{QStringLiteral("QT_QPA_PLATFORM"), QString()},
+                                                           {QStringLiteral("DISPLAY"), QString()},
+                                                           {QStringLiteral("WAYLAND_DISPLAY"), QString()}});
+        const auto [status, out, err] = refsvc::test::runToEnd(program, {}, {}, noDisplay);
+        QCOMPARE(status, 1);
+        QVERIFY2(err.startsWith("vennacott-ddns: no display") && out.isEmpty(), (out + err).constData());
+        const auto version = refsvc::test::runToEnd(program, {QStringLiteral("-v")}, {}, noDisplay);
+        QVERIFY2(version.status == 0 && version.out.startsWith("vennacott-ddns ") && version.err.isEmpty(),
+                 (version.out + version.err).constData());
+    }
 
-// The window answers, and hands over to, only processes of its own user.
-void ApplicationTest::peerCheck_knowsTheUserAtTheOtherEnd()
-{
-    int ends[2];
-    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-    QVERIFY(peerIsUser(ends[0], ::getuid()));
-    QVERIFY(!peerIsUser(ends[0], ::getuid() + 1));
-    ::close(ends[0]);
-    ::close(ends[1]);
-}
+    // One window per settings file: a second start on the same settings brings the first window forward, a
+    // minimised one too, and ends; one on other settings runs beside it. Here this process is the first window.
+    void secondStart_bringsTheWindowOfItsSettingsForward()
+    {
+        SingleInstance instance;
+        QCOMPARE(instance.claim(), SingleInstance::Claim::Owned);
+        StoryboardWindow window{Storyboard{}};
+        instance.bringForwardOnRequest(&window);
+        window.showMinimized();
+        QProcess second;
+        QVERIFY(start(second, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 20'000);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(window.isVisible() && !window.isMinimized());
 
-void ApplicationTest::programs_turnCoreDumpsOff_data()
-{
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("window") << QStringLiteral(VENNACOTT_DDNS_BINARY) << QStringList();
-    QTest::newRow("command line, run") << QStringLiteral(VENNACOTT_DDNSCTL_BINARY) << QStringList{"run"};
-}
+        const QString config = temporaryRoot() + QStringLiteral("/other-config");
+        QVERIFY(QDir().mkpath(config));
+        QProcess other;
+        QVERIFY(start(other, {{QStringLiteral("XDG_CONFIG_HOME"), config}}));
+        QVERIFY(signalAndWait(other, SIGTERM));
+        QCOMPARE(other.exitCode(), 0);
+    }
 
-void ApplicationTest::programs_turnCoreDumpsOff()
-{
-    // A dump would hold the update key: however much the programs may dump, they turn it off.
-    QFETCH(QString, program);
-    QFETCH(QStringList, arguments);
-    rlimit inherited = {};
-    QVERIFY(::getrlimit(RLIMIT_CORE, &inherited) == 0);
-    if (inherited.rlim_max == 0)
-        QSKIP("core dumps are off for this test already");
-    const rlimit allowed = {inherited.rlim_max, inherited.rlim_max};
-    QVERIFY(::setrlimit(RLIMIT_CORE, &allowed) == 0);
-    QProcess running;
-    running.setProcessEnvironment(environment({}));
-    running.start(program, arguments);
-    const bool started = running.waitForStarted(10'000);
-    ::setrlimit(RLIMIT_CORE, &inherited);
-    QVERIFY(started);
-    const auto coreLimit = [&running] {
-        QFile limits(QStringLiteral("/proc/%1/limits").arg(running.processId()));
-        if (!limits.open(QIODevice::ReadOnly))
-            return QByteArray();
-        const QByteArray all = limits.readAll();
-        const qsizetype line = all.indexOf("Max core file size");
-        return all.mid(line, all.indexOf('\n', line) - line).mid(18).simplified();
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(coreLimit(), QByteArray("0 0 bytes"), 20'000);
-    running.kill();
-    QVERIFY(running.waitForFinished(10'000));
-}
+    // The window answers, and hands over to, only processes of its own user.
+    void peerCheck_knowsTheUserAtTheOtherEnd()
+    {
+        int ends[2];
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        QVERIFY(peerIsUser(ends[0], ::getuid()));
+        QVERIFY(!peerIsUser(ends[0], ::getuid() + 1));
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+
+    void programs_turnCoreDumpsOff_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("window") << QStringLiteral(VENNACOTT_DDNS_BINARY) << QStringList();
+        QTest::newRow("command line, run") << QStringLiteral(VENNACOTT_DDNSCTL_BINARY) << QStringList{"run"};
+    }
+
+    void programs_turnCoreDumpsOff()
+    {
+        // A dump would hold the update key: however much the programs may dump, they turn it off.
+        QFETCH(QString, program);
+        QFETCH(QStringList, arguments);
+        rlimit inherited = {};
+        QVERIFY(::getrlimit(RLIMIT_CORE, &inherited) == 0);
+        if (inherited.rlim_max == 0)
+            QSKIP("core dumps are off for this test already");
+        const rlimit allowed = {inherited.rlim_max, inherited.rlim_max};
+        QVERIFY(::setrlimit(RLIMIT_CORE, &allowed) == 0);
+        QProcess running;
+        running.setProcessEnvironment(environment({}));
+        running.start(program, arguments);
+        const bool started = running.waitForStarted(10'000);
+        ::setrlimit(RLIMIT_CORE, &inherited);
+        QVERIFY(started);
+        QTRY_COMPARE_WITH_TIMEOUT(procLine(running.processId(), "limits", "Max core file size"),
+                                  QByteArray("0 0 bytes"), 20'000);
+        running.kill();
+        QVERIFY(running.waitForFinished(10'000));
+    }
+};
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(ApplicationTest, QApplication, childMain)
 #include "tst_application.moc"
