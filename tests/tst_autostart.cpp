@@ -27,15 +27,13 @@ void AutostartTest::setEnabled_writesAValidEntryForTheProgramThenRemovesIt_data(
     // The installed program, under a scratch folder ("" for one that is not installed), and the Exec line.
     QTest::addColumn<QString>("installed");
     QTest::addColumn<QString>("exec");
-    QTest::newRow("installed") << "bin/vennacott-ddns"
-                               << "@/bin/vennacott-ddns";
+    // clang-format off
+    QTest::newRow("installed")                          << "bin/vennacott-ddns" << "@/bin/vennacott-ddns";
     QTest::newRow("not installed: the running program") << "" << QCoreApplication::applicationFilePath();
-    QTest::newRow("blank in the path") << "my apps/vennacott-ddns"
-                                       << "\"@/my apps/vennacott-ddns\"";
-    QTest::newRow("reserved characters") << "a$b\"c%d\\e/vennacott-ddns"
-                                         << "\"@/a\\\\$b\\\\\"c%%d\\\\\\\\e/vennacott-ddns\"";
-    QTest::newRow("line feed: no entry") << "a\nb/vennacott-ddns"
-                                         << "";
+    QTest::newRow("blank in the path")                  << "my apps/vennacott-ddns" << "\"@/my apps/vennacott-ddns\"";
+    QTest::newRow("reserved characters")                << "a$b\"c%d\\e/vennacott-ddns" << "\"@/a\\\\$b\\\\\"c%%d\\\\\\\\e/vennacott-ddns\"";
+    QTest::newRow("line feed: no entry")                << "a\nb/vennacott-ddns" << "";
+    // clang-format on
 }
 
 void AutostartTest::setEnabled_writesAValidEntryForTheProgramThenRemovesIt()
@@ -43,12 +41,12 @@ void AutostartTest::setEnabled_writesAValidEntryForTheProgramThenRemovesIt()
     QFETCH(QString, installed);
     QFETCH(QString, exec);
     QTemporaryDir folder;
-    QString program = installed.isEmpty() ? QStringLiteral("/nonexistent/vennacott-ddns") : folder.filePath(installed);
+    const QString program =
+        installed.isEmpty() ? QStringLiteral("/nonexistent/vennacott-ddns") : folder.filePath(installed);
     if (!installed.isEmpty()) {
-        QDir().mkpath(QFileInfo(program).absolutePath());
+        QVERIFY(QDir().mkpath(QFileInfo(program).absolutePath()));
         QFile file(program);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
     }
     Autostart autostart(program);
     QCOMPARE(autostart.setEnabled(true), !exec.isEmpty());
@@ -56,8 +54,9 @@ void AutostartTest::setEnabled_writesAValidEntryForTheProgramThenRemovesIt()
     if (!exec.isEmpty()) {
         QFile entry(Autostart::entryPath());
         QVERIFY(entry.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
-        QVERIFY(lines.contains(QStringLiteral("Exec=") + exec.replace(QLatin1Char('@'), folder.path())));
+        QVERIFY(QString::fromUtf8(entry.readAll())
+                    .split(u'\n')
+                    .contains(QStringLiteral("Exec=") + exec.replace(u'@', folder.path())));
         QProcess validate;
         validate.start(QStringLiteral("desktop-file-validate"), {Autostart::entryPath()});
         QVERIFY2(validate.waitForFinished(30'000), "desktop-file-validate (scripts/deps installs it) did not run");

@@ -1,14 +1,12 @@
-// An update when the network comes back or the machine wakes: the reachability decision, and logind's
-// PrepareForSleep on a system bus of the test's own.
+// An update when the machine wakes, as the window program wires it: logind's PrepareForSleep on a system bus
+// of the test's own.
 #include "appdelegate.h"
 #include "core.h"
 #include "desktopintegration.h"
 #include "desktopsession.h"
 #include "mainmenu.h"
 #include "mainstoryboard.h"
-#include "networkwatch.h"
 #include "settingskeys.h"
-#include "storyboard.h"
 #include "testserver.h"
 #include "testsupport.h"
 
@@ -16,7 +14,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QEventLoop>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -24,13 +21,8 @@ using namespace vennacott;
 using namespace vennacott::test;
 using namespace std::chrono_literals;
 
-namespace {
-
-const QString kLogind = QStringLiteral("org.freedesktop.login1");
-const QString kPath = QStringLiteral("/org/freedesktop/login1");
-const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
-
-} // namespace
+static const QString kPath = QStringLiteral("/org/freedesktop/login1");
+static const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 
 class NetworkWatchTest final : public QObject
 {
@@ -54,7 +46,7 @@ void NetworkWatchTest::wakeFromSleep_sendsExactlyOneUpdateThroughTheWindowsUpdat
     // The watch's system bus is this one; logind is the test's own connection to it.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
     QDBusConnection logind = QDBusConnection::connectToBus(address, QStringLiteral("logind"));
-    QVERIFY(logind.registerService(kLogind));
+    QVERIFY(logind.registerService(QStringLiteral("org.freedesktop.login1")));
     const auto send = [](QDBusConnection bus, const QString &name, const QVariantList &arguments = {}) {
         QDBusMessage message = QDBusMessage::createSignal(kPath, kManager, name);
         message.setArguments(arguments);

@@ -1,6 +1,6 @@
 // The tray icon on a desktop of the test's own (Xvfb, a private session bus and a StatusNotifier host): it
-// registers, its tooltip and look follow the updater's status, its menu reads the disk, and a click on it
-// hides and shows the window.
+// registers, its tooltip and look follow the settings and the updater, its menu reads the disk, and a click
+// on it hides and shows the window.
 #include "appdelegate.h"
 #include "autostart.h"
 #include "core.h"
@@ -26,8 +26,6 @@ using namespace vennacott;
 using namespace vennacott::test;
 using namespace std::chrono_literals;
 
-Q_DECLARE_METATYPE(vennacott::TrayLook)
-
 class TrayIconTest final : public QObject
 {
     Q_OBJECT
@@ -37,9 +35,6 @@ public:
     {}
 
 private Q_SLOTS:
-    void initTestCase();
-    void trayLook_followsTheLinkAndTheLastUpdate_data();
-    void trayLook_followsTheLinkAndTheLastUpdate();
     void trayIcon_registersFollowsTheStatusAndShowsTheWindow();
 
 private:
@@ -50,48 +45,19 @@ private:
     }
     qsizetype distinctIcons() const
     {
-        QSet<QString> digests;
-        for (const QString &line : m_host->lines.filter(QRegularExpression(QStringLiteral("^icon "))))
-            digests.insert(line.mid(5));
-        return digests.size();
+        const QStringList lines = m_host->lines.filter(QRegularExpression(QStringLiteral("^icon ")));
+        return QSet<QString>(lines.begin(), lines.end()).size();
     }
 
     DesktopSession &m_session;
     SessionProgram *m_host = nullptr;
 };
 
-void TrayIconTest::initTestCase()
+void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
 {
     QVERIFY2(m_session.error().isEmpty(), qPrintable(m_session.error()));
     m_host = m_session.start(QStringLiteral(VENNACOTT_SNIHOST));
     QVERIFY2(m_host && m_host->waitForLine(QStringLiteral("ready")), "the StatusNotifier host did not start");
-}
-
-void TrayIconTest::trayLook_followsTheLinkAndTheLastUpdate_data()
-{
-    QTest::addColumn<bool>("hasLink");
-    QTest::addColumn<QList<UpdateResult>>("attempts");
-    QTest::addColumn<TrayLook>("look");
-    using R = UpdateResult;
-    QTest::newRow("no link") << false << QList<R>{R::Updated} << TrayLook::NotSetUp;
-    QTest::newRow("waiting for the first update") << true << QList<R>{} << TrayLook::Updating;
-    QTest::newRow("refused") << true << QList<R>{R::Updated, R::Refused} << TrayLook::Failing;
-    QTest::newRow("no answer") << true << QList<R>{R::NoAnswer} << TrayLook::Failing;
-}
-
-void TrayIconTest::trayLook_followsTheLinkAndTheLastUpdate()
-{
-    QFETCH(bool, hasLink);
-    QFETCH(QList<UpdateResult>, attempts);
-    QFETCH(TrayLook, look);
-    UpdaterStatus status;
-    for (const UpdateResult result : attempts)
-        status = advance(status, {QDateTime::currentDateTimeUtc(), result, {}, {}});
-    QCOMPARE(trayLook(hasLink, status), look);
-}
-
-void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
-{
     TestServer server;
     Core core(Core::Options{{}, 10ms, 1h, server.baseUrl()});
     AppDelegate delegate(core);
@@ -103,8 +69,7 @@ void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
     TrayIcon tray(*window, core, actions, preferences, autostart);
 
     QVERIFY(m_host->waitForLine(QStringLiteral("registered ")));
-    QTRY_COMPARE(lastToolTip(),
-                 QStringLiteral("Vennacott DDNS\\nNot set up: sign in and choose a host name in the window"));
+    QTRY_VERIFY(lastToolTip().startsWith(QStringLiteral("Vennacott DDNS\\nNot set up")));
 
     // Signed in and registered, here or by the other program.
     storeSetting(keys::kToken, QStringLiteral("t"));
@@ -113,17 +78,18 @@ void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
     const QString name = QStringLiteral("my-computer") + endpoints::zoneSuffix();
     QTRY_COMPARE(lastToolTip(), name + QStringLiteral("\\nWaiting for the first update"));
 
-    QSignalSpy status(&core.updater(), &Updater::statusChanged);
-    server.respondWith(ScriptedResponse::json(R"({"ip":"203.0.113.7"})"));
-    core.updater().tick();
-    QVERIFY(status.wait());
+    const auto tick = [&](const QByteArray &body, int status = 200) {
+        QSignalSpy changed(&core.updater(), &Updater::statusChanged);
+        server.respondWith(ScriptedResponse::json(body, status));
+        core.updater().tick();
+        return changed.wait();
+    };
+    QVERIFY(tick(R"({"ip":"203.0.113.7"})"));
     QTRY_VERIFY2(lastToolTip().startsWith(name + QStringLiteral("\\nUpdated at ")) &&
                      lastToolTip().endsWith(QStringLiteral("the service sees 203.0.113.7")),
                  qPrintable(lastToolTip()));
     // The server's text is shown as it was written, markup included: escaped for the panel, plain in the window.
-    server.respondWith(ScriptedResponse::json(R"({"error":"<s>wrong</s> key & <b>all fine</b>"})", 403));
-    core.updater().tick();
-    QVERIFY(status.wait());
+    QVERIFY(tick(R"({"error":"<s>wrong</s> key & <b>all fine</b>"})", 403));
     QTRY_VERIFY2(
         lastToolTip().endsWith(QStringLiteral(": &lt;s&gt;wrong&lt;/s&gt; key &amp; &lt;b&gt;all fine&lt;/b&gt;")),
         qPrintable(lastToolTip()));

@@ -391,6 +391,13 @@ std::optional<QString> UserDefaults::writeUnsaved()
     syncFolder(QFileInfo(target).absolutePath());
     m_stamp = stampOnDisk();
     m_unsaved.clear();
+    // What the file holds now: another process's changes merged in above are this process's values too, or
+    // the stamp just taken would hide them from every later read.
+    m_values.clear();
+    for (auto it = merged.constBegin(); it != merged.constEnd(); ++it) {
+        if (it.value().typeId() == QMetaType::QString)
+            m_values.insert(it.key(), it.value().toString());
+    }
     return std::nullopt;
 }
 

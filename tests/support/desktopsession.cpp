@@ -2,9 +2,9 @@
 #include "desktopsession.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
-#include <algorithm>
 #include <csignal>
 #include <sys/prctl.h>
 
@@ -16,9 +16,7 @@ constexpr int kStartMs = 15'000;
 // The first line `program` writes, read before any event loop runs.
 QString firstLine(SessionProgram *program)
 {
-    while (program && program->lines.isEmpty()) {
-        if (!program->waitForReadyRead(kStartMs))
-            return {};
+    while (program && program->lines.isEmpty() && program->waitForReadyRead(kStartMs)) {
     }
     return program ? program->lines.value(0) : QString();
 }
@@ -28,11 +26,7 @@ QString firstLine(SessionProgram *program)
 bool SessionProgram::waitForLine(const QString &prefix) const
 {
     return QTest::qWaitFor(
-        [&] {
-            return std::any_of(lines.cbegin(), lines.cend(),
-                               [&](const QString &line) { return line.startsWith(prefix); });
-        },
-        10'000);
+        [&] { return !lines.filter(QRegularExpression(u'^' + QRegularExpression::escape(prefix))).isEmpty(); }, 10'000);
 }
 
 DesktopSession::DesktopSession()

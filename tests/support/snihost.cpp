@@ -1,9 +1,7 @@
-// A small StatusNotifierWatcher with a host, as a desktop panel provides, for the desktop tests and the
-// benchmark, with only what Qt's tray icon asks of one. It owns org.kde.StatusNotifierWatcher on the session bus, says
-// a host is there, and reports on standard output, one line each: "ready", "registered <service>", "tooltip <title>"
-// (line feeds as
-// "\n") and "icon <digest>", read again whenever the item announces a change. A line "activate" on standard
-// input clicks the item.
+// A small StatusNotifierWatcher with a host, as a desktop panel provides, for the tray icon's test and the benchmark,
+// with only what Qt's tray icon asks of one. It reports on standard output, one line each: "ready", "registered
+// <service>", "tooltip <title>" (line feeds as "\n") and "icon <digest>", read again whenever the item announces
+// a change. A line "activate" on standard input clicks the item.
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDBusArgument>
@@ -56,11 +54,9 @@ public:
 
     void activate()
     {
-        if (!m_service.isEmpty()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(m_service, kItemPath, kItemInterface, "Activate");
-            call << 0 << 0;
-            bus().call(call, QDBus::NoBlock);
-        }
+        QDBusMessage call = QDBusMessage::createMethodCall(m_service, kItemPath, kItemInterface, "Activate");
+        if (!m_service.isEmpty())
+            bus().call(call << 0 << 0, QDBus::NoBlock);
     }
 
 public Q_SLOTS:

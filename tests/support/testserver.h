@@ -19,8 +19,7 @@ using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
 struct RecordedRequest
 {
-    QByteArray method;
-    QByteArray target;
+    QByteArray method, target;
     HeaderList headers; // in the order received, values without surrounding blanks
     QByteArray body;
 

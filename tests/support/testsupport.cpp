@@ -19,19 +19,16 @@ namespace {
 QTemporaryDir *g_root = nullptr;
 QtMessageHandler g_defaultHandler = nullptr;
 
-// The offscreen platform warns each time a window is given a fixed size; that says nothing about us.
-void filterPlatformNoise(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (message.contains(QLatin1String("does not support propagateSizeHints")))
-        return;
-    g_defaultHandler(type, context, message);
-}
-
 } // namespace
 
+// The offscreen platform warns each time a window is given a fixed size; that says nothing about us.
 void quietPlatformWarnings()
 {
-    g_defaultHandler = qInstallMessageHandler(filterPlatformNoise);
+    g_defaultHandler =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+            if (!text.contains(QLatin1String("does not support propagateSizeHints")))
+                g_defaultHandler(type, context, text);
+        });
 }
 
 void prepareEnvironment()
@@ -40,10 +37,8 @@ void prepareEnvironment()
     if (qEnvironmentVariableIsEmpty("VENNACOTT_TEST_CHILD")) {
         static QTemporaryDir root(QDir::tempPath() + QStringLiteral("/vennacott-test-XXXXXX"));
         g_root = &root;
-        for (const auto &[variable, name] :
-             {std::pair{"XDG_CONFIG_HOME", "/config"}, std::pair{"XDG_DATA_HOME", "/data"},
-              std::pair{"XDG_RUNTIME_DIR", "/runtime"}, std::pair{"XDG_STATE_HOME", "/state"}}) {
-            const QString folder = root.path() + QLatin1String(name);
+        for (const char *variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "XDG_STATE_HOME"}) {
+            const QString folder = root.path() + QLatin1Char('/') + QLatin1String(variable);
             QDir().mkpath(folder);
             QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             qputenv(variable, QFile::encodeName(folder));
@@ -79,7 +74,6 @@ void storeSetting(const QString &key, const std::optional<QString> &value)
 {
     UserDefaults(Settings::defaultFilePath()).apply({{key, value}});
 }
-
 std::optional<QString> storedSetting(const QString &key)
 {
     return UserDefaults(Settings::defaultFilePath()).stringForKey(key);

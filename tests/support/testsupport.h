@@ -26,9 +26,8 @@ void trustTestServer(std::chrono::milliseconds timeout = std::chrono::millisecon
 // test library has installed its own message handler.
 void quietPlatformWarnings();
 
-// Clears the three stored settings.
+// Clears the three stored settings; writes or reads one in the settings file, as another program would.
 void clearSettings();
-// Writes or reads one stored setting in the settings file, as another program would.
 void storeSetting(const QString &key, const std::optional<QString> &value);
 std::optional<QString> storedSetting(const QString &key);
 
@@ -53,21 +52,18 @@ private:
         return value;
     }
     mutable std::mutex m_mutex;
-    QStringList m_output;
-    QStringList m_errors;
+    QStringList m_output, m_errors;
     QByteArray m_raw;
 };
 
-// Runs this test executable again as a child with VENNACOTT_TEST_CHILD=role; see VENNACOTT_TEST_MAIN.
+// Runs this test executable again as a child with VENNACOTT_TEST_CHILD=role (see VENNACOTT_TEST_MAIN), in this
+// process's environment as it is now; events keep flowing while it runs (it may talk to a test server of ours).
 struct ChildResult
 {
     int exitCode = -1;
     QProcess::ExitStatus exitStatus = QProcess::CrashExit;
-    QByteArray out;
-    QByteArray err;
+    QByteArray out, err;
 };
-// The child sees this process's environment as it is now; events keep flowing while it runs (it may talk to a
-// test server of this process).
 ChildResult runChild(const QString &role);
 
 } // namespace vennacott::test
