@@ -205,10 +205,9 @@ QJsonObject costRow(const QString &label, bool complete, const rusage &start, co
             {"resumed_per_100", per100(stats.resumed)}};
 }
 
-// The real AppDelegate, its timer at the benchmark's interval, against the benchmark's server. The console
-// sink sees every line the client prints (the URL at each tick, the reply when it arrives), on the thread
-// that printed and under the console's lock; it writes each one to a file, as the client would to its
-// journal, and notes when it came.
+// The real AppDelegate, its timer at the benchmark's interval, against the benchmark's server. The console sink
+// sees every line the client prints (URL, reply) under the console's lock, writes it to a file as the client
+// would to its journal, and notes when it came.
 QJsonObject measureClient(const BenchSettings &settings, UpdateServer &server, int outputFd)
 {
     server.takeStats();
@@ -486,8 +485,9 @@ QStringList soak(const BenchSettings &settings, QJsonObject &results)
         return {QStringLiteral("soak: the update server did not start")};
     server.injectFaults(settings.dropEvery, settings.stallEvery, restartAt);
     UserDefaults(vennacott::Settings::defaultFilePath()).setObject(QStringLiteral("/update/soak/k3y"), keys::kDnsLink);
-    console::setSinkForTesting([](console::Stream, const QByteArray &line) {
-        ++(line.startsWith("https://") ? urls : isReply(line.toStdString()) ? replies : others);
+    console::setSinkForTesting([](console::Stream stream, const QByteArray &line) { // a stall's notice: stderr
+        if (stream == console::Stream::Output)
+            ++(line.startsWith("https://") ? urls : isReply(line.toStdString()) ? replies : others);
     });
     QElapsedTimer clock;
     clock.start();
