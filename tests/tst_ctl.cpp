@@ -177,6 +177,9 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     QTest::newRow("unknown command")   << QStringList{"frobnicate"} << kPassword << old << Replies{} << 64 << "unknown command 'frobnicate'" << 0 << old;
     QTest::newRow("unknown option")    << QStringList{"status", "--xml"} << kPassword << old << Replies{} << 64 << "unknown option '--xml'" << 0 << old;
     QTest::newRow("missing argument")  << QStringList{"login"} << kPassword << old << Replies{} << 64 << "login needs EMAIL" << 0 << old;
+    QTest::newRow("unknown family")    << QStringList{"run", "--family=ipv5"} << kPassword << old << Replies{} << 64 << "--family takes ipv4, ipv6 or both, not 'ipv5'" << 0 << old;
+    QTest::newRow("no family")         << QStringList{"run", "--family"} << kPassword << old << Replies{} << 64 << "--family needs a value" << 0 << old;
+    QTest::newRow("bad interface")     << QStringList{"run", "--interface", "a/b"} << kPassword << old << Replies{} << 64 << "'a/b' is not a network interface name" << 0 << old;
     QTest::newRow("extra argument")    << QStringList{"register", "a", "b"} << kPassword << old << Replies{} << 64 << "unexpected argument 'b'" << 0 << old;
     QTest::newRow("login, host saved") << login << kPassword << signedOut << Replies{} << 0 << none << 2 << updated;
     QTest::newRow("login, none saved") << login << kPassword << signedOut << Replies{{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}} << 0 << none << 2 << tokenOnly;
@@ -247,7 +250,7 @@ void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
     endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
     ConsoleCapture console;
     CommandLine run(testOptions());
-    const Ended ended = start(run, {"run"});
+    const Ended ended = start(run, {"run", "--family", "ipv4"});
     // Without a link, run keeps running (the updater sends nothing, as its own test shows); stored by another
     // process, a link is updated from the next tick on, and status reports the update.
     storeSetting(keys::kDnsLink, QStringLiteral("/update/host/key-SECRET-7"));
@@ -260,9 +263,11 @@ void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
     QVERIFY2(time.endsWith(QLatin1Char('Z')) && QDateTime::fromString(time, Qt::ISODate).isValid(), qPrintable(time));
     QCOMPARE(last, (QJsonObject{{"result", "updated"}, {"address", "192.0.2.7"}, {"error", QJsonValue::Null}}));
     const QString fullName = QStringLiteral("host") + endpoints::zoneSuffix();
-    QCOMPARE(
-        status,
-        (QJsonObject{{"signed_in", false}, {"hostname", "host"}, {"full_name", fullName}, {"updater_running", true}}));
+    QCOMPARE(status, (QJsonObject{{"signed_in", false},
+                                  {"hostname", "host"},
+                                  {"full_name", fullName},
+                                  {"updater_running", true},
+                                  {"addresses", QJsonObject{{"ipv4", "192.0.2.7"}, {"ipv6", QJsonValue::Null}}}}));
 
     QVERIFY(!ended->has_value());
     ::raise(SIGTERM);

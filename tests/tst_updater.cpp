@@ -58,6 +58,8 @@ private Q_SLOTS:
     }
 
     void link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTicks();
+    void tick_sendsOneRequestOverTheChosenFamily_data();
+    void tick_sendsOneRequestOverTheChosenFamily();
     void signOut_dropsTheUpdatesInFlightAndSendsNoMore();
     void newHost_startsWithoutTheOldRunOfFailures();
     void secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus();
@@ -95,6 +97,37 @@ void UpdaterTest::link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTick
     QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 3, 5000);
     QCOMPARE(console.output().size(), lines);
     QCOMPARE(replyValues(console.output()).constLast(), QStringLiteral(R"({"done":true})"));
+}
+
+void UpdaterTest::tick_sendsOneRequestOverTheChosenFamily_data()
+{
+    // The test server listens on 127.0.0.1 alone: one request whatever the choice, except over IPv6 only.
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("both") << "both" << 1 << "updated";
+    QTest::newRow("IPv4 only") << "ipv4" << 1 << "updated";
+    QTest::newRow("IPv6 only") << "ipv6" << 0 << "no_answer";
+}
+
+void UpdaterTest::tick_sendsOneRequestOverTheChosenFamily()
+{
+    QFETCH(QString, choice);
+    QFETCH(int, requests);
+    QFETCH(QString, result);
+    storeSetting(keys::kDnsLink, QStringLiteral("/update/host/k"));
+    TestServer server;
+    server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
+    ConsoleCapture console;
+    Core core(coreOptions(server.baseUrl()));
+    core.updater().setFamilyChoice(*familyChoiceFromName(choice));
+    QSignalSpy statuses(&core.updater(), &Updater::statusChanged);
+    core.updater().tick();
+    QVERIFY(statuses.wait());
+    QVERIFY(!statuses.wait(int(3 * kInterval.count()))); // no second request's status
+    QCOMPARE(server.requestCount(), requests);
+    QCOMPARE(console.output().size(), 1 + requests); // the URL line, and the reply's when there is one
+    QCOMPARE(resultName(core.updater().status().last->result), result);
 }
 
 void UpdaterTest::signOut_dropsTheUpdatesInFlightAndSendsNoMore()

@@ -1,4 +1,5 @@
 // The updater's status: what each reply means, what follows a run of attempts, and how it reads.
+#include "addressfamilies.h"
 #include "updaterstatus.h"
 
 #include <QCoreApplication>
@@ -16,14 +17,19 @@ Exchange answered(int status, const QByteArray &body)
 
 const QDateTime kSent = QDateTime(QDate(2026, 12, 6), QTime(19, 3), Qt::UTC);
 
-// "u:<address>" (updated), "u" (updated, no address), "r" (refused) or "n" (no answer), a minute apart.
+// "u:<address>" (updated), "u" (updated, no address), "r" (refused) or "n" (no answer), a minute apart; after
+// "4" or "6", over that family.
 UpdaterStatus run(const QStringList &attempts, QList<StatusEvent> *lastEvents = nullptr)
 {
     UpdaterStatus status;
     status.linkFingerprint = linkFingerprint(QStringLiteral("/update/me/k"));
     int minute = 0;
-    for (const QString &step : attempts) {
+    for (QString step : attempts) {
         UpdateAttempt attempt{kSent.addSecs(60 * minute++), UpdateResult::Updated, QString(), QString()};
+        if (step.startsWith(u'4') || step.startsWith(u'6'))
+            attempt.family = step.startsWith(u'4') ? AddressFamily::IPv4 : AddressFamily::IPv6;
+        if (attempt.family != AddressFamily::Any)
+            step.remove(0, 1);
         if (step.startsWith(u'u'))
             attempt.address = step.mid(2);
         else
@@ -50,6 +56,8 @@ private Q_SLOTS:
     void run_givesEventsAtTurningPointsAndItsLine_data();
     void run_givesEventsAtTurningPointsAndItsLine();
     void published_readsBackOrIsRefused();
+    void ipv6Source_isTheStableAddressBesideATemporaryOne_data();
+    void ipv6Source_isTheStableAddressBesideATemporaryOne();
 };
 
 void UpdaterStatusTest::attempt_meansWhatTheReplySays_data()
@@ -102,6 +110,8 @@ void UpdaterStatusTest::run_givesEventsAtTurningPointsAndItsLine_data()
     QTest::newRow("back, new address") << QStringList{"u:A", "n", "n", "n", "u:B"} << 0 << E{StatusEvent::WorkingAgain, StatusEvent::AddressChanged} << updated + "B";
     QTest::newRow("back after two")    << QStringList{"u:A", "n", "n", "u:A"} << 0 << E{} << updated + "A";
     QTest::newRow("no address is no change") << QStringList{"u:A", "u"} << 0 << E{} << "Updated at %2";
+    QTest::newRow("both, unchanged")   << QStringList{"4u:192.0.2.1", "6u:2001:db8::1", "4u:192.0.2.1"} << 0 << E{} << updated + "192.0.2.1 (IPv4) and 2001:db8::1 (IPv6)";
+    QTest::newRow("both, IPv6 moved")  << QStringList{"4u:192.0.2.1", "6u:2001:db8::1", "4u:192.0.2.1", "6u:2001:db8::2"} << 0 << E{StatusEvent::AddressChanged} << updated + "192.0.2.1 (IPv4) and 2001:db8::2 (IPv6)";
     // clang-format on
 }
 
@@ -125,13 +135,39 @@ void UpdaterStatusTest::run_givesEventsAtTurningPointsAndItsLine()
 
 void UpdaterStatusTest::published_readsBackOrIsRefused()
 {
-    const UpdaterStatus status = run({"u:A", "n", "r"});
+    const UpdaterStatus status = run({"4u:192.0.2.1", "6u:2001:db8::1", "6n", "r"});
     QCOMPARE(UpdaterStatus::fromJson(status.toJson()), status);
+    QCOMPARE(status.toJson().value(QStringLiteral("addresses")),
+             (QJsonObject{{QStringLiteral("ipv4"), QStringLiteral("192.0.2.1")},
+                          {QStringLiteral("ipv6"), QStringLiteral("2001:db8::1")}}));
     QCOMPARE(UpdaterStatus::fromJson(run({}).toJson()), run({}));
     QJsonObject damaged = status.toJson();
     damaged.insert(QStringLiteral("last_update"), QJsonObject{{QStringLiteral("result"), QStringLiteral("maybe")}});
     QCOMPARE(UpdaterStatus::fromJson(damaged), std::nullopt);
     QVERIFY(!status.toJson().value(QStringLiteral("link")).toString().contains(QLatin1String("/update/")));
+}
+
+void UpdaterStatusTest::ipv6Source_isTheStableAddressBesideATemporaryOne_data()
+{
+    QTest::addColumn<QByteArray>("ifInet6");
+    QTest::addColumn<QString>("source");
+    const QByteArray stable = "20010db8000000000000000000000005 02 40 00 00 eth0\n";
+    const QByteArray temporary = "20010db80000000012345678abcdef01 02 40 00 01 eth0\n";
+    const QByteArray loopback = "00000000000000000000000000000001 01 80 10 80 lo\n";
+    // clang-format off
+    QTest::newRow("stable and temporary") << loopback + temporary + stable << "host!2001:db8::5";
+    QTest::newRow("stable only")          << loopback + stable << QString();
+    QTest::newRow("stable deprecated")    << temporary + QByteArray(stable).replace(" 00 00 ", " 00 20 ") << QString();
+    QTest::newRow("on another interface") << temporary + QByteArray(stable).replace("eth0", "wlan0") << QString();
+    QTest::newRow("torn line")            << temporary + stable.left(20) << QString();
+    // clang-format on
+}
+
+void UpdaterStatusTest::ipv6Source_isTheStableAddressBesideATemporaryOne()
+{
+    QFETCH(QByteArray, ifInet6);
+    QFETCH(QString, source);
+    QCOMPARE(stableIPv6Source(ifInet6), source);
 }
 
 QTEST_GUILESS_MAIN(UpdaterStatusTest)

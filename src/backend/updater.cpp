@@ -10,6 +10,7 @@
 #include "settingskeys.h"
 #include "setuppaths.h"
 #include "transport.h"
+#include "urlsession.h"
 
 #include <QDir>
 #include <QFile>
@@ -146,27 +147,54 @@ void Updater::tick()
         linkChanged();
     if (link.isEmpty())
         return;
-    const QString fingerprint = linkFingerprint(link);
-    console::printLine(redactedLink(m_updateBaseUrl + link));
-    const std::optional<QUrl> url = updateRequestUrl(m_updateBaseUrl, link);
-    const QDateTime sentAt = QDateTime::currentDateTimeUtc();
     auto cancelled = std::make_shared<std::atomic_bool>(false);
     m_inFlight.push_back(cancelled);
+    Request request{
+        QPointer<Updater>(this), m_updateBaseUrl, link, m_interface, cancelled, std::make_shared<std::atomic_int>(0)};
+    const QString host = QUrl(m_updateBaseUrl).host();
+    if (m_familyChoice != FamilyChoice::Both || isAddressLiteral(host)) {
+        send(request, familiesToSend(host, m_familyChoice).constFirst());
+        return;
+    }
+    // Whether the server's name has addresses of both families takes a lookup that may block: the network
+    // thread makes it, once per tick, and sends from there.
+    UrlSession::shared().deliver([request, host, choice = m_familyChoice] {
+        if (request.cancelled->load())
+            return;
+        for (const AddressFamily family : familiesToSend(host, choice))
+            send(request, family);
+    });
+}
+
+void Updater::send(const Request &request, AddressFamily family)
+{
+    console::printLine(redactedLink(request.baseUrl + request.link));
+    const std::optional<QUrl> url = updateRequestUrl(request.baseUrl, request.link);
+    const QDateTime sentAt = QDateTime::currentDateTimeUtc();
     RequestOptions options;
     options.useProxy = false; // the service must see this machine's own address
-    options.cancelled = cancelled;
-    QPointer<Updater> self(this);
-    const auto observer = [self, fingerprint, sentAt, cancelled](const Exchange &exchange) {
+    options.cancelled = request.cancelled;
+    options.family = family;
+    if (!request.interface.isEmpty())
+        options.interface = QStringLiteral("if!") + request.interface;
+    else if (family == AddressFamily::IPv6)
+        options.interface = stableIPv6Source(); // not a privacy address, which changes every day
+    ++*request.pending;
+    const QString fingerprint = linkFingerprint(request.link);
+    const auto observer = [request, fingerprint, sentAt, family](const Exchange &exchange) {
         if (exchange.end == Exchange::End::Cancelled)
             return;
-        const UpdateAttempt attempt = attemptOf(exchange, sentAt);
-        dispatch::mainAsync([self, fingerprint, attempt, cancelled] {
-            if (!self)
+        UpdateAttempt attempt = attemptOf(exchange, sentAt);
+        attempt.family =
+            family != AddressFamily::Any || attempt.address.isEmpty() ? family : familyOfAddress(attempt.address);
+        dispatch::mainAsync([request, fingerprint, attempt] {
+            if (!request.self)
                 return;
-            auto &inFlight = self->m_inFlight;
-            inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), cancelled), inFlight.end());
-            if (!cancelled->load())
-                self->finish(fingerprint, attempt);
+            auto &inFlight = request.self->m_inFlight;
+            if (--*request.pending == 0)
+                inFlight.erase(std::remove(inFlight.begin(), inFlight.end(), request.cancelled), inFlight.end());
+            if (!request.cancelled->load())
+                request.self->finish(fingerprint, attempt);
         });
     };
     if (!url) {

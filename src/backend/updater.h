@@ -2,9 +2,11 @@
 // kept by the one process that sends the updates.
 #pragma once
 
+#include "addressfamilies.h"
 #include "updaterstatus.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -57,6 +59,13 @@ public:
     UpdaterStatus status();
     std::chrono::milliseconds interval() const { return m_interval; }
 
+    // Which families the ticks from now on go out over (both, where both reach the server, by default).
+    void setFamilyChoice(FamilyChoice choice) { m_familyChoice = choice; }
+    FamilyChoice familyChoice() const { return m_familyChoice; }
+    // The one network interface the updates go out through ("wg0"); empty: as the system routes them.
+    void setInterface(const QString &name) { m_interface = name; }
+    QString interface() const { return m_interface; }
+
 Q_SIGNALS:
     // After every change of the status, with what is worth telling the user.
     void statusChanged(const QList<vennacott::StatusEvent> &events);
@@ -68,6 +77,19 @@ private:
     void watchPublishedStatus();
     void linkChanged();
     void dropUpdatesInFlight();
+    // What the requests of one tick share; copied to the network thread, so values only (and a guarded pointer
+    // that only the main thread follows).
+    struct Request
+    {
+        QPointer<Updater> self;
+        QString baseUrl;
+        QString link;
+        QString interface;
+        std::shared_ptr<std::atomic_bool> cancelled;
+        std::shared_ptr<std::atomic_int> pending; // requests of the tick not yet ended
+    };
+    // One request of a tick: prints its URL line, sends it and, when it ends, its reply's line and status.
+    static void send(const Request &request, AddressFamily family);
 
     Settings &m_settings;
     const std::chrono::milliseconds m_interval;
@@ -78,6 +100,8 @@ private:
     UpdaterStatus m_status;
     std::optional<UpdaterStatus> m_published; // as last written, without its time
     QString m_link;
+    FamilyChoice m_familyChoice = FamilyChoice::Both;
+    QString m_interface;
     // One flag per update in flight: set, the request is dropped or aborted and prints nothing more.
     std::vector<std::shared_ptr<std::atomic_bool>> m_inFlight;
 };

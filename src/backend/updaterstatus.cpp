@@ -1,6 +1,8 @@
 // What the updater knows of its last update, what it means, and how it is told.
 #include "updaterstatus.h"
 
+#include "addressfamilies.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QLocale>
@@ -26,6 +28,61 @@ QJsonValue timeOrNull(const QDateTime &time)
 QDateTime timeOf(const QJsonValue &value)
 {
     return QDateTime::fromString(value.toString(), Qt::ISODate).toUTC();
+}
+
+bool sameAttempt(const std::optional<UpdateAttempt> &a, const std::optional<UpdateAttempt> &b)
+{
+    if (!a || !b)
+        return !a && !b;
+    return a->time == b->time && a->result == b->result && a->address == b->address && a->error == b->error &&
+           a->family == b->family;
+}
+
+QJsonValue attemptJson(const std::optional<UpdateAttempt> &last)
+{
+    if (!last)
+        return QJsonValue::Null;
+    QJsonObject object{{QStringLiteral("time"), timeOrNull(last->time)},
+                       {QStringLiteral("result"), resultName(last->result)},
+                       {QStringLiteral("address"), textOrNull(last->address)},
+                       {QStringLiteral("error"), textOrNull(last->error)}};
+    if (last->family != AddressFamily::Any)
+        object.insert(QStringLiteral("family"), familyKey(last->family));
+    return object;
+}
+
+// Nothing when the value is neither null nor a well-formed attempt.
+std::optional<std::optional<UpdateAttempt>> attemptFromJson(const QJsonValue &value)
+{
+    if (value.isNull() || value.isUndefined())
+        return std::optional<UpdateAttempt>();
+    const QJsonObject attempt = value.toObject();
+    const std::optional<UpdateResult> result = resultFromName(attempt.value(QStringLiteral("result")).toString());
+    const QDateTime time = timeOf(attempt.value(QStringLiteral("time")));
+    if (!value.isObject() || !result || !time.isValid())
+        return std::nullopt;
+    const QString family = attempt.value(QStringLiteral("family")).toString();
+    return UpdateAttempt{time, *result, attempt.value(QStringLiteral("address")).toString(),
+                         attempt.value(QStringLiteral("error")).toString(),
+                         family == familyKey(AddressFamily::IPv4)   ? AddressFamily::IPv4
+                         : family == familyKey(AddressFamily::IPv6) ? AddressFamily::IPv6
+                                                                    : AddressFamily::Any};
+}
+
+// "203.0.113.7 (IPv4) and 2001:db8::7 (IPv6)" when the service saw both, else the one it saw.
+QString seenAddresses(const UpdaterStatus &status)
+{
+    const UpdateAttempt &last = *status.last;
+    const FamilyStatus &other =
+        status.family(last.family == AddressFamily::IPv6 ? AddressFamily::IPv4 : AddressFamily::IPv6);
+    if (last.family == AddressFamily::Any || other.knownAddress.isEmpty() || last.address.isEmpty())
+        return last.address;
+    const auto labelled = [](const QString &address) {
+        return QStringLiteral("%1 (%2)").arg(address, familyLabel(familyOfAddress(address)));
+    };
+    const QString v4 = last.family == AddressFamily::IPv4 ? last.address : other.knownAddress;
+    const QString v6 = last.family == AddressFamily::IPv6 ? last.address : other.knownAddress;
+    return QCoreApplication::translate("UpdaterStatus", "%1 and %2").arg(labelled(v4), labelled(v6));
 }
 
 } // namespace
@@ -91,33 +148,30 @@ UpdateAttempt attemptOf(const Exchange &exchange, const QDateTime &sentAt)
     return attempt;
 }
 
+bool FamilyStatus::operator==(const FamilyStatus &other) const
+{
+    return sameAttempt(last, other.last) && knownAddress == other.knownAddress;
+}
+
 bool UpdaterStatus::operator==(const UpdaterStatus &other) const
 {
-    const auto same = [](const std::optional<UpdateAttempt> &a, const std::optional<UpdateAttempt> &b) {
-        if (!a || !b)
-            return !a && !b;
-        return a->time == b->time && a->result == b->result && a->address == b->address && a->error == b->error;
-    };
-    return linkFingerprint == other.linkFingerprint && same(last, other.last) &&
+    return linkFingerprint == other.linkFingerprint && sameAttempt(last, other.last) &&
            failuresInARow == other.failuresInARow && failingSince == other.failingSince &&
-           knownAddress == other.knownAddress;
+           knownAddress == other.knownAddress && ipv4 == other.ipv4 && ipv6 == other.ipv6;
 }
 
 QJsonObject UpdaterStatus::toJson() const
 {
-    QJsonObject object{{QStringLiteral("link"), linkFingerprint},
-                       {QStringLiteral("failures_in_a_row"), failuresInARow},
-                       {QStringLiteral("failing_since"), timeOrNull(failingSince)},
-                       {QStringLiteral("known_address"), textOrNull(knownAddress)}};
-    if (last) {
-        object.insert(QStringLiteral("last_update"), QJsonObject{{QStringLiteral("time"), timeOrNull(last->time)},
-                                                                 {QStringLiteral("result"), resultName(last->result)},
-                                                                 {QStringLiteral("address"), textOrNull(last->address)},
-                                                                 {QStringLiteral("error"), textOrNull(last->error)}});
-    } else {
-        object.insert(QStringLiteral("last_update"), QJsonValue::Null);
-    }
-    return object;
+    return QJsonObject{
+        {QStringLiteral("link"), linkFingerprint},
+        {QStringLiteral("failures_in_a_row"), failuresInARow},
+        {QStringLiteral("failing_since"), timeOrNull(failingSince)},
+        {QStringLiteral("known_address"), textOrNull(knownAddress)},
+        {QStringLiteral("last_update"), attemptJson(last)},
+        {QStringLiteral("addresses"), QJsonObject{{QStringLiteral("ipv4"), textOrNull(ipv4.knownAddress)},
+                                                  {QStringLiteral("ipv6"), textOrNull(ipv6.knownAddress)}}},
+        {QStringLiteral("last_updates"), QJsonObject{{QStringLiteral("ipv4"), attemptJson(ipv4.last)},
+                                                     {QStringLiteral("ipv6"), attemptJson(ipv6.last)}}}};
 }
 
 std::optional<UpdaterStatus> UpdaterStatus::fromJson(const QJsonObject &object)
@@ -127,20 +181,21 @@ std::optional<UpdaterStatus> UpdaterStatus::fromJson(const QJsonObject &object)
     status.failuresInARow = qMax(0, object.value(QStringLiteral("failures_in_a_row")).toInt());
     status.failingSince = timeOf(object.value(QStringLiteral("failing_since")));
     status.knownAddress = object.value(QStringLiteral("known_address")).toString();
-    const QJsonValue last = object.value(QStringLiteral("last_update"));
-    if (last.isObject()) {
-        const QJsonObject attempt = last.toObject();
-        const std::optional<UpdateResult> result = resultFromName(attempt.value(QStringLiteral("result")).toString());
-        const QDateTime time = timeOf(attempt.value(QStringLiteral("time")));
-        if (!result || !time.isValid())
+    const std::optional<std::optional<UpdateAttempt>> last =
+        attemptFromJson(object.value(QStringLiteral("last_update")));
+    if (!last || status.linkFingerprint.isEmpty())
+        return std::nullopt;
+    status.last = *last;
+    const QJsonObject addresses = object.value(QStringLiteral("addresses")).toObject();
+    const QJsonObject lastUpdates = object.value(QStringLiteral("last_updates")).toObject();
+    for (FamilyStatus *family : {&status.ipv4, &status.ipv6}) {
+        const QString key = family == &status.ipv4 ? QStringLiteral("ipv4") : QStringLiteral("ipv6");
+        family->knownAddress = addresses.value(key).toString();
+        const std::optional<std::optional<UpdateAttempt>> familyLast = attemptFromJson(lastUpdates.value(key));
+        if (!familyLast)
             return std::nullopt;
-        status.last = UpdateAttempt{time, *result, attempt.value(QStringLiteral("address")).toString(),
-                                    attempt.value(QStringLiteral("error")).toString()};
-    } else if (!last.isNull()) {
-        return std::nullopt;
+        family->last = *familyLast;
     }
-    if (status.linkFingerprint.isEmpty())
-        return std::nullopt;
     return status;
 }
 
@@ -166,6 +221,12 @@ UpdaterStatus advance(const UpdaterStatus &status, const UpdateAttempt &attempt)
     }
     if (!attempt.address.isEmpty())
         next.knownAddress = attempt.address;
+    if (attempt.family != AddressFamily::Any) {
+        FamilyStatus &family = attempt.family == AddressFamily::IPv6 ? next.ipv6 : next.ipv4;
+        family.last = attempt;
+        if (!attempt.address.isEmpty())
+            family.knownAddress = attempt.address;
+    }
     return next;
 }
 
@@ -176,7 +237,11 @@ QList<StatusEvent> eventsBetween(const UpdaterStatus &before, const UpdaterStatu
         events.append(StatusEvent::StartedFailing);
     if (before.failuresInARow >= kFailuresWorthTelling && after.failuresInARow == 0)
         events.append(StatusEvent::WorkingAgain);
-    if (!before.knownAddress.isEmpty() && !after.knownAddress.isEmpty() && before.knownAddress != after.knownAddress)
+    // Per family: with updates over both, the last address alternates between an IPv4 and an IPv6 one.
+    const AddressFamily family = lastFamily(after);
+    const QString was = family == AddressFamily::Any ? before.knownAddress : before.family(family).knownAddress;
+    const QString is = family == AddressFamily::Any ? after.knownAddress : after.family(family).knownAddress;
+    if (!was.isEmpty() && !is.isEmpty() && was != is)
         events.append(StatusEvent::AddressChanged);
     return events;
 }
@@ -191,7 +256,7 @@ QString statusLine(const UpdaterStatus &status, std::chrono::milliseconds interv
         if (last.address.isEmpty())
             return QCoreApplication::translate("UpdaterStatus", "Updated at %1").arg(localTime(last.time));
         return QCoreApplication::translate("UpdaterStatus", "Updated at %1 — the service sees %2")
-            .arg(localTime(last.time), last.address);
+            .arg(localTime(last.time), seenAddresses(status));
     case UpdateResult::Refused:
         return QCoreApplication::translate("UpdaterStatus", "The update server refused the last update at %1: %2")
             .arg(localTime(last.time), last.error);

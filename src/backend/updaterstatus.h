@@ -30,10 +30,21 @@ struct UpdateAttempt
     UpdateResult result = UpdateResult::NoAnswer;
     QString address; // the reply's "ip" text, when it has one
     QString error;   // the server's error text, or ours for a refusal without one
+    // The family the request went over: the one asked for, else that of the address the service saw; Any when
+    // neither is known.
+    AddressFamily family = AddressFamily::Any;
 };
 
 // What an exchange of the update request means.
 UpdateAttempt attemptOf(const Exchange &exchange, const QDateTime &sentAt);
+
+// The last attempt and the last address the service saw over one address family.
+struct FamilyStatus
+{
+    std::optional<UpdateAttempt> last;
+    QString knownAddress;
+    bool operator==(const FamilyStatus &other) const;
+};
 
 struct UpdaterStatus
 {
@@ -44,6 +55,10 @@ struct UpdaterStatus
     int failuresInARow = 0;
     QDateTime failingSince; // the first failed attempt of the current run of failures
     QString knownAddress;   // the last address the service reported, kept through failures
+    FamilyStatus ipv4;      // the same per family, once an attempt's family is known
+    FamilyStatus ipv6;
+
+    const FamilyStatus &family(AddressFamily family) const { return family == AddressFamily::IPv6 ? ipv6 : ipv4; }
 
     bool operator==(const UpdaterStatus &other) const;
     bool operator!=(const UpdaterStatus &other) const { return !(*this == other); }
@@ -55,6 +70,12 @@ struct UpdaterStatus
 // A short fingerprint of an update link that does not give the key away; empty for an empty link.
 QString linkFingerprint(const QString &link);
 
+// The family whose address the last attempt changed, or whose result it told.
+inline AddressFamily lastFamily(const UpdaterStatus &status)
+{
+    return status.last ? status.last->family : AddressFamily::Any;
+}
+
 // The status after one more attempt.
 UpdaterStatus advance(const UpdaterStatus &status, const UpdateAttempt &attempt);
 
@@ -62,7 +83,7 @@ UpdaterStatus advance(const UpdaterStatus &status, const UpdateAttempt &attempt)
 enum class StatusEvent {
     StartedFailing, // the third failure in a row
     WorkingAgain,   // the first update after such a run of failures
-    AddressChanged, // the service reports an address other than the one it reported before
+    AddressChanged, // the service reports an address other than the one it reported before over that family
 };
 QList<StatusEvent> eventsBetween(const UpdaterStatus &before, const UpdaterStatus &after);
 

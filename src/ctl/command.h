@@ -4,6 +4,7 @@
 
 #include "core.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -40,6 +41,7 @@ struct Invocation
 {
     QStringList arguments;
     QSet<QString> flags;
+    QHash<QString, QString> values; // options with a value: "--metrics" -> "9101"
 };
 
 // Ends a command with its status. May be called from any thread; only the first call counts.
@@ -55,6 +57,8 @@ public:
     virtual QString argumentName() const { return {}; }
     // Options besides --help, such as "--json".
     virtual QStringList flags() const { return {}; }
+    // Options that take a value (given as "--name VALUE" or "--name=VALUE"), each with its value's name.
+    virtual QList<std::pair<QString, QString>> valueOptions() const { return {}; }
     // One line for the overview.
     virtual QString summary() const = 0;
     // What follows the usage line in the command's own help.

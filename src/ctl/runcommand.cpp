@@ -1,11 +1,24 @@
 // run: the updater in the foreground, for a terminal or a systemd service.
 #include "runcommand.h"
 
+#include "console.h"
 #include "processlock.h"
 #include "setuppaths.h"
 #include "terminationsignals.h"
 
+#include <QRegularExpression>
+
 namespace vennacott::ctl {
+namespace {
+
+// What Linux accepts as an interface name: 1 to 15 bytes, no slash, no white space.
+bool isInterfaceName(const QString &name)
+{
+    static const QRegularExpression valid(QStringLiteral("^[^/\\s:]{1,15}$"));
+    return valid.match(name).hasMatch() && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+} // namespace
 
 RunCommand::RunCommand(Core &core)
     : m_core(core)
@@ -18,6 +31,12 @@ QString RunCommand::summary() const
     return QStringLiteral("update the host now and every 10 seconds, until stopped");
 }
 
+QList<std::pair<QString, QString>> RunCommand::valueOptions() const
+{
+    return {{QStringLiteral("--family"), QStringLiteral("ipv4|ipv6|both")},
+            {QStringLiteral("--interface"), QStringLiteral("NAME")}};
+}
+
 QStringList RunCommand::help() const
 {
     return {
@@ -26,12 +45,28 @@ QStringList RunCommand::help() const
         QStringLiteral("Without a link it waits and updates from the first one stored (by register or the window)."),
         QStringLiteral("One updater runs per settings file: with the window or another run already updating, it"),
         QStringLiteral("refuses to start (status 1) and names that process. Its status is what status shows."),
+        QString(),
+        QStringLiteral("  --family both   each update over IPv4 and over IPv6 where both reach the update server (the"),
+        QStringLiteral("                  default); ipv4 or ipv6: over that family only"),
+        QStringLiteral("  --interface NAME  send the updates through this network interface only (wg0, eth0)"),
     };
 }
 
-void RunCommand::start(const Invocation &, const Finish &finish)
+void RunCommand::start(const Invocation &invocation, const Finish &finish)
 {
     Updater &updater = m_core.updater();
+    const QString familyName = invocation.values.value(QStringLiteral("--family"), QStringLiteral("both"));
+    const std::optional<FamilyChoice> family = familyChoiceFromName(familyName);
+    const QString interface = invocation.values.value(QStringLiteral("--interface"));
+    if (!family || (invocation.values.contains(QStringLiteral("--interface")) && !isInterfaceName(interface))) {
+        complain(!family ? QStringLiteral("--family takes ipv4, ipv6 or both, not '%1'").arg(familyName)
+                         : QStringLiteral("'%1' is not a network interface name").arg(interface));
+        console::logLine(QStringLiteral("Try '%1 run --help'.").arg(kProgram));
+        finish(ExitStatus::Usage);
+        return;
+    }
+    updater.setFamilyChoice(*family);
+    updater.setInterface(interface);
     if (!updater.tryToBecomeTheUpdater()) {
         const std::optional<qint64> holder = ProcessLock::holder(setup::updaterLockPath());
         if (holder)

@@ -53,7 +53,9 @@ QStringList StatusCommand::help() const
         QString(),
         QStringLiteral("  --json   one JSON object: signed_in, hostname, full_name, updater_running and last_update"),
         QStringLiteral("           (null, or time in ISO 8601 UTC, result \"updated\", \"refused\" or \"no_answer\","),
-        QStringLiteral("           address and error)"),
+        QStringLiteral(
+            "           address and error) and addresses (ipv4, ipv6: the last address the service saw over"),
+        QStringLiteral("           each family, or null)"),
     };
 }
 
@@ -68,11 +70,14 @@ QJsonObject StatusCommand::json()
                            {QStringLiteral("address"), textOrNull(attempt.address)},
                            {QStringLiteral("error"), textOrNull(attempt.error)}};
     }
-    return {{QStringLiteral("signed_in"), now.signedIn},
-            {QStringLiteral("hostname"), textOrNull(now.hostname)},
-            {QStringLiteral("full_name"), now.hostname ? QJsonValue(fullName(*now.hostname)) : QJsonValue()},
-            {QStringLiteral("updater_running"), now.updater.has_value()},
-            {QStringLiteral("last_update"), last}};
+    return {
+        {QStringLiteral("signed_in"), now.signedIn},
+        {QStringLiteral("hostname"), textOrNull(now.hostname)},
+        {QStringLiteral("full_name"), now.hostname ? QJsonValue(fullName(*now.hostname)) : QJsonValue()},
+        {QStringLiteral("updater_running"), now.updater.has_value()},
+        {QStringLiteral("last_update"), last},
+        {QStringLiteral("addresses"), QJsonObject{{QStringLiteral("ipv4"), textOrNull(now.status.ipv4.knownAddress)},
+                                                  {QStringLiteral("ipv6"), textOrNull(now.status.ipv6.knownAddress)}}}};
 }
 
 void StatusCommand::start(const Invocation &invocation, const Finish &finish)
