@@ -123,14 +123,14 @@ void NotifierTest::events_notifyOnceEachAndNeverPerTick()
 
     const QList<Notification> notifications = sent();
     const QString name = QStringLiteral("my-computer") + endpoints::zoneSuffix();
-    QCOMPARE(notifications[0].summary, name + QStringLiteral(" now points at 203.0.113.8"));
+    QCOMPARE(notifications[0].summary, name + QStringLiteral(" now points at 203.0.113.8 over IPv4"));
     QCOMPARE(notifications[0].body, QStringLiteral("The service saw 203.0.113.7 before."));
     QCOMPARE(notifications[1].summary, QStringLiteral("Updates of %1 fail").arg(name));
     // dunst reads bodies as markup: the server's is escaped to show as written.
     QVERIFY2(notifications[1].body.endsWith(QStringLiteral(": &lt;b&gt;unknown&lt;/b&gt; key [redacted] &amp; more")),
              qPrintable(notifications[1].body));
     QCOMPARE(notifications[2].summary, QStringLiteral("Updates of %1 work again").arg(name));
-    QCOMPARE(notifications[3].summary, name + QStringLiteral(" now points at 203.0.113.10"));
+    QCOMPARE(notifications[3].summary, name + QStringLiteral(" now points at 203.0.113.10 over IPv4"));
     // Each replaces the earlier one on its subject instead of piling up.
     QList<uint> replaced;
     for (const Notification &notification : notifications) {

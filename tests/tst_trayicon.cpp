@@ -19,6 +19,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -114,11 +115,16 @@ void TrayIconTest::trayIcon_registersFollowsTheStatusAndShowsTheWindow()
         }
         return checked;
     };
-    QCOMPARE(ticked(), QStringList{QStringLiteral("Notifications")});
+    QCOMPARE(ticked(), (QStringList{QStringLiteral("Notifications"), QStringLiteral("IPv4 and IPv6")}));
     QDir().mkpath(QFileInfo(Autostart::entryPath()).absolutePath());
     QFile(Autostart::entryPath()).open(QIODevice::WriteOnly);
     preferences.setNotificationsEnabled(false);
-    QCOMPARE(ticked(), QStringList{QStringLiteral("Start at login")});
+    // The family chosen in the tray is the File menu's, kept beside the settings, and the updater's.
+    actions.families.constLast()->trigger();
+    QCOMPARE(ticked(), (QStringList{QStringLiteral("Start at login"), QStringLiteral("IPv6 only")}));
+    QVERIFY(window->menuBar()->actions().constFirst()->menu()->actions().contains(actions.families.constLast()));
+    QCOMPARE(DesktopPreferences().familyChoice(), FamilyChoice::IPv6Only);
+    QCOMPARE(core.updater().familyChoice(), FamilyChoice::IPv6Only);
     QFile::remove(Autostart::entryPath());
 
     // A click on the icon hides the window, the next one shows it again.

@@ -164,6 +164,18 @@
         <source>&amp;About Vennacott DDNS</source>
         <translation>Ü&amp;ber Vennacott DDNS</translation>
     </message>
+    <message>
+        <source>IPv4 and IPv6</source>
+        <translation>IPv4 und IPv6</translation>
+    </message>
+    <message>
+        <source>IPv4 only</source>
+        <translation>Nur IPv4</translation>
+    </message>
+    <message>
+        <source>IPv6 only</source>
+        <translation>Nur IPv6</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -182,6 +194,10 @@
     <message>
         <source>The service saw %1 before.</source>
         <translation>Zuvor sah der Dienst %1.</translation>
+    </message>
+    <message>
+        <source>%1 now points at %2 over %3</source>
+        <translation>%1 zeigt jetzt über %3 auf %2</translation>
     </message>
 </context>
 <context>
@@ -286,6 +302,10 @@
             <numerusform>Keine Antwort vom Aktualisierungsserver seit %1; neuer Versuch im Abstand von %n Sekunde</numerusform>
             <numerusform>Keine Antwort vom Aktualisierungsserver seit %1; neuer Versuch im Abstand von %n Sekunden</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>%1 and %2</source>
+        <translation>%1 und %2</translation>
     </message>
 </context>
 <context>

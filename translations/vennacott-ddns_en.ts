@@ -164,6 +164,18 @@
         <source>&amp;About Vennacott DDNS</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>IPv4 and IPv6</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>IPv4 only</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>IPv6 only</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -181,6 +193,10 @@
     </message>
     <message>
         <source>The service saw %1 before.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 now points at %2 over %3</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -286,6 +302,10 @@
             <numerusform></numerusform>
             <numerusform></numerusform>
         </translation>
+    </message>
+    <message>
+        <source>%1 and %2</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 <context>

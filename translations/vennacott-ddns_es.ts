@@ -164,6 +164,18 @@
         <source>&amp;About Vennacott DDNS</source>
         <translation>&amp;Acerca de Vennacott DDNS</translation>
     </message>
+    <message>
+        <source>IPv4 and IPv6</source>
+        <translation>IPv4 e IPv6</translation>
+    </message>
+    <message>
+        <source>IPv4 only</source>
+        <translation>Solo IPv4</translation>
+    </message>
+    <message>
+        <source>IPv6 only</source>
+        <translation>Solo IPv6</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -182,6 +194,10 @@
     <message>
         <source>The service saw %1 before.</source>
         <translation>Antes el servicio veía %1.</translation>
+    </message>
+    <message>
+        <source>%1 now points at %2 over %3</source>
+        <translation>%1 apunta ahora a %2 por %3</translation>
     </message>
 </context>
 <context>
@@ -286,6 +302,10 @@
             <numerusform>Sin respuesta del servidor de actualización desde las %1; se reintenta cada %n segundo</numerusform>
             <numerusform>Sin respuesta del servidor de actualización desde las %1; se reintenta cada %n segundos</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>%1 and %2</source>
+        <translation>%1 y %2</translation>
     </message>
 </context>
 <context>

@@ -164,6 +164,18 @@
         <source>&amp;About Vennacott DDNS</source>
         <translation>À &amp;propos de Vennacott DDNS</translation>
     </message>
+    <message>
+        <source>IPv4 and IPv6</source>
+        <translation>IPv4 et IPv6</translation>
+    </message>
+    <message>
+        <source>IPv4 only</source>
+        <translation>IPv4 uniquement</translation>
+    </message>
+    <message>
+        <source>IPv6 only</source>
+        <translation>IPv6 uniquement</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -182,6 +194,10 @@
     <message>
         <source>The service saw %1 before.</source>
         <translation>Auparavant, le service voyait %1.</translation>
+    </message>
+    <message>
+        <source>%1 now points at %2 over %3</source>
+        <translation>%1 pointe désormais vers %2 en %3</translation>
     </message>
 </context>
 <context>
@@ -286,6 +302,10 @@
             <numerusform>Aucune réponse du serveur de mise à jour depuis %1&#xa0;; nouvel essai à intervalle de %n seconde</numerusform>
             <numerusform>Aucune réponse du serveur de mise à jour depuis %1&#xa0;; nouvel essai à intervalle de %n secondes</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>%1 and %2</source>
+        <translation>%1 et %2</translation>
     </message>
 </context>
 <context>

@@ -164,6 +164,18 @@
         <source>&amp;About Vennacott DDNS</source>
         <translation>Vennacott DDNS について(&amp;A)</translation>
     </message>
+    <message>
+        <source>IPv4 and IPv6</source>
+        <translation>IPv4 と IPv6</translation>
+    </message>
+    <message>
+        <source>IPv4 only</source>
+        <translation>IPv4 のみ</translation>
+    </message>
+    <message>
+        <source>IPv6 only</source>
+        <translation>IPv6 のみ</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -182,6 +194,10 @@
     <message>
         <source>The service saw %1 before.</source>
         <translation>以前サービスが認識していたアドレスは %1 です。</translation>
+    </message>
+    <message>
+        <source>%1 now points at %2 over %3</source>
+        <translation>%1 は現在 %3 で %2 を指しています</translation>
     </message>
 </context>
 <context>
@@ -285,6 +301,10 @@
         <translation>
             <numerusform>%1 以降、更新サーバーから応答がありません。%n 秒ごとに再試行しています</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>%1 and %2</source>
+        <translation>%1 と %2</translation>
     </message>
 </context>
 <context>

@@ -164,6 +164,18 @@
         <source>&amp;About Vennacott DDNS</source>
         <translation>&amp;Sobre o Vennacott DDNS</translation>
     </message>
+    <message>
+        <source>IPv4 and IPv6</source>
+        <translation>IPv4 e IPv6</translation>
+    </message>
+    <message>
+        <source>IPv4 only</source>
+        <translation>Somente IPv4</translation>
+    </message>
+    <message>
+        <source>IPv6 only</source>
+        <translation>Somente IPv6</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -182,6 +194,10 @@
     <message>
         <source>The service saw %1 before.</source>
         <translation>Antes, o serviço via %1.</translation>
+    </message>
+    <message>
+        <source>%1 now points at %2 over %3</source>
+        <translation>%1 agora aponta para %2 via %3</translation>
     </message>
 </context>
 <context>
@@ -286,6 +302,10 @@
             <numerusform>Sem resposta do servidor de atualização desde %1; nova tentativa a cada %n segundo</numerusform>
             <numerusform>Sem resposta do servidor de atualização desde %1; nova tentativa a cada %n segundos</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>%1 and %2</source>
+        <translation>%1 e %2</translation>
     </message>
 </context>
 <context>

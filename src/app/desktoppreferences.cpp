@@ -11,6 +11,16 @@ namespace vennacott {
 namespace {
 
 const QString kNotificationsKey = QStringLiteral("notifications");
+const QString kFamiliesKey = QStringLiteral("address_families");
+
+void store(const QString &filePath, const QString &key, const QVariant &value, const QString &what)
+{
+    QSettings settings(filePath, QSettings::NativeFormat);
+    settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() == QSettings::AccessError)
+        console::logLine(QStringLiteral("vennacott-ddns: could not save the %1 choice in %2").arg(what, filePath));
+}
 
 } // namespace
 
@@ -31,11 +41,18 @@ bool DesktopPreferences::notificationsEnabled() const
 
 void DesktopPreferences::setNotificationsEnabled(bool enabled)
 {
-    QSettings settings(m_filePath, QSettings::NativeFormat);
-    settings.setValue(kNotificationsKey, enabled);
-    settings.sync();
-    if (settings.status() == QSettings::AccessError)
-        console::logLine(QStringLiteral("vennacott-ddns: could not save the notification choice in ") + m_filePath);
+    store(m_filePath, kNotificationsKey, enabled, QStringLiteral("notification"));
+}
+
+FamilyChoice DesktopPreferences::familyChoice() const
+{
+    const QSettings settings(m_filePath, QSettings::NativeFormat);
+    return familyChoiceFromName(settings.value(kFamiliesKey).toString()).value_or(FamilyChoice::Both);
+}
+
+void DesktopPreferences::setFamilyChoice(FamilyChoice choice)
+{
+    store(m_filePath, kFamiliesKey, familyChoiceName(choice), QStringLiteral("address family"));
 }
 
 } // namespace vennacott

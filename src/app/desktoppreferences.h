@@ -1,5 +1,8 @@
-// The desktop's own choices (notifications on or off), kept in a file of their own beside the settings.
+// The desktop's own choices (notifications on or off, the address families updated), kept in a file of their own beside
+// the settings.
 #pragma once
+
+#include "addressfamilies.h"
 
 #include <QString>
 
@@ -19,6 +22,10 @@ public:
     bool notificationsEnabled() const;
     // A choice that does not reach the disk is reported with one line on standard error.
     void setNotificationsEnabled(bool enabled);
+
+    // Both families unless the user chose one.
+    FamilyChoice familyChoice() const;
+    void setFamilyChoice(FamilyChoice choice);
 
 private:
     const QString m_filePath;

@@ -1,13 +1,15 @@
-// The window's menu: File > Update now, Save, Sign out and Quit; Help > About.
+// The window's menu: File > Update now, Save, the address families, Sign out and Quit; Help > About.
 #include "mainmenu.h"
 
 #include "aboutdialog.h"
 #include "appdelegate.h"
 #include "application.h"
 #include "core.h"
+#include "desktoppreferences.h"
 #include "storyboard.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCoreApplication>
 #include <QMenuBar>
 
@@ -27,6 +29,27 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Cor
         file->addAction(QCoreApplication::translate("MainMenu", "&Save"), &delegate, &AppDelegate::saveAction);
     actions.save->setObjectName(QStringLiteral("actionSave"));
     actions.save->setShortcut(QKeySequence::Save);
+
+    file->addSeparator();
+    auto *families = new QActionGroup(file);
+    const FamilyChoice chosen = DesktopPreferences().familyChoice();
+    core.updater().setFamilyChoice(chosen);
+    const std::pair<FamilyChoice, QString> choices[] = {
+        {FamilyChoice::Both, QCoreApplication::translate("MainMenu", "IPv4 and IPv6")},
+        {FamilyChoice::IPv4Only, QCoreApplication::translate("MainMenu", "IPv4 only")},
+        {FamilyChoice::IPv6Only, QCoreApplication::translate("MainMenu", "IPv6 only")},
+    };
+    for (const auto &[choice, text] : choices) {
+        QAction *action = file->addAction(text, &core.updater(), [&core, choice = choice] {
+            DesktopPreferences().setFamilyChoice(choice);
+            core.updater().setFamilyChoice(choice);
+        });
+        action->setObjectName(QStringLiteral("actionFamily_") + familyChoiceName(choice));
+        action->setCheckable(true);
+        action->setChecked(choice == chosen);
+        families->addAction(action);
+        actions.families.append(action);
+    }
 
     file->addSeparator();
     // The window follows the settings to the sign-in screen.

@@ -1,5 +1,7 @@
-// The window's menu: File > Update now, Save, Sign out and Quit; Help > About.
+// The window's menu: File > Update now, Save, the address families, Sign out and Quit; Help > About.
 #pragma once
+
+#include <QList>
 
 class QAction;
 
@@ -16,11 +18,14 @@ struct MainActions
     QAction *save = nullptr;
     QAction *signOut = nullptr;
     QAction *quit = nullptr;
+    // "IPv4 and IPv6", "IPv4 only", "IPv6 only": one of them checked.
+    QList<QAction *> families;
 };
 
 // Update now sends one update through the same path as a tick; Save sends the delegate's save action;
 // Sign out forgets the account on this computer and shows the sign-in screen; Quit asks the application to
-// terminate, through the quit decision. Each carries the usual shortcut. Help > About opens the About box.
+// terminate, through the quit decision. Each carries the usual shortcut. The family choice is kept in the
+// desktop preferences and given to the updater, now and at each change. Help > About opens the About box.
 MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Core &core);
 
 } // namespace vennacott

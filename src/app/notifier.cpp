@@ -60,7 +60,13 @@ NotificationText notificationText(Settings &settings, StatusEvent event, const U
         text = {QCoreApplication::translate("Notifier", "Updates of %1 work again").arg(name), line};
         break;
     case StatusEvent::AddressChanged:
-        text.summary = QCoreApplication::translate("Notifier", "%1 now points at %2").arg(name, status.knownAddress);
+        if (lastFamily(status) == AddressFamily::Any)
+            text.summary =
+                QCoreApplication::translate("Notifier", "%1 now points at %2").arg(name, status.knownAddress);
+        else
+            text.summary =
+                QCoreApplication::translate("Notifier", "%1 now points at %2 over %3")
+                    .arg(name, status.family(lastFamily(status)).knownAddress, familyLabel(lastFamily(status)));
         text.body =
             before.isEmpty() ? line : QCoreApplication::translate("Notifier", "The service saw %1 before.").arg(before);
         break;
@@ -73,7 +79,8 @@ Notifier::Notifier(Core &core, DesktopPreferences &preferences, QDBusConnection 
     , m_core(core)
     , m_preferences(preferences)
     , m_bus(std::move(bus))
-    , m_knownAddress(core.updater().status().knownAddress)
+    , m_knownAddresses{core.updater().status().knownAddress, core.updater().status().ipv4.knownAddress,
+                       core.updater().status().ipv6.knownAddress}
 {
     connect(&m_core.updater(), &Updater::statusChanged, this, &Notifier::statusChanged);
     // Asked of a running service only: starting one just to ask would show nothing and cost at every start.
@@ -97,7 +104,10 @@ Notifier::Subject Notifier::subjectOf(StatusEvent event)
 void Notifier::statusChanged(const QList<StatusEvent> &events)
 {
     const UpdaterStatus status = m_core.updater().status();
-    const QString before = std::exchange(m_knownAddress, status.knownAddress);
+    // Per family: with updates over both, the address before is the one of the same family.
+    const AddressFamily family = lastFamily(status);
+    const QString now = family == AddressFamily::Any ? status.knownAddress : status.family(family).knownAddress;
+    const QString before = std::exchange(m_knownAddresses[int(family)], now);
     if (events.isEmpty() || !m_preferences.notificationsEnabled())
         return;
     for (const StatusEvent event : events)

@@ -57,7 +57,7 @@ private:
     Core &m_core;
     DesktopPreferences &m_preferences;
     QDBusConnection m_bus;
-    QString m_knownAddress;
+    QString m_knownAddresses[3]; // by AddressFamily: either, IPv4, IPv6
     std::array<Shown, SubjectCount> m_shown;
     bool m_bodyMarkup = true; // until the service says otherwise, its bodies are read as markup
 };

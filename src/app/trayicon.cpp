@@ -131,6 +131,8 @@ TrayIcon::TrayIcon(StoryboardWindow &window, Core &core, const MainActions &acti
     connect(m_notifications, &QAction::triggered, this,
             [this](bool checked) { m_preferences.setNotificationsEnabled(checked); });
     m_menu->addSeparator();
+    m_menu->addActions(actions.families);
+    m_menu->addSeparator();
     m_menu->addAction(actions.signOut);
     m_menu->addAction(actions.quit);
     connect(m_menu.get(), &QMenu::aboutToShow, this, &TrayIcon::menuAboutToShow);
