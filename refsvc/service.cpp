@@ -317,10 +317,17 @@ Reply ReferenceService::statusPage()
         const QString when = host.updatedAt.isValid()
                                  ? host.updatedAt.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
                                  : QStringLiteral("never");
-        rows += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>\n")
-                    .arg(host.name.toHtmlEscaped(),
-                         host.address.isEmpty() ? QStringLiteral("&mdash;") : host.address.toHtmlEscaped(), when,
-                         QString::number(host.updateCount));
+        const auto family = [](const QString &address, const QDateTime &at) {
+            return address.isEmpty()
+                       ? QStringLiteral("&mdash;")
+                       : QStringLiteral("%1 (%2)").arg(address.toHtmlEscaped(),
+                                                       at.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        };
+        rows +=
+            QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td></tr>\n")
+                .arg(host.name.toHtmlEscaped(),
+                     host.address.isEmpty() ? QStringLiteral("&mdash;") : host.address.toHtmlEscaped(), when,
+                     QString::number(host.updateCount), family(host.ipv4, host.ipv4At), family(host.ipv6, host.ipv6At));
     }
     QString summary =
         total == 1 ? QStringLiteral("1 host is registered.") : QStringLiteral("%1 hosts are registered.").arg(total);
@@ -335,7 +342,8 @@ Reply ReferenceService::statusPage()
                        "th,td{padding:.3em .9em;border-bottom:1px solid #ccc;text-align:left}</style>\n"
                        "</head><body>\n<h1>Registered hosts</h1>\n<p>%1 This page reloads every 5 seconds.</p>\n"
                        "<table><thead><tr><th>Host</th><th>Last address</th><th>Last update (UTC)</th>"
-                       "<th>Updates</th></tr></thead>\n<tbody>\n%2</tbody></table>\n</body></html>\n")
+                       "<th>Updates</th><th>Last IPv4 (UTC)</th><th>Last IPv6 "
+                       "(UTC)</th></tr></thead>\n<tbody>\n%2</tbody></table>\n</body></html>\n")
             .arg(summary, rows);
     Reply reply{200, "text/html; charset=utf-8", page.toUtf8(), {}};
     reply.headers.append(

@@ -2,6 +2,7 @@
 #include "store.h"
 
 #include <QFile>
+#include <QStringList>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
@@ -57,6 +58,27 @@ const char *const kSchema[] = {
     " update_count INTEGER NOT NULL DEFAULT 0)",
 };
 
+// Added later: a database made before them gets them when it opens (the error for a column already there is
+// expected).
+const char *const kAddedColumns[] = {
+    "ALTER TABLE hosts ADD COLUMN ipv4 TEXT",
+    "ALTER TABLE hosts ADD COLUMN ipv4_at TEXT",
+    "ALTER TABLE hosts ADD COLUMN ipv6 TEXT",
+    "ALTER TABLE hosts ADD COLUMN ipv6_at TEXT",
+};
+
+const QString kHostColumns =
+    QStringLiteral("id, name, key_hash, address, updated_at, update_count, ipv4, ipv4_at, ipv6, ipv6_at");
+
+// A row of kHostColumns.
+Host hostOf(const QSqlQuery &query)
+{
+    return Host{query.value(0).toLongLong(),        query.value(1).toString(),           query.value(2).toString(),
+                query.value(3).toString(),          fromText(query.value(4).toString()), query.value(5).toLongLong(),
+                query.value(6).toString(),          fromText(query.value(7).toString()), query.value(8).toString(),
+                fromText(query.value(9).toString())};
+}
+
 } // namespace
 
 Store::Store()
@@ -89,6 +111,17 @@ bool Store::open(const QString &path)
     }
     for (const char *statement : kSchema) {
         if (!exec(QLatin1String(statement)))
+            return false;
+    }
+    QSqlQuery columns(QSqlDatabase::database(m_connection));
+    if (!columns.exec(QStringLiteral("PRAGMA table_info(hosts)")))
+        return fail(QStringLiteral("read the hosts table"), columns.lastError().text());
+    QStringList present;
+    while (columns.next())
+        present.append(columns.value(1).toString());
+    for (const char *statement : kAddedColumns) {
+        const QString column = QString::fromLatin1(statement).section(u' ', -2, -2);
+        if (!present.contains(column) && !exec(QLatin1String(statement)))
             return false;
     }
     return true;
@@ -240,16 +273,13 @@ Store::Outcome Store::createHost(const QString &name, const QString &nameKey, co
 bool Store::findHost(const QString &nameKey, std::optional<Host> *host)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.prepare(QStringLiteral("SELECT id, name, key_hash, address, updated_at, update_count FROM hosts "
-                                 "WHERE name_key = ?"));
+    query.prepare(QStringLiteral("SELECT %1 FROM hosts WHERE name_key = ?").arg(kHostColumns));
     query.addBindValue(nameKey);
     if (!query.exec())
         return fail(QStringLiteral("find host"), query.lastError().text());
     host->reset();
-    if (query.next()) {
-        *host = Host{query.value(0).toLongLong(), query.value(1).toString(),           query.value(2).toString(),
-                     query.value(3).toString(),   fromText(query.value(4).toString()), query.value(5).toLongLong()};
-    }
+    if (query.next())
+        *host = hostOf(query);
     return true;
 }
 
@@ -262,8 +292,12 @@ bool Store::recordUpdate(qint64 hostId, const QString &address, const QDateTime 
     if (!exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
         return false;
     QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.prepare(QStringLiteral("UPDATE hosts SET address = ?, updated_at = ?, update_count = update_count + 1 "
-                                 "WHERE id = ?"));
+    const QString family = address.contains(u':') ? QStringLiteral("ipv6") : QStringLiteral("ipv4");
+    query.prepare(QStringLiteral("UPDATE hosts SET address = ?, updated_at = ?, update_count = update_count + 1, "
+                                 "%1 = ?, %1_at = ? WHERE id = ?")
+                      .arg(family));
+    query.addBindValue(address);
+    query.addBindValue(toText(when));
     query.addBindValue(address);
     query.addBindValue(toText(when));
     query.addBindValue(hostId);
@@ -282,17 +316,13 @@ bool Store::hosts(int limit, QList<Host> *hosts, qint64 *total)
     *total = count.value(0).toLongLong();
 
     QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.prepare(QStringLiteral("SELECT id, name, key_hash, address, updated_at, update_count FROM hosts "
-                                 "ORDER BY name_key LIMIT ?"));
+    query.prepare(QStringLiteral("SELECT %1 FROM hosts ORDER BY name_key LIMIT ?").arg(kHostColumns));
     query.addBindValue(limit);
     if (!query.exec())
         return fail(QStringLiteral("list hosts"), query.lastError().text());
     hosts->clear();
-    while (query.next()) {
-        hosts->append(Host{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString(),
-                           query.value(3).toString(), fromText(query.value(4).toString()),
-                           query.value(5).toLongLong()});
-    }
+    while (query.next())
+        hosts->append(hostOf(query));
     return true;
 }
 

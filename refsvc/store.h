@@ -24,6 +24,11 @@ struct Host
     QString address; // last caller of the update link; empty before the first update
     QDateTime updatedAt;
     qint64 updateCount = 0;
+    // The last caller of each family, each with its time: a dual-stack client updates over both.
+    QString ipv4;
+    QDateTime ipv4At;
+    QString ipv6;
+    QDateTime ipv6At;
 };
 
 // Every method is one statement or one transaction, so a request either changes the state completely or

@@ -15,8 +15,11 @@
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLockFile>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -245,6 +248,7 @@ void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
 {
     storeSetting(keys::kHostname, QStringLiteral("host"));
     storeSetting(keys::kDnsLink, QString());
+    QFile::remove(setup::historyFilePath());
     TestServer server;
     server.setHandler([](const RecordedRequest &request) { return reply(request, {}); });
     endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
@@ -268,6 +272,16 @@ void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
                                   {"full_name", fullName},
                                   {"updater_running", true},
                                   {"addresses", QJsonObject{{"ipv4", "192.0.2.7"}, {"ipv6", QJsonValue::Null}}}}));
+
+    // The change is in the history, as the other program reads it.
+    CommandLine history(testOptions());
+    const Ended shown = start(history, {"history", "--json"});
+    QTRY_VERIFY(shown->has_value());
+    QStringList arrays = console.output().filter(QRegularExpression(QStringLiteral("^\\[")));
+    QCOMPARE(arrays.size(), 1);
+    const QJsonArray entries = QJsonDocument::fromJson(arrays.constFirst().toUtf8()).array();
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.first().toObject().value("address"), QStringLiteral("192.0.2.7"));
 
     QVERIFY(!ended->has_value());
     ::raise(SIGTERM);

@@ -1,8 +1,12 @@
 // The updater's status: what each reply means, what follows a run of attempts, and how it reads.
 #include "addressfamilies.h"
+#include "history.h"
 #include "updaterstatus.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vennacott;
@@ -56,6 +60,7 @@ private Q_SLOTS:
     void run_givesEventsAtTurningPointsAndItsLine_data();
     void run_givesEventsAtTurningPointsAndItsLine();
     void published_readsBackOrIsRefused();
+    void history_keepsChangesOnly_andSkipsATornEntry();
     void ipv6Source_isTheStableAddressBesideATemporaryOne_data();
     void ipv6Source_isTheStableAddressBesideATemporaryOne();
 };
@@ -145,6 +150,36 @@ void UpdaterStatusTest::published_readsBackOrIsRefused()
     damaged.insert(QStringLiteral("last_update"), QJsonObject{{QStringLiteral("result"), QStringLiteral("maybe")}});
     QCOMPARE(UpdaterStatus::fromJson(damaged), std::nullopt);
     QVERIFY(!status.toJson().value(QStringLiteral("link")).toString().contains(QLatin1String("/update/")));
+}
+
+void UpdaterStatusTest::history_keepsChangesOnly_andSkipsATornEntry()
+{
+    // Each family's first update, a failure, the update after it and a new address: five of eight ticks.
+    const QStringList attempts{"4u:192.0.2.1", "6u:2001:db8::1", "4u:192.0.2.1",  "6u:2001:db8::1", "4n",
+                               "4n",           "4u:192.0.2.1",   "6u:2001:db8::2"};
+    QList<HistoryEntry> entries;
+    for (qsizetype i = 0; i < attempts.size(); ++i) {
+        if (const auto entry = historyEntryBetween(run(attempts.mid(0, i)), run(attempts.mid(0, i + 1))))
+            entries.append(*entry);
+    }
+    QCOMPARE(entries.size(), 5);
+    QCOMPARE(entries.at(2).result, UpdateResult::NoAnswer);
+    QCOMPARE(entries.at(2).address, QStringLiteral("192.0.2.1"));
+    QCOMPARE(entries.constLast().family, AddressFamily::IPv6);
+
+    QTemporaryDir dir;
+    History history(dir.filePath(QStringLiteral("state/history.jsonl")));
+    for (qsizetype i = 0; i < entries.size() - 1; ++i)
+        QVERIFY(history.append(entries.at(i)));
+    QFile torn(history.filePath());
+    QVERIFY(torn.open(QIODevice::Append));
+    torn.write(R"({"time":"2026-12-07T19:0)");
+    torn.close();
+    QCOMPARE(history.read(), entries.mid(0, entries.size() - 1));
+    QVERIFY(history.append(entries.constLast()));
+    QCOMPARE(history.read(), entries);
+    QCOMPARE(history.read(entries.at(3).time), entries.mid(3));
+    QCOMPARE(QFileInfo(history.filePath()).permissions() & 0x0077, QFileDevice::Permissions());
 }
 
 void UpdaterStatusTest::ipv6Source_isTheStableAddressBesideATemporaryOne_data()

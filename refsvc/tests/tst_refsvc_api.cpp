@@ -92,7 +92,7 @@ private:
         return m_client->signIn(m_service->apiUrl(), email, password);
     }
     QString registerHost(const QString &name) { return m_client->registerHost(m_service->updateUrl(), name); }
-    // The status page's row of a host: last address, last update and number of updates.
+    // The status page's row of a host: last address, last update, number of updates, last address per family.
     QString statusRow(const QString &host)
     {
         const QRegularExpression row(QStringLiteral("<tr><td>%1</td><td>(.*)</td></tr>").arg(host));
@@ -168,12 +168,13 @@ void RefsvcApiTest::register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheT
         const QString link = registerHost(name);
         QVERIFY2(QRegularExpression(QStringLiteral("^/update/%1/[0-9a-f]{32}$").arg(name)).match(link).hasMatch(),
                  qPrintable(name));
-        QCOMPARE(statusRow(name), QStringLiteral("&mdash; never 0"));
+        QCOMPARE(statusRow(name), QStringLiteral("&mdash; never 0 &mdash; &mdash;"));
         QCOMPARE(m_client->get(update(link)).object(), QJsonObject({{"host", name}, {"ip", "127.0.0.1"}}));
-        // The caller's address, the time in UTC and the number of updates.
+        // The caller's address, the time in UTC, the number of updates, and the address per family with its time.
         const QString row = statusRow(name);
-        const QDateTime when = QDateTime::fromString(row.mid(10, 19).replace(u' ', u'T') + u'Z', Qt::ISODate);
-        QVERIFY2(row.startsWith(u"127.0.0.1 ") && row.endsWith(u" 1") &&
+        const QString time = row.mid(10, 19);
+        const QDateTime when = QDateTime::fromString(QString(time).replace(u' ', u'T') + u'Z', Qt::ISODate);
+        QVERIFY2(row == QStringLiteral("127.0.0.1 %1 1 127.0.0.1 (%1) &mdash;").arg(time) &&
                      qAbs(when.secsTo(QDateTime::currentDateTimeUtc())) < 600,
                  qPrintable(row));
     }

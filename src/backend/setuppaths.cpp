@@ -73,4 +73,9 @@ QString statusFilePath()
     return folder + QStringLiteral("/vennacott-ddns/status-") + setupKey() + QStringLiteral(".json");
 }
 
+QString historyFilePath()
+{
+    return stateHome() + QStringLiteral("/vennacott-ddns/history-") + setupKey() + QStringLiteral(".jsonl");
+}
+
 } // namespace vennacott::setup

@@ -23,4 +23,7 @@ QString windowSocketPath();
 // location.
 QString statusFilePath();
 
+// What the updater of this setup saw change: $XDG_STATE_HOME/vennacott-ddns/history-<setup>.jsonl.
+QString historyFilePath();
+
 } // namespace vennacott::setup

@@ -4,6 +4,7 @@
 #include "console.h"
 #include "dispatch.h"
 #include "endpoints.h"
+#include "history.h"
 #include "processlock.h"
 #include "redaction.h"
 #include "settings.h"
@@ -227,6 +228,10 @@ void Updater::finish(const QString &fingerprint, const UpdateAttempt &attempt)
     }
     m_status = advance(before, attempt);
     publish();
+    if (const std::optional<HistoryEntry> entry = historyEntryBetween(before, m_status)) {
+        if (!History(setup::historyFilePath()).append(*entry))
+            console::logLine(QStringLiteral("could not add to the history in ") + setup::historyFilePath());
+    }
     Q_EMIT statusChanged(eventsBetween(before, m_status));
 }
 

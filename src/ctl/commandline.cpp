@@ -6,6 +6,7 @@
 #include "dispatch.h"
 #include "endpoints.h"
 #include "forgetcommands.h"
+#include "historycommand.h"
 #include "logincommand.h"
 #include "passwordprompt.h"
 #include "registercommand.h"
@@ -81,6 +82,7 @@ CommandLine::CommandLine(Options options)
     m_commands.push_back(std::make_unique<LoginCommand>(m_core, std::move(reader)));
     m_commands.push_back(std::make_unique<RegisterCommand>(m_core));
     m_commands.push_back(std::make_unique<StatusCommand>(m_core));
+    m_commands.push_back(std::make_unique<HistoryCommand>());
     m_commands.push_back(std::make_unique<ResetCommand>(m_core));
     m_commands.push_back(std::make_unique<LogoutCommand>(m_core));
     m_commands.push_back(std::make_unique<RunCommand>(m_core));
