@@ -29,7 +29,9 @@ UpdaterStatus run(const QStringList &attempts, QList<StatusEvent> *lastEvents = 
     status.linkFingerprint = linkFingerprint(QStringLiteral("/update/me/k"));
     int minute = 0;
     for (QString step : attempts) {
-        UpdateAttempt attempt{kSent.addSecs(60 * minute++), UpdateResult::Updated, QString(), QString()};
+        UpdateAttempt attempt;
+        attempt.time = kSent.addSecs(60 * minute++);
+        attempt.result = UpdateResult::Updated;
         if (step.startsWith(u'4') || step.startsWith(u'6'))
             attempt.family = step.startsWith(u'4') ? AddressFamily::IPv4 : AddressFamily::IPv6;
         if (attempt.family != AddressFamily::Any)
@@ -61,6 +63,8 @@ private Q_SLOTS:
     void run_givesEventsAtTurningPointsAndItsLine();
     void published_readsBackOrIsRefused();
     void history_keepsChangesOnly_andSkipsATornEntry();
+    void warnings_nameTheVpnAndSharedOrPrivateAddresses_data();
+    void warnings_nameTheVpnAndSharedOrPrivateAddresses();
     void ipv6Source_isTheStableAddressBesideATemporaryOne_data();
     void ipv6Source_isTheStableAddressBesideATemporaryOne();
 };
@@ -180,6 +184,47 @@ void UpdaterStatusTest::history_keepsChangesOnly_andSkipsATornEntry()
     QCOMPARE(history.read(), entries);
     QCOMPARE(history.read(entries.at(3).time), entries.mid(3));
     QCOMPARE(QFileInfo(history.filePath()).permissions() & 0x0077, QFileDevice::Permissions());
+}
+
+void UpdaterStatusTest::warnings_nameTheVpnAndSharedOrPrivateAddresses_data()
+{
+    QTest::addColumn<QString>("interface");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("warnings"); // the start of each
+    const QString vpn = QStringLiteral("sent through the VPN interface ");
+    const QString shared = QStringLiteral("your provider shares this address");
+    const QString privateAddress = QStringLiteral("the service saw the private address ");
+    // clang-format off
+    QTest::newRow("public, ethernet")  << "eth0" << "203.0.113.7" << QStringList{};
+    QTest::newRow("WireGuard")         << "wg0" << "198.51.100.1" << QStringList{vpn + "wg0"};
+    QTest::newRow("tun, shared")       << "tun1" << "100.127.255.254" << QStringList{vpn + "tun1", shared};
+    QTest::newRow("beside shared")     << "ppp0x" << "100.128.0.1" << QStringList{vpn + "ppp0x"};
+    QTest::newRow("10/8")              << "eth0" << "10.1.2.3" << QStringList{privateAddress + "10.1.2.3"};
+    QTest::newRow("172.16/12 edge")    << "eth0" << "172.31.255.1" << QStringList{privateAddress + "172.31.255.1"};
+    QTest::newRow("beside 172.16/12")  << "eth0" << "172.32.0.1" << QStringList{};
+    QTest::newRow("192.168/16")        << "" << "192.168.1.20" << QStringList{privateAddress + "192.168.1.20"};
+    QTest::newRow("unique local IPv6") << "" << "fd12:3456::1" << QStringList{privateAddress + "fd12:3456::1"};
+    QTest::newRow("global IPv6")       << "" << "2001:db8::1" << QStringList{};
+    // clang-format on
+}
+
+void UpdaterStatusTest::warnings_nameTheVpnAndSharedOrPrivateAddresses()
+{
+    QFETCH(QString, interface);
+    QFETCH(QString, address);
+    QFETCH(QStringList, warnings);
+    UpdateAttempt attempt;
+    attempt.time = kSent;
+    attempt.result = UpdateResult::Updated;
+    attempt.address = address;
+    attempt.interface = interface;
+    const QStringList seen = warningsAbout(attempt);
+    QCOMPARE(seen.size(), warnings.size());
+    for (qsizetype i = 0; i < seen.size(); ++i)
+        QVERIFY2(seen.at(i).startsWith(warnings.at(i)), qPrintable(seen.at(i)));
+    UpdaterStatus status = advance(UpdaterStatus(), attempt);
+    for (const QString &warning : seen)
+        QVERIFY(statusLine(status, 10s).contains(warning));
 }
 
 void UpdaterStatusTest::ipv6Source_isTheStableAddressBesideATemporaryOne_data()

@@ -307,6 +307,18 @@
         <source>%1 and %2</source>
         <translation>%1 und %2</translation>
     </message>
+    <message>
+        <source>sent through the VPN interface %1: the service may have recorded the VPN&apos;s address</source>
+        <translation>über die VPN-Schnittstelle %1 gesendet: der Dienst hat womöglich die Adresse des VPN erfasst</translation>
+    </message>
+    <message>
+        <source>your provider shares this address between customers: connections from the internet may not reach this computer</source>
+        <translation>Ihr Anbieter teilt diese Adresse zwischen Kunden: Verbindungen aus dem Internet erreichen diesen Computer womöglich nicht</translation>
+    </message>
+    <message>
+        <source>the service saw the private address %1: connections from the internet cannot reach it</source>
+        <translation>der Dienst sah die private Adresse %1: Verbindungen aus dem Internet können sie nicht erreichen</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

@@ -307,6 +307,18 @@
         <source>%1 and %2</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>sent through the VPN interface %1: the service may have recorded the VPN&apos;s address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>your provider shares this address between customers: connections from the internet may not reach this computer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the service saw the private address %1: connections from the internet cannot reach it</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

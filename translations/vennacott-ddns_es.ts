@@ -307,6 +307,18 @@
         <source>%1 and %2</source>
         <translation>%1 y %2</translation>
     </message>
+    <message>
+        <source>sent through the VPN interface %1: the service may have recorded the VPN&apos;s address</source>
+        <translation>enviado por la interfaz VPN %1: el servicio puede haber registrado la dirección de la VPN</translation>
+    </message>
+    <message>
+        <source>your provider shares this address between customers: connections from the internet may not reach this computer</source>
+        <translation>su proveedor comparte esta dirección entre clientes: es posible que las conexiones desde Internet no lleguen a este equipo</translation>
+    </message>
+    <message>
+        <source>the service saw the private address %1: connections from the internet cannot reach it</source>
+        <translation>el servicio vio la dirección privada %1: las conexiones desde Internet no pueden llegar a ella</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

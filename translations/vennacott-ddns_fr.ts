@@ -307,6 +307,18 @@
         <source>%1 and %2</source>
         <translation>%1 et %2</translation>
     </message>
+    <message>
+        <source>sent through the VPN interface %1: the service may have recorded the VPN&apos;s address</source>
+        <translation>envoyé par l&apos;interface VPN %1 : le service a peut-être enregistré l&apos;adresse du VPN</translation>
+    </message>
+    <message>
+        <source>your provider shares this address between customers: connections from the internet may not reach this computer</source>
+        <translation>votre fournisseur partage cette adresse entre plusieurs clients : les connexions depuis Internet risquent de ne pas atteindre cet ordinateur</translation>
+    </message>
+    <message>
+        <source>the service saw the private address %1: connections from the internet cannot reach it</source>
+        <translation>le service a vu l&apos;adresse privée %1 : les connexions depuis Internet ne peuvent pas l&apos;atteindre</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

@@ -306,6 +306,18 @@
         <source>%1 and %2</source>
         <translation>%1 と %2</translation>
     </message>
+    <message>
+        <source>sent through the VPN interface %1: the service may have recorded the VPN&apos;s address</source>
+        <translation>VPN インターフェース %1 経由で送信しました: サービスには VPN のアドレスが記録された可能性があります</translation>
+    </message>
+    <message>
+        <source>your provider shares this address between customers: connections from the internet may not reach this computer</source>
+        <translation>プロバイダーがこのアドレスを複数の顧客で共有しています: インターネットからの接続がこのコンピューターに届かない可能性があります</translation>
+    </message>
+    <message>
+        <source>the service saw the private address %1: connections from the internet cannot reach it</source>
+        <translation>サービスはプライベートアドレス %1 を確認しました: インターネットからの接続はそこに届きません</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

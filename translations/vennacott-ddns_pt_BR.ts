@@ -307,6 +307,18 @@
         <source>%1 and %2</source>
         <translation>%1 e %2</translation>
     </message>
+    <message>
+        <source>sent through the VPN interface %1: the service may have recorded the VPN&apos;s address</source>
+        <translation>enviado pela interface VPN %1: o serviço pode ter registrado o endereço da VPN</translation>
+    </message>
+    <message>
+        <source>your provider shares this address between customers: connections from the internet may not reach this computer</source>
+        <translation>seu provedor compartilha este endereço entre clientes: conexões da internet podem não chegar a este computador</translation>
+    </message>
+    <message>
+        <source>the service saw the private address %1: connections from the internet cannot reach it</source>
+        <translation>o serviço viu o endereço privado %1: conexões da internet não conseguem alcançá-lo</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

@@ -4,6 +4,8 @@
 #include <QFile>
 
 #include <arpa/inet.h>
+#include <cstring>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -110,6 +112,43 @@ QList<AddressFamily> familiesToSend(const QString &host, FamilyChoice choice)
     if (v4 && v6)
         return {AddressFamily::IPv4, AddressFamily::IPv6};
     return {AddressFamily::Any};
+}
+
+QString routeInterface(const QString &host, AddressFamily family)
+{
+    addrinfo hints{};
+    hints.ai_family = family == AddressFamily::IPv4 ? AF_INET : family == AddressFamily::IPv6 ? AF_INET6 : AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(host.toUtf8().constData(), "443", &hints, &found) != 0)
+        return {};
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    const int fd = ::socket(found->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const bool routed = fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
+                        ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    ::freeaddrinfo(found);
+    ifaddrs *interfaces = nullptr;
+    if (!routed || ::getifaddrs(&interfaces) != 0)
+        return {};
+    QString name;
+    for (const ifaddrs *entry = interfaces; entry && name.isEmpty(); entry = entry->ifa_next) {
+        const sockaddr *address = entry->ifa_addr;
+        if (!address || address->sa_family != local.ss_family)
+            continue;
+        const bool same =
+            address->sa_family == AF_INET
+                ? reinterpret_cast<const sockaddr_in *>(address)->sin_addr.s_addr ==
+                      reinterpret_cast<const sockaddr_in *>(&local)->sin_addr.s_addr
+                : std::memcmp(&reinterpret_cast<const sockaddr_in6 *>(address)->sin6_addr,
+                              &reinterpret_cast<const sockaddr_in6 *>(&local)->sin6_addr, sizeof(in6_addr)) == 0;
+        if (same)
+            name = QString::fromLocal8Bit(entry->ifa_name);
+    }
+    ::freeifaddrs(interfaces);
+    return name;
 }
 
 QString stableIPv6Source(const QByteArray &ifInet6)

@@ -33,6 +33,10 @@ bool isAddressLiteral(const QString &host);
 // address or the choice is one family.
 QList<AddressFamily> familiesToSend(const QString &host, FamilyChoice choice);
 
+// The interface a request to `host` over `family` leaves through, as the routing table says ("eth0", "wg0");
+// empty when unknown. Resolves a name (it blocks) unless `host` is an address.
+QString routeInterface(const QString &host, AddressFamily family);
+
 // From the lines of /proc/net/if_inet6: a stable global address of an interface that also has a temporary
 // (privacy) one, in curl's "host!ADDRESS" form; empty when there is no such pair, and the system's own
 // choice is as good.

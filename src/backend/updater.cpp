@@ -153,12 +153,12 @@ void Updater::tick()
     Request request{
         QPointer<Updater>(this), m_updateBaseUrl, link, m_interface, cancelled, std::make_shared<std::atomic_int>(0)};
     const QString host = QUrl(m_updateBaseUrl).host();
-    if (m_familyChoice != FamilyChoice::Both || isAddressLiteral(host)) {
+    if (isAddressLiteral(host)) {
         send(request, familiesToSend(host, m_familyChoice).constFirst());
         return;
     }
-    // Whether the server's name has addresses of both families takes a lookup that may block: the network
-    // thread makes it, once per tick, and sends from there.
+    // Whether the server's name has addresses of both families, and the route to each, take lookups that may
+    // block: the network thread makes them, once per tick, and sends from there.
     UrlSession::shared().deliver([request, host, choice = m_familyChoice] {
         if (request.cancelled->load())
             return;
@@ -180,14 +180,19 @@ void Updater::send(const Request &request, AddressFamily family)
         options.interface = QStringLiteral("if!") + request.interface;
     else if (family == AddressFamily::IPv6)
         options.interface = stableIPv6Source(); // not a privacy address, which changes every day
+    // Which interface the request leaves through, for the warning about a VPN.
+    const QString interface = !request.interface.isEmpty() ? request.interface
+                              : url                        ? routeInterface(url->host(), family)
+                                                           : QString();
     ++*request.pending;
     const QString fingerprint = linkFingerprint(request.link);
-    const auto observer = [request, fingerprint, sentAt, family](const Exchange &exchange) {
+    const auto observer = [request, fingerprint, sentAt, family, interface](const Exchange &exchange) {
         if (exchange.end == Exchange::End::Cancelled)
             return;
         UpdateAttempt attempt = attemptOf(exchange, sentAt);
         attempt.family =
             family != AddressFamily::Any || attempt.address.isEmpty() ? family : familyOfAddress(attempt.address);
+        attempt.interface = interface;
         dispatch::mainAsync([request, fingerprint, attempt] {
             if (!request.self)
                 return;

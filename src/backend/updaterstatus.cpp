@@ -6,6 +6,10 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QLocale>
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <cstring>
 
 namespace vennacott {
 namespace {
@@ -35,7 +39,7 @@ bool sameAttempt(const std::optional<UpdateAttempt> &a, const std::optional<Upda
     if (!a || !b)
         return !a && !b;
     return a->time == b->time && a->result == b->result && a->address == b->address && a->error == b->error &&
-           a->family == b->family;
+           a->family == b->family && a->interface == b->interface;
 }
 
 QJsonValue attemptJson(const std::optional<UpdateAttempt> &last)
@@ -48,6 +52,8 @@ QJsonValue attemptJson(const std::optional<UpdateAttempt> &last)
                        {QStringLiteral("error"), textOrNull(last->error)}};
     if (last->family != AddressFamily::Any)
         object.insert(QStringLiteral("family"), familyKey(last->family));
+    if (!last->interface.isEmpty())
+        object.insert(QStringLiteral("interface"), last->interface);
     return object;
 }
 
@@ -62,11 +68,14 @@ std::optional<std::optional<UpdateAttempt>> attemptFromJson(const QJsonValue &va
     if (!value.isObject() || !result || !time.isValid())
         return std::nullopt;
     const QString family = attempt.value(QStringLiteral("family")).toString();
-    return UpdateAttempt{time, *result, attempt.value(QStringLiteral("address")).toString(),
+    return UpdateAttempt{time,
+                         *result,
+                         attempt.value(QStringLiteral("address")).toString(),
                          attempt.value(QStringLiteral("error")).toString(),
                          family == familyKey(AddressFamily::IPv4)   ? AddressFamily::IPv4
                          : family == familyKey(AddressFamily::IPv6) ? AddressFamily::IPv6
-                                                                    : AddressFamily::Any};
+                                                                    : AddressFamily::Any,
+                         attempt.value(QStringLiteral("interface")).toString()};
 }
 
 // "203.0.113.7 (IPv4) and 2001:db8::7 (IPv6)" when the service saw both, else the one it saw.
@@ -85,7 +94,57 @@ QString seenAddresses(const UpdaterStatus &status)
     return QCoreApplication::translate("UpdaterStatus", "%1 and %2").arg(labelled(v4), labelled(v6));
 }
 
+// Whether `address` lies in `prefix`/`bits` (both of one family, in network order).
+bool inRange(const QByteArray &address, const QByteArray &prefix, int bits)
+{
+    const int bytes = bits / 8;
+    if (address.size() != prefix.size() || std::memcmp(address.constData(), prefix.constData(), bytes) != 0)
+        return false;
+    const int rest = bits % 8;
+    const auto mask = static_cast<unsigned char>(0xff << (8 - rest));
+    return rest == 0 || ((address.at(bytes) ^ prefix.at(bytes)) & mask) == 0;
+}
+
+QByteArray binaryAddress(const QString &text)
+{
+    in6_addr v6{};
+    in_addr v4{};
+    const QByteArray latin = text.toLatin1();
+    if (::inet_pton(AF_INET, latin.constData(), &v4) == 1)
+        return QByteArray(reinterpret_cast<const char *>(&v4), sizeof v4);
+    if (::inet_pton(AF_INET6, latin.constData(), &v6) == 1)
+        return QByteArray(reinterpret_cast<const char *>(&v6), sizeof v6);
+    return {};
+}
+
 } // namespace
+
+QStringList warningsAbout(const UpdateAttempt &attempt)
+{
+    QStringList warnings;
+    static const QRegularExpression vpn(QStringLiteral("^(wg|tun|tap|ppp|ipsec|tailscale|zt|nordlynx|proton)"));
+    if (vpn.match(attempt.interface).hasMatch()) {
+        warnings.append(
+            QCoreApplication::translate(
+                "UpdaterStatus", "sent through the VPN interface %1: the service may have recorded the VPN's address")
+                .arg(attempt.interface));
+    }
+    const QByteArray address = binaryAddress(attempt.address);
+    if (inRange(address, binaryAddress(QStringLiteral("100.64.0.0")), 10)) {
+        warnings.append(QCoreApplication::translate("UpdaterStatus",
+                                                    "your provider shares this address between customers: "
+                                                    "connections from the internet may not reach this computer"));
+    } else if (inRange(address, binaryAddress(QStringLiteral("10.0.0.0")), 8) ||
+               inRange(address, binaryAddress(QStringLiteral("172.16.0.0")), 12) ||
+               inRange(address, binaryAddress(QStringLiteral("192.168.0.0")), 16) ||
+               inRange(address, binaryAddress(QStringLiteral("fc00::")), 7)) {
+        warnings.append(QCoreApplication::translate("UpdaterStatus",
+                                                    "the service saw the private address %1: connections from the "
+                                                    "internet cannot reach it")
+                            .arg(attempt.address));
+    }
+    return warnings;
+}
 
 QString resultName(UpdateResult result)
 {
@@ -255,8 +314,20 @@ QString statusLine(const UpdaterStatus &status, std::chrono::milliseconds interv
     case UpdateResult::Updated:
         if (last.address.isEmpty())
             return QCoreApplication::translate("UpdaterStatus", "Updated at %1").arg(localTime(last.time));
-        return QCoreApplication::translate("UpdaterStatus", "Updated at %1 — the service sees %2")
-            .arg(localTime(last.time), seenAddresses(status));
+        {
+            QString line = QCoreApplication::translate("UpdaterStatus", "Updated at %1 — the service sees %2")
+                               .arg(localTime(last.time), seenAddresses(status));
+            // Each family's last update may have its own reason for concern; the same words once.
+            QStringList warnings = warningsAbout(last);
+            for (const FamilyStatus *family : {&status.ipv4, &status.ipv6}) {
+                if (family->last && family->last->result == UpdateResult::Updated)
+                    warnings += warningsAbout(*family->last);
+            }
+            warnings.removeDuplicates();
+            for (const QString &warning : warnings)
+                line += QStringLiteral("\n⚠ ") + warning;
+            return line;
+        }
     case UpdateResult::Refused:
         return QCoreApplication::translate("UpdaterStatus", "The update server refused the last update at %1: %2")
             .arg(localTime(last.time), last.error);

@@ -33,7 +33,12 @@ struct UpdateAttempt
     // The family the request went over: the one asked for, else that of the address the service saw; Any when
     // neither is known.
     AddressFamily family = AddressFamily::Any;
+    QString interface; // the network interface it left through, when known
 };
+
+// What the user should know about an attempt's address, in plain words: sent through a VPN interface, or an
+// address the service saw in a shared or private range. Empty when nothing.
+QStringList warningsAbout(const UpdateAttempt &attempt);
 
 // What an exchange of the update request means.
 UpdateAttempt attemptOf(const Exchange &exchange, const QDateTime &sentAt);
