@@ -9,11 +9,17 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace vennacott;
 using namespace vennacott::test;
@@ -64,6 +70,7 @@ private Q_SLOTS:
     void newHost_startsWithoutTheOldRunOfFailures();
     void secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus();
     void serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges();
+    void dualStack_tickUpdatesBothFamilies_andTheServiceKeepsBoth();
 };
 
 void UpdaterTest::link_isRequestedFromTheFirstTickOn_changedOrRemovedBetweenTicks()
@@ -247,6 +254,78 @@ void UpdaterTest::serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredCh
     QVERIFY(settings.open(QIODevice::ReadOnly));
     QCOMPARE(settings.readAll(), stored);
     QVERIFY(service.stop());
+}
+
+void UpdaterTest::dualStack_tickUpdatesBothFamilies_andTheServiceKeepsBoth()
+{
+    // The checks run in a second copy of this test, in a mount namespace of its own where localhost names both
+    // 127.0.0.1 and ::1 (the machine's own hosts file may map it to one of them alone).
+    if (qEnvironmentVariableIsEmpty("VENNACOTT_TEST_DUAL_STACK")) {
+        QTemporaryDir dir;
+        const QString hosts = dir.filePath(QStringLiteral("hosts"));
+        QFile file(hosts);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("127.0.0.1 localhost\n::1 localhost\n") > 0);
+        file.close();
+        const QStringList mount{"sh", "-c", "mount --bind \"$0\" /etc/hosts && exec \"$@\"", hosts};
+        for (const QStringList &ns : {QStringList{"--user", "--map-root-user", "--mount"}, QStringList{"--mount"}}) {
+            if (QProcess::execute(QStringLiteral("unshare"), ns + mount + QStringList{"true"}) != 0)
+                continue;
+            QProcess inside;
+            inside.setProcessChannelMode(QProcess::MergedChannels);
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("VENNACOTT_TEST_DUAL_STACK"), QStringLiteral("1"));
+            inside.setProcessEnvironment(environment);
+            inside.start("unshare",
+                         ns + mount +
+                             QStringList{QCoreApplication::applicationFilePath(), QTest::currentTestFunction()});
+            const bool ended = inside.waitForFinished(120'000);
+            const QByteArray output = inside.readAll();
+            QVERIFY2(ended && inside.exitStatus() == QProcess::NormalExit && inside.exitCode() == 0,
+                     output.constData());
+            if (output.contains("SKIP   :"))
+                QSKIP("no route to ::1 here");
+            return;
+        }
+        QSKIP("cannot give localhost both addresses: unshare(1) needs user namespaces, or root without them");
+    }
+    {
+        sockaddr_in6 loopback{};
+        loopback.sin6_family = AF_INET6;
+        loopback.sin6_addr = in6addr_loopback;
+        loopback.sin6_port = htons(9);
+        const int probe = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const bool routed =
+            probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr *>(&loopback), sizeof loopback) == 0;
+        if (probe >= 0)
+            ::close(probe);
+        if (!routed)
+            QSKIP("no route to ::1 here");
+    }
+    QTemporaryDir dir;
+    refsvc::test::ServiceProcess service(dir.filePath(QStringLiteral("service")));
+    QVERIFY2(service.start(), service.errors().constData());
+    SessionOptions options = UrlSession::shared().options();
+    QFile ca(service.caFile());
+    QVERIFY(ca.open(QIODevice::ReadOnly));
+    options.extraCaPem += '\n' + ca.readAll();
+    UrlSession::shared().setOptions(options);
+    refsvc::test::Client client(service.caFile());
+    storeSetting(keys::kDnsLink, client.registerHost(service.updateUrl(), "both"));
+
+    // Two requests a tick, each with its lines, and each family's address in the status and on the service.
+    ConsoleCapture console;
+    Core core(coreOptions(QStringLiteral("https://localhost:%1").arg(service.updatePort())));
+    QSignalSpy statuses(&core.updater(), &Updater::statusChanged);
+    core.updater().tick();
+    QTRY_COMPARE_WITH_TIMEOUT(statuses.count(), 2, refsvc::test::kStepTimeoutMs);
+    QCOMPARE(replyValues(console.output()).size(), 2);
+    QCOMPARE(console.output().size(), 4);
+    const UpdaterStatus status = core.updater().status();
+    QCOMPARE(status.ipv4.knownAddress, QStringLiteral("127.0.0.1"));
+    QCOMPARE(status.ipv6.knownAddress, QStringLiteral("::1"));
+    const QString page = QString::fromUtf8(client.get(service.updateUrl() + QStringLiteral("/")).body);
+    QVERIFY2(page.contains(QStringLiteral("<td>127.0.0.1 (")) && page.contains(QStringLiteral("<td>::1 (")),
+             qPrintable(page));
 }
 
 VENNACOTT_TEST_MAIN(UpdaterTest, QCoreApplication)
