@@ -120,6 +120,7 @@ void UpdaterStatusTest::run_givesEventsAtTurningPointsAndItsLine_data()
     QTest::newRow("back after two")    << QStringList{"u:A", "n", "n", "u:A"} << 0 << E{} << updated + "A";
     QTest::newRow("no address is no change") << QStringList{"u:A", "u"} << 0 << E{} << "Updated at %2";
     QTest::newRow("both, unchanged")   << QStringList{"4u:192.0.2.1", "6u:2001:db8::1", "4u:192.0.2.1"} << 0 << E{} << updated + "192.0.2.1 (IPv4) and 2001:db8::1 (IPv6)";
+    QTest::newRow("IPv6 fails, IPv4 works") << QStringList{"6n", "4u:192.0.2.1", "4u:192.0.2.1"} << 0 << E{} << updated + "192.0.2.1\nIPv6: No answer from the update server since %1; trying again every 10 seconds";
     QTest::newRow("both, IPv6 moved")  << QStringList{"4u:192.0.2.1", "6u:2001:db8::1", "4u:192.0.2.1", "6u:2001:db8::2"} << 0 << E{StatusEvent::AddressChanged} << updated + "192.0.2.1 (IPv4) and 2001:db8::2 (IPv6)";
     // clang-format on
 }

@@ -319,6 +319,10 @@
         <source>the service saw the private address %1: connections from the internet cannot reach it</source>
         <translation>der Dienst sah die private Adresse %1: Verbindungen aus dem Internet können sie nicht erreichen</translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

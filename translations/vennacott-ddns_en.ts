@@ -319,6 +319,10 @@
         <source>the service saw the private address %1: connections from the internet cannot reach it</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

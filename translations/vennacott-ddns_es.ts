@@ -319,6 +319,10 @@
         <source>the service saw the private address %1: connections from the internet cannot reach it</source>
         <translation>el servicio vio la dirección privada %1: las conexiones desde Internet no pueden llegar a ella</translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

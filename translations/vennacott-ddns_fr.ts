@@ -319,6 +319,10 @@
         <source>the service saw the private address %1: connections from the internet cannot reach it</source>
         <translation>le service a vu l&apos;adresse privée %1 : les connexions depuis Internet ne peuvent pas l&apos;atteindre</translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1&#xa0;: %2</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

@@ -318,6 +318,10 @@
         <source>the service saw the private address %1: connections from the internet cannot reach it</source>
         <translation>サービスはプライベートアドレス %1 を確認しました: インターネットからの接続はそこに届きません</translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

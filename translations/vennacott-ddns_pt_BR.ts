@@ -319,6 +319,10 @@
         <source>the service saw the private address %1: connections from the internet cannot reach it</source>
         <translation>o serviço viu o endereço privado %1: conexões da internet não conseguem alcançá-lo</translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
 </context>
 <context>
     <name>ViewController</name>

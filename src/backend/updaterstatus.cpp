@@ -79,9 +79,8 @@ std::optional<std::optional<UpdateAttempt>> attemptFromJson(const QJsonValue &va
 }
 
 // "203.0.113.7 (IPv4) and 2001:db8::7 (IPv6)" when the service saw both, else the one it saw.
-QString seenAddresses(const UpdaterStatus &status)
+QString seenAddresses(const UpdaterStatus &status, const UpdateAttempt &last)
 {
-    const UpdateAttempt &last = *status.last;
     const FamilyStatus &other =
         status.family(last.family == AddressFamily::IPv6 ? AddressFamily::IPv4 : AddressFamily::IPv6);
     if (last.family == AddressFamily::Any || other.knownAddress.isEmpty() || last.address.isEmpty())
@@ -209,7 +208,7 @@ UpdateAttempt attemptOf(const Exchange &exchange, const QDateTime &sentAt)
 
 bool FamilyStatus::operator==(const FamilyStatus &other) const
 {
-    return sameAttempt(last, other.last) && knownAddress == other.knownAddress;
+    return sameAttempt(last, other.last) && knownAddress == other.knownAddress && failingSince == other.failingSince;
 }
 
 bool UpdaterStatus::operator==(const UpdaterStatus &other) const
@@ -230,7 +229,10 @@ QJsonObject UpdaterStatus::toJson() const
         {QStringLiteral("addresses"), QJsonObject{{QStringLiteral("ipv4"), textOrNull(ipv4.knownAddress)},
                                                   {QStringLiteral("ipv6"), textOrNull(ipv6.knownAddress)}}},
         {QStringLiteral("last_updates"), QJsonObject{{QStringLiteral("ipv4"), attemptJson(ipv4.last)},
-                                                     {QStringLiteral("ipv6"), attemptJson(ipv6.last)}}}};
+                                                     {QStringLiteral("ipv6"), attemptJson(ipv6.last)}}},
+        {QStringLiteral("failing_since_by_family"),
+         QJsonObject{{QStringLiteral("ipv4"), timeOrNull(ipv4.failingSince)},
+                     {QStringLiteral("ipv6"), timeOrNull(ipv6.failingSince)}}}};
 }
 
 std::optional<UpdaterStatus> UpdaterStatus::fromJson(const QJsonObject &object)
@@ -250,6 +252,7 @@ std::optional<UpdaterStatus> UpdaterStatus::fromJson(const QJsonObject &object)
     for (FamilyStatus *family : {&status.ipv4, &status.ipv6}) {
         const QString key = family == &status.ipv4 ? QStringLiteral("ipv4") : QStringLiteral("ipv6");
         family->knownAddress = addresses.value(key).toString();
+        family->failingSince = timeOf(object.value(QStringLiteral("failing_since_by_family")).toObject().value(key));
         const std::optional<std::optional<UpdateAttempt>> familyLast = attemptFromJson(lastUpdates.value(key));
         if (!familyLast)
             return std::nullopt;
@@ -285,6 +288,10 @@ UpdaterStatus advance(const UpdaterStatus &status, const UpdateAttempt &attempt)
         family.last = attempt;
         if (!attempt.address.isEmpty())
             family.knownAddress = attempt.address;
+        if (attempt.result == UpdateResult::Updated)
+            family.failingSince = QDateTime();
+        else if (!family.failingSince.isValid())
+            family.failingSince = attempt.time;
     }
     return next;
 }
@@ -305,29 +312,28 @@ QList<StatusEvent> eventsBetween(const UpdaterStatus &before, const UpdaterStatu
     return events;
 }
 
-QString statusLine(const UpdaterStatus &status, std::chrono::milliseconds interval)
+namespace {
+
+QString attemptLine(const UpdaterStatus &status, const UpdateAttempt &last, const QDateTime &failingSince,
+                    std::chrono::milliseconds interval)
 {
-    if (!status.last)
-        return QCoreApplication::translate("UpdaterStatus", "Waiting for the first update");
-    const UpdateAttempt &last = *status.last;
     switch (last.result) {
-    case UpdateResult::Updated:
+    case UpdateResult::Updated: {
         if (last.address.isEmpty())
             return QCoreApplication::translate("UpdaterStatus", "Updated at %1").arg(localTime(last.time));
-        {
-            QString line = QCoreApplication::translate("UpdaterStatus", "Updated at %1 — the service sees %2")
-                               .arg(localTime(last.time), seenAddresses(status));
-            // Each family's last update may have its own reason for concern; the same words once.
-            QStringList warnings = warningsAbout(last);
-            for (const FamilyStatus *family : {&status.ipv4, &status.ipv6}) {
-                if (family->last && family->last->result == UpdateResult::Updated)
-                    warnings += warningsAbout(*family->last);
-            }
-            warnings.removeDuplicates();
-            for (const QString &warning : warnings)
-                line += QStringLiteral("\n⚠ ") + warning;
-            return line;
+        QString line = QCoreApplication::translate("UpdaterStatus", "Updated at %1 — the service sees %2")
+                           .arg(localTime(last.time), seenAddresses(status, last));
+        // Each family's last update may have its own reason for concern; the same words once.
+        QStringList warnings = warningsAbout(last);
+        for (const FamilyStatus *family : {&status.ipv4, &status.ipv6}) {
+            if (family->last && family->last->result == UpdateResult::Updated)
+                warnings += warningsAbout(*family->last);
         }
+        warnings.removeDuplicates();
+        for (const QString &warning : warnings)
+            line += QStringLiteral("\n⚠ ") + warning;
+        return line;
+    }
     case UpdateResult::Refused:
         return QCoreApplication::translate("UpdaterStatus", "The update server refused the last update at %1: %2")
             .arg(localTime(last.time), last.error);
@@ -335,11 +341,33 @@ QString statusLine(const UpdaterStatus &status, std::chrono::milliseconds interv
         break;
     }
     const qint64 seconds = std::chrono::duration_cast<std::chrono::seconds>(interval).count();
-    const QDateTime since = status.failingSince.isValid() ? status.failingSince : last.time;
+    const QDateTime since = failingSince.isValid() ? failingSince : last.time;
     return QCoreApplication::translate("UpdaterStatus",
                                        "No answer from the update server since %1; trying again every %n seconds",
                                        nullptr, int(seconds))
         .arg(localTime(since));
+}
+
+} // namespace
+
+QString statusLine(const UpdaterStatus &status, std::chrono::milliseconds interval)
+{
+    if (!status.last)
+        return QCoreApplication::translate("UpdaterStatus", "Waiting for the first update");
+    // Over both families one may fail while the other works: the working one first, the other on a line of
+    // its own, so that the line does not flip with every request.
+    const FamilyStatus &v4 = status.ipv4;
+    const FamilyStatus &v6 = status.ipv6;
+    if (status.last->family != AddressFamily::Any && v4.last && v6.last && v4.last->result != v6.last->result) {
+        const bool v4First = v4.last->result == UpdateResult::Updated;
+        const FamilyStatus &first = v4First ? v4 : v6;
+        const FamilyStatus &second = v4First ? v6 : v4;
+        return attemptLine(status, *first.last, first.failingSince, interval) + QLatin1Char('\n') +
+               QCoreApplication::translate("UpdaterStatus", "%1: %2")
+                   .arg(familyLabel(v4First ? AddressFamily::IPv6 : AddressFamily::IPv4),
+                        attemptLine(status, *second.last, second.failingSince, interval));
+    }
+    return attemptLine(status, *status.last, status.failingSince, interval);
 }
 
 } // namespace vennacott

@@ -48,6 +48,7 @@ struct FamilyStatus
 {
     std::optional<UpdateAttempt> last;
     QString knownAddress;
+    QDateTime failingSince; // the first failed attempt of this family's current run of failures
     bool operator==(const FamilyStatus &other) const;
 };
 
@@ -95,7 +96,8 @@ QList<StatusEvent> eventsBetween(const UpdaterStatus &before, const UpdaterStatu
 // Ticks in a row that make a run of failures worth a notification.
 inline constexpr int kFailuresWorthTelling = 3;
 
-// One line for people: "Updated at 19:03 — the service sees 203.0.113.7", and so on. Times in local time
+// One line for people: "Updated at 19:03 — the service sees 203.0.113.7", and so on; a second one for a family
+// that fails while the other works, and one for each warning. Times in local time
 // and the user's locale. `interval` is how often the updater tries.
 QString statusLine(const UpdaterStatus &status, std::chrono::milliseconds interval);
 
