@@ -50,6 +50,12 @@ FamilyChoice DesktopPreferences::familyChoice() const
     return familyChoiceFromName(settings.value(kFamiliesKey).toString()).value_or(FamilyChoice::Both);
 }
 
+bool DesktopPreferences::temporaryIPv6() const
+{
+    const QSettings settings(m_filePath, QSettings::NativeFormat);
+    return settings.value(QStringLiteral("ipv6_temporary"), false).toBool();
+}
+
 void DesktopPreferences::setFamilyChoice(FamilyChoice choice)
 {
     store(m_filePath, kFamiliesKey, familyChoiceName(choice), QStringLiteral("address family"));

@@ -26,6 +26,8 @@ public:
     // Both families unless the user chose one.
     FamilyChoice familyChoice() const;
     void setFamilyChoice(FamilyChoice choice);
+    // IPv6 updates from the temporary (privacy) address: off unless set in the file (ipv6_temporary=true).
+    bool temporaryIPv6() const;
 
 private:
     const QString m_filePath;

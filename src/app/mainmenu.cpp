@@ -34,6 +34,7 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Cor
     auto *families = new QActionGroup(file);
     const FamilyChoice chosen = DesktopPreferences().familyChoice();
     core.updater().setFamilyChoice(chosen);
+    core.updater().setTemporaryIPv6(DesktopPreferences().temporaryIPv6());
     const std::pair<FamilyChoice, QString> choices[] = {
         {FamilyChoice::Both, QCoreApplication::translate("MainMenu", "IPv4 and IPv6")},
         {FamilyChoice::IPv4Only, QCoreApplication::translate("MainMenu", "IPv4 only")},

@@ -150,8 +150,13 @@ void Updater::tick()
         return;
     auto cancelled = std::make_shared<std::atomic_bool>(false);
     m_inFlight.push_back(cancelled);
-    Request request{
-        QPointer<Updater>(this), m_updateBaseUrl, link, m_interface, cancelled, std::make_shared<std::atomic_int>(0)};
+    Request request{QPointer<Updater>(this),
+                    m_updateBaseUrl,
+                    link,
+                    m_interface,
+                    m_temporaryIPv6,
+                    cancelled,
+                    std::make_shared<std::atomic_int>(0)};
     const QString host = QUrl(m_updateBaseUrl).host();
     if (isAddressLiteral(host)) {
         send(request, familiesToSend(host, m_familyChoice).constFirst());
@@ -178,7 +183,7 @@ void Updater::send(const Request &request, AddressFamily family)
     options.family = family;
     if (!request.interface.isEmpty())
         options.interface = QStringLiteral("if!") + request.interface;
-    else if (family == AddressFamily::IPv6)
+    else if (family == AddressFamily::IPv6 && !request.temporaryIPv6)
         options.interface = stableIPv6Source(); // not a privacy address, which changes every day
     // Which interface the request leaves through, for the warning about a VPN.
     const QString interface = !request.interface.isEmpty() ? request.interface

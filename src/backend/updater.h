@@ -64,6 +64,8 @@ public:
     FamilyChoice familyChoice() const { return m_familyChoice; }
     // The one network interface the updates go out through ("wg0"); empty: as the system routes them.
     void setInterface(const QString &name) { m_interface = name; }
+    // IPv6 updates from the temporary (privacy) address the system picks, instead of a stable one.
+    void setTemporaryIPv6(bool temporary) { m_temporaryIPv6 = temporary; }
     QString interface() const { return m_interface; }
 
 Q_SIGNALS:
@@ -85,6 +87,7 @@ private:
         QString baseUrl;
         QString link;
         QString interface;
+        bool temporaryIPv6 = false;
         std::shared_ptr<std::atomic_bool> cancelled;
         std::shared_ptr<std::atomic_int> pending; // requests of the tick not yet ended
     };
@@ -102,6 +105,7 @@ private:
     QString m_link;
     FamilyChoice m_familyChoice = FamilyChoice::Both;
     QString m_interface;
+    bool m_temporaryIPv6 = false;
     // One flag per update in flight: set, the request is dropped or aborted and prints nothing more.
     std::vector<std::shared_ptr<std::atomic_bool>> m_inFlight;
 };

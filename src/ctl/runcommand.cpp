@@ -49,6 +49,8 @@ QStringList RunCommand::help() const
         QStringLiteral("  --family both   each update over IPv4 and over IPv6 where both reach the update server (the"),
         QStringLiteral("                  default); ipv4 or ipv6: over that family only"),
         QStringLiteral("  --interface NAME  send the updates through this network interface only (wg0, eth0)"),
+        QStringLiteral("  --ipv6-temporary  IPv6 updates from the temporary (privacy) address the system picks, not"),
+        QStringLiteral("                  from the stable one"),
     };
 }
 
@@ -67,6 +69,7 @@ void RunCommand::start(const Invocation &invocation, const Finish &finish)
     }
     updater.setFamilyChoice(*family);
     updater.setInterface(interface);
+    updater.setTemporaryIPv6(invocation.flags.contains(QStringLiteral("--ipv6-temporary")));
     if (!updater.tryToBecomeTheUpdater()) {
         const std::optional<qint64> holder = ProcessLock::holder(setup::updaterLockPath());
         if (holder)

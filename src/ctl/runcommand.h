@@ -20,6 +20,7 @@ public:
     QString name() const override { return QStringLiteral("run"); }
     QString summary() const override;
     QList<std::pair<QString, QString>> valueOptions() const override;
+    QStringList flags() const override { return {QStringLiteral("--ipv6-temporary")}; }
     QStringList help() const override;
     void start(const Invocation &invocation, const Finish &finish) override;
 
