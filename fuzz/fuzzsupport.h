@@ -3,7 +3,6 @@
 
 #include "console.h"
 
-#include <QByteArray>
 #include <QList>
 #include <QTemporaryDir>
 
@@ -28,22 +27,21 @@ inline QString scratchFolder()
     return folder.path();
 }
 
-// A new path in the scratch folder at each call. Qt caches the settings files it has read by path, and reads
-// a file again only when its size or time stamp (in milliseconds) has changed: a new name is read afresh.
+// A new path at each call: Qt caches settings files by path and reads one again only when its size or time stamp
+// (in milliseconds) changed.
 inline QString newPath(const QString &name)
 {
     static quint64 count = 0;
     return scratchFolder() + QStringLiteral("/%1-").arg(++count) + name;
 }
 
-// Every line printed or logged since the last clear(), as the bytes that would have been written.
+// Every line printed since the last clear(), kept instead of written once keepPrintedLines() ran, each checked to be
+// exactly one line.
 inline QList<QByteArray> &printedLines()
 {
     static QList<QByteArray> lines;
     return lines;
 }
-
-// Keeps what is printed instead of writing it, and checks that every print is exactly one line.
 inline void keepPrintedLines()
 {
     console::setSinkForTesting([](console::Stream, const QByteArray &line) {

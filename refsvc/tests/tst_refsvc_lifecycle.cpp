@@ -1,4 +1,4 @@
-// The reference service as a program: its data folder, certificates, restart and command line.
+// The reference service as a program: its data folder, certificates and restart.
 #include "refsvcharness.h"
 
 #include <QDir>
@@ -6,38 +6,27 @@
 
 using namespace vennacott::refsvc::test;
 
-namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
-
 class RefsvcLifecycleTest final : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_data = m_dir->filePath(QStringLiteral("data/nested"));
-    }
+    void init() { m_dir = std::make_unique<QTemporaryDir>(), m_data = m_dir->filePath(QStringLiteral("data/nested")); }
 
     void service_holdsAPrivateFolderAndItsPortsAndKeepsItsStateAcrossAKill();
     void authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne_data();
     void authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne();
     void damagedCertificates_areIssuedAgainOrStopTheStart_data();
     void damagedCertificates_areIssuedAgainOrStopTheStart();
-    void badArguments_areUsageErrors_data();
-    void badArguments_areUsageErrors();
 
 private:
     QString dataFile(const QString &name) const { return m_data + u'/' + name; }
-    QStringList init(const QString &dir) const { return {"--init", "--data-dir", dir}; }
+    QByteArray read(const QString &name) const
+    {
+        QFile file(dataFile(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    Finished prepare() const { return runService({"--init", "--data-dir", m_data}); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_data;
@@ -52,27 +41,25 @@ void RefsvcLifecycleTest::service_holdsAPrivateFolderAndItsPortsAndKeepsItsState
     QCOMPARE(mode(""), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     for (const QString secret : {"ca.key", "server.key", "refsvc.sqlite3"})
         QCOMPARE(mode(secret), QFile::ReadOwner | QFile::WriteOwner);
-
     // A client that trusts only the new CA reaches the service under each loopback name.
     QStringList hosts{"127.0.0.1", "localhost"};
     if (!service.output().contains("not listening on [::1]"))
         hosts.append(QStringLiteral("[::1]"));
-    for (const QString &host : hosts) {
-        const QString url = QStringLiteral("https://%1:%2/").arg(host).arg(service.updatePort());
-        QVERIFY2(Client(service.caFile()).get(url).status == 200, qPrintable(host));
-    }
-
+    for (const QString &host : hosts)
+        QVERIFY2(
+            Client(service.caFile()).get(QStringLiteral("https://%1:%2/").arg(host).arg(service.updatePort())).status ==
+                200,
+            qPrintable(host));
     // Another service on the same folder, or on a port in use, does not start; preparing the folder of a running
     // service is no error.
     QCOMPARE(runService({"--data-dir", m_data, "--api-port", "0", "--update-port", "0"}).status, 1);
     const QString port = QString::number(service.updatePort());
     QCOMPARE(runService({"--data-dir", m_dir->filePath("other"), "--api-port", "0", "--update-port", port}).status, 1);
-    QCOMPARE(runService(init(m_data)).status, 0);
+    QCOMPARE(prepare().status, 0);
 
     // Killed the hard way, the service keeps what it answered, and its stale lock does not stop the next start.
     // (That it keeps its CA and serves updates again, tst_updater's restart shows.)
-    const QString api = service.apiUrl();
-    const QString update = service.updateUrl();
+    const QString api = service.apiUrl(), update = service.updateUrl();
     const QByteArray signIn = credentials(QStringLiteral("restart@example.org"), QStringLiteral("restart-password"));
     Client client(service.caFile());
     const QByteArray token = client.post(api + "/login", signIn).object().value("token").toString().toLatin1();
@@ -91,7 +78,6 @@ void RefsvcLifecycleTest::authority_signsOnlyForLoopbackNamesAndReplacesAnOlderO
 {
     QTest::addColumn<QString>("name"); // a subject alternative name outside loopback
     QTest::addColumn<bool>("older");   // the folder held a CA of an older version, without name constraints
-    QTest::newRow("another site") << QStringLiteral("DNS:example.org") << false;
     QTest::newRow("another address") << QStringLiteral("IP:192.0.2.1") << false;
     QTest::newRow("another site, older CA replaced") << QStringLiteral("DNS:example.org") << true;
 }
@@ -103,18 +89,17 @@ void RefsvcLifecycleTest::authority_signsOnlyForLoopbackNamesAndReplacesAnOlderO
     // The openssl command line, as someone holding a copy of the data folder would use it.
     const auto openssl = [](const QStringList &arguments) { return runToEnd(QStringLiteral("openssl"), arguments); };
     const auto newCertificate = [&](const QStringList &arguments) {
-        return openssl(QStringList{"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"} +
-                       arguments)
-                   .status == 0;
+        const QStringList req{"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"};
+        return openssl(req + arguments).status == 0;
     };
-    QCOMPARE(runService(init(m_data)).status, 0);
+    QCOMPARE(prepare().status, 0);
     if (older) {
         QVERIFY(newCertificate({"-keyout", dataFile("ca.key"), "-out", dataFile("ca.pem"), "-subj", "/CN=old",
                                 "-addext", "basicConstraints=critical,CA:TRUE"}));
-        const QByteArray authority = readFile(dataFile("ca.pem")) + readFile(dataFile("ca.key"));
-        const Finished replaced = runService(init(m_data));
+        const QByteArray authority = read("ca.pem") + read("ca.key");
+        const Finished replaced = prepare();
         QVERIFY2(replaced.status == 0 && replaced.err.contains("older version"), replaced.err.constData());
-        QVERIFY(readFile(dataFile("ca.pem")) + readFile(dataFile("ca.key")) != authority);
+        QVERIFY(read("ca.pem") + read("ca.key") != authority);
     }
     QCOMPARE(openssl({"verify", "-CAfile", dataFile("ca.pem"), dataFile("server.pem")}).status, 0);
     // A certificate signed with a copy of ca.key, outside the service.
@@ -128,54 +113,31 @@ void RefsvcLifecycleTest::authority_signsOnlyForLoopbackNamesAndReplacesAnOlderO
 void RefsvcLifecycleTest::damagedCertificates_areIssuedAgainOrStopTheStart_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("content"); // empty: remove the file; a file name: that file's content
+    QTest::addColumn<QString>("content"); // empty: remove the file; else the data file whose content it gets
     QTest::addColumn<bool>("starts");
-    QTest::newRow("server certificate missing") << QStringLiteral("server.pem") << QByteArray() << true;
-    QTest::newRow("CA key missing") << QStringLiteral("ca.key") << QByteArray() << false;
-    QTest::newRow("CA certificate garbage") << QStringLiteral("ca.pem") << QByteArray("not a certificate\n") << false;
-    QTest::newRow("CA key not the CA's") << QStringLiteral("ca.key") << QByteArray("server.key") << false;
+    QTest::newRow("server certificate missing") << QStringLiteral("server.pem") << QString() << true;
+    QTest::newRow("CA key missing") << QStringLiteral("ca.key") << QString() << false;
+    QTest::newRow("CA key not the CA's") << QStringLiteral("ca.key") << QStringLiteral("server.key") << false;
 }
 
 void RefsvcLifecycleTest::damagedCertificates_areIssuedAgainOrStopTheStart()
 {
     QFETCH(QString, file);
-    QFETCH(QByteArray, content);
+    QFETCH(QString, content);
     QFETCH(bool, starts);
-    QCOMPARE(runService(init(m_data)).status, 0);
-    if (content.endsWith(".key"))
-        content = readFile(dataFile(QString::fromLatin1(content)));
+    QCOMPARE(prepare().status, 0);
     QFile out(dataFile(file));
-    QVERIFY(content.isEmpty() ? out.remove() : out.open(QIODevice::WriteOnly) && out.write(content) > 0);
+    QVERIFY(content.isEmpty() ? out.remove() : out.open(QIODevice::WriteOnly) && out.write(read(content)) > 0);
     out.close();
-    const QByteArray authority = readFile(dataFile("ca.pem"));
-
+    const QByteArray authority = read("ca.pem");
     // A missing server certificate is issued again by the same CA; a damaged CA is left alone.
     ServiceProcess service(m_data);
     QCOMPARE(service.start(), starts);
-    QCOMPARE(readFile(dataFile("ca.pem")), authority);
+    QCOMPARE(read("ca.pem"), authority);
     if (starts)
         QCOMPARE(Client(service.caFile()).get(service.updateUrl() + "/").status, 200);
     else
         QVERIFY2(service.exitCode() == 1 && service.errors().contains("ca."), service.errors().constData());
-}
-
-void RefsvcLifecycleTest::badArguments_areUsageErrors_data()
-{
-    QTest::addColumn<QString>("arguments");
-    QTest::newRow("port out of range") << "--api-port 70000";
-    QTest::newRow("one port for both") << "--api-port 9000 --update-port 9000";
-    QTest::newRow("stray argument") << "serve";
-    QTest::newRow("no connection allowed") << "--max-connections 0";
-    QTest::newRow("sign-in limit out of range") << "--sign-in-failures 1001";
-    QTest::newRow("lockout not a number") << "--sign-in-lockout soon";
-    QTest::newRow("no time for a request") << "--request-timeout 0";
-}
-
-void RefsvcLifecycleTest::badArguments_areUsageErrors()
-{
-    QFETCH(QString, arguments);
-    QCOMPARE(runService(arguments.split(u' ') + QStringList{"--data-dir", m_data}).status, 2);
-    QVERIFY(!QFile::exists(m_data));
 }
 
 QTEST_GUILESS_MAIN(RefsvcLifecycleTest)
