@@ -1,6 +1,7 @@
-// The reference service's rules, through its HTTP interface: accounts, tokens, saved links, host names,
-// update keys, refusals, limits and the log.
+// The reference service: its rules through its HTTP interface (accounts, tokens, saved links, host names, update
+// keys, refusals, limits and the log), the table behind its sign-in limits, and its data folder and certificates.
 #include "refsvcharness.h"
+#include "signinthrottle.h"
 
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -11,7 +12,9 @@
 #include <QTimer>
 #include <QUuid>
 
+using namespace std::chrono_literals;
 using namespace vennacott::refsvc::test;
+using vennacott::refsvc::SignInThrottle;
 
 namespace {
 
@@ -65,13 +68,14 @@ constexpr int kMaxConnections = 8;
 
 } // namespace
 
-class RefsvcApiTest final : public QObject
+class RefsvcTest final : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase() { QVERIFY2(m_service->stop(), m_service->errors().constData()); }
+    void init() { m_scratch.emplace(), m_data = m_scratch->filePath(QStringLiteral("data/nested")); }
 
     void login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt();
     void register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheTime();
@@ -80,7 +84,14 @@ private Q_SLOTS:
     void signIns_areRefusedAfterFailuresPerAccountAndAddressAndPerAccount();
     void newAccounts_areCappedPerAddress();
     void connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSlowRequestsEnd();
-    void log_writesOneLinePerRequestAndNoSecret();
+    void signInTable_neverForgetsARefusedKey_data();
+    void signInTable_neverForgetsARefusedKey();
+    void service_holdsAPrivateFolderAndItsPortsAndKeepsItsStateAcrossAKill();
+    void authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne_data();
+    void authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne();
+    void damagedCertificates_areIssuedAgainOrStopTheStart_data();
+    void damagedCertificates_areIssuedAgainOrStopTheStart();
+    void log_writesOneLinePerRequestAndNoSecret(); // last
 
 private:
     QString api(const QString &path) const { return m_service->apiUrl() + path; }
@@ -107,6 +118,17 @@ private:
         QVERIFY2(reply.status == 429 && retryAfter >= 1 && retryAfter <= seconds, reply.body.constData());
     }
 
+    // A data folder of each test's own.
+    QString dataFile(const QString &name) const { return m_data + u'/' + name; }
+    QByteArray read(const QString &name) const
+    {
+        QFile file(dataFile(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    Finished prepare() const { return runService({"--init", "--data-dir", m_data}); }
+
+    std::optional<QTemporaryDir> m_scratch;
+    QString m_data;
     QTemporaryDir m_dir;
     std::unique_ptr<ServiceProcess> m_service;
     std::unique_ptr<Client> m_client;
@@ -114,7 +136,7 @@ private:
     QString m_host;
 };
 
-void RefsvcApiTest::initTestCase()
+void RefsvcTest::initTestCase()
 {
     m_service = std::make_unique<ServiceProcess>(
         m_dir.filePath(QStringLiteral("data")),
@@ -132,7 +154,7 @@ void RefsvcApiTest::initTestCase()
     QVERIFY(!m_token.isEmpty() && !registerHost(m_host).isEmpty());
 }
 
-void RefsvcApiTest::login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt()
+void RefsvcTest::login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt()
 {
     const QString email = newEmail(), other = newEmail(), password = unique("shared-password");
     const QJsonObject created = m_client->post(api("/login"), credentials(email, password)).object();
@@ -165,7 +187,7 @@ void RefsvcApiTest::login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollo
     QCOMPARE(query.value(0).toInt(), 2);
 }
 
-void RefsvcApiTest::register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheTime()
+void RefsvcTest::register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheTime()
 {
     for (const QString &name : {unique("a-1-"), unique("").left(1), unique("") + QString(53, u'X')}) {
         const QString link = registerHost(name);
@@ -182,7 +204,7 @@ void RefsvcApiTest::register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheT
     }
 }
 
-void RefsvcApiTest::refusals_getAFittingStatus_data()
+void RefsvcTest::refusals_getAFittingStatus_data()
 {
     QTest::addColumn<QByteArray>("method");
     QTest::addColumn<QString>("url");
@@ -222,7 +244,7 @@ void RefsvcApiTest::refusals_getAFittingStatus_data()
     // clang-format on
 }
 
-void RefsvcApiTest::refusals_getAFittingStatus()
+void RefsvcTest::refusals_getAFittingStatus()
 {
     QFETCH(QByteArray, method);
     QFETCH(QString, url);
@@ -240,7 +262,7 @@ void RefsvcApiTest::refusals_getAFittingStatus()
         QTRY_VERIFY_WITH_TIMEOUT(m_service->output().endsWith(" - <request too large> 413\n"), kStepTimeoutMs);
 }
 
-void RefsvcApiTest::signIns_areRefusedAfterFailuresPerAccountAndAddressAndPerAccount()
+void RefsvcTest::signIns_areRefusedAfterFailuresPerAccountAndAddressAndPerAccount()
 {
     const QString password = unique("right-password"), email = newEmail(), other = newEmail(), spread = newEmail();
     QVERIFY(!signIn(email, password).isEmpty() && !signIn(other, password).isEmpty() &&
@@ -265,7 +287,7 @@ void RefsvcApiTest::signIns_areRefusedAfterFailuresPerAccountAndAddressAndPerAcc
     QTRY_COMPARE_WITH_TIMEOUT(login(right), 200, kStepTimeoutMs);
 }
 
-void RefsvcApiTest::newAccounts_areCappedPerAddress()
+void RefsvcTest::newAccounts_areCappedPerAddress()
 {
     QTemporaryDir dir;
     ServiceProcess service(dir.filePath(QStringLiteral("data")), {"--new-accounts-per-address", "2"});
@@ -284,7 +306,7 @@ void RefsvcApiTest::newAccounts_areCappedPerAddress()
     QVERIFY(service.stop());
 }
 
-void RefsvcApiTest::connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSlowRequestsEnd()
+void RefsvcTest::connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSlowRequestsEnd()
 {
     QTemporaryDir dir;
     ServiceProcess service(dir.filePath(QStringLiteral("data")),
@@ -324,7 +346,144 @@ void RefsvcApiTest::connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSl
     QVERIFY(service.stop());
 }
 
-void RefsvcApiTest::log_writesOneLinePerRequestAndNoSecret()
+void RefsvcTest::signInTable_neverForgetsARefusedKey_data()
+{
+    QTest::addColumn<int>("refused"); // keys refused before the flood, in a table of three
+    QTest::newRow("one refused, the oldest") << 1;
+    QTest::newRow("all refused") << 3;
+}
+
+void RefsvcTest::signInTable_neverForgetsARefusedKey()
+{
+    QFETCH(int, refused);
+    SignInThrottle throttle({2, 10s, 3});
+    SignInThrottle::Clock::time_point now{};
+    for (int i = 0; i < refused * 2; ++i)
+        throttle.record(QString::number(i / 2), now);
+    // A flood of new keys, each failing once where it may be tried at all.
+    int turnedAway = 0;
+    for (int i = 0; i < 20; ++i) {
+        now += 1ms;
+        const QString flood = QStringLiteral("new %1").arg(i);
+        throttle.refusedFor(flood, now) > 0ms ? void(++turnedAway) : throttle.record(flood, now);
+    }
+    for (int i = 0; i < refused; ++i)
+        QVERIFY(throttle.refusedFor(QString::number(i), now) > 0ms);
+    // With every key refused a new one waits, until the first refusal is over.
+    QCOMPARE(turnedAway, refused == 3 ? 20 : 0);
+    QCOMPARE(throttle.refusedFor(QStringLiteral("later"), now + 10s), 0ms);
+}
+
+void RefsvcTest::service_holdsAPrivateFolderAndItsPortsAndKeepsItsStateAcrossAKill()
+{
+    ServiceProcess service(m_data);
+    QVERIFY2(service.start(), service.errors().constData());
+    // The owner, group and other bits; Qt's "user" bits repeat those of whichever class the caller is in.
+    const auto mode = [&](const QString &name) { return QFile::permissions(dataFile(name)) & 0x7077; };
+    QCOMPARE(mode(""), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (const QString secret : {"ca.key", "server.key", "refsvc.sqlite3"})
+        QCOMPARE(mode(secret), QFile::ReadOwner | QFile::WriteOwner);
+    // A client that trusts only the new CA reaches the service under each loopback name.
+    QStringList hosts{"127.0.0.1", "localhost"};
+    if (!service.output().contains("not listening on [::1]"))
+        hosts.append(QStringLiteral("[::1]"));
+    for (const QString &host : hosts)
+        QVERIFY2(
+            Client(service.caFile()).get(QStringLiteral("https://%1:%2/").arg(host).arg(service.updatePort())).status ==
+                200,
+            qPrintable(host));
+    // Another service on the same folder, or on a port in use, does not start; preparing the folder of a running
+    // service is no error.
+    QCOMPARE(runService({"--data-dir", m_data, "--api-port", "0", "--update-port", "0"}).status, 1);
+    const QString port = QString::number(service.updatePort());
+    QCOMPARE(runService({"--data-dir", m_scratch->filePath("other"), "--api-port", "0", "--update-port", port}).status,
+             1);
+    QCOMPARE(prepare().status, 0);
+
+    // Killed the hard way, the service keeps what it answered, and its stale lock does not stop the next start.
+    // (That it keeps its CA and serves updates again, tst_updater's restart shows.)
+    const QString api = service.apiUrl(), update = service.updateUrl();
+    const QByteArray signIn = credentials(QStringLiteral("restart@example.org"), QStringLiteral("restart-password"));
+    Client client(service.caFile());
+    const QByteArray token = client.post(api + "/login", signIn).object().value("token").toString().toLatin1();
+    const QString link = client.registerHost(update, QStringLiteral("Survivor"));
+    QCOMPARE(client.post(api + "/secure/api/save_dns", jsonBody({{"Key", link}}), token).status, 200);
+    QCOMPARE(client.get(update + link).status, 200);
+    service.kill();
+    QVERIFY2(service.start(service.apiPort(), service.updatePort()), service.errors().constData());
+    QCOMPARE(client.post(api + "/secure/api/get_dns", "{}", token).body, '"' + link.toLatin1() + '"');
+    QVERIFY(!client.post(api + "/login", signIn).object().contains("created"));
+    QVERIFY(client.get(update + "/").body.contains("<tr><td>Survivor</td><td>127.0.0.1</td>"));
+    QVERIFY(service.stop());
+}
+
+void RefsvcTest::authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne_data()
+{
+    QTest::addColumn<QString>("name"); // a subject alternative name outside loopback
+    QTest::addColumn<bool>("older");   // the folder held a CA of an older version, without name constraints
+    QTest::newRow("another address") << QStringLiteral("IP:192.0.2.1") << false;
+    QTest::newRow("another site, older CA replaced") << QStringLiteral("DNS:example.org") << true;
+}
+
+void RefsvcTest::authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, older);
+    // The openssl command line, as someone holding a copy of the data folder would use it.
+    const auto openssl = [](const QStringList &arguments) { return runToEnd(QStringLiteral("openssl"), arguments); };
+    const auto newCertificate = [&](const QStringList &arguments) {
+        const QStringList req{"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"};
+        return openssl(req + arguments).status == 0;
+    };
+    QCOMPARE(prepare().status, 0);
+    if (older) {
+        QVERIFY(newCertificate({"-keyout", dataFile("ca.key"), "-out", dataFile("ca.pem"), "-subj", "/CN=old",
+                                "-addext", "basicConstraints=critical,CA:TRUE"}));
+        const QByteArray authority = read("ca.pem") + read("ca.key");
+        const Finished replaced = prepare();
+        QVERIFY2(replaced.status == 0 && replaced.err.contains("older version"), replaced.err.constData());
+        QVERIFY(read("ca.pem") + read("ca.key") != authority);
+    }
+    QCOMPARE(openssl({"verify", "-CAfile", dataFile("ca.pem"), dataFile("server.pem")}).status, 0);
+    // A certificate signed with a copy of ca.key, outside the service.
+    const QString other = m_scratch->filePath(QStringLiteral("other.pem"));
+    QVERIFY(newCertificate({"-CA", dataFile("ca.pem"), "-CAkey", dataFile("ca.key"), "-keyout", other + ".key", "-subj",
+                            "/CN=other", "-addext", "subjectAltName=" + name, "-out", other}));
+    const Finished verified = openssl({"verify", "-CAfile", dataFile("ca.pem"), other});
+    QVERIFY2(verified.status != 0 && verified.err.contains("permitted subtree violation"), verified.err.constData());
+}
+
+void RefsvcTest::damagedCertificates_areIssuedAgainOrStopTheStart_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("content"); // empty: remove the file; else the data file whose content it gets
+    QTest::addColumn<bool>("starts");
+    QTest::newRow("server certificate missing") << QStringLiteral("server.pem") << QString() << true;
+    QTest::newRow("CA key missing") << QStringLiteral("ca.key") << QString() << false;
+    QTest::newRow("CA key not the CA's") << QStringLiteral("ca.key") << QStringLiteral("server.key") << false;
+}
+
+void RefsvcTest::damagedCertificates_areIssuedAgainOrStopTheStart()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, content);
+    QFETCH(bool, starts);
+    QCOMPARE(prepare().status, 0);
+    QFile out(dataFile(file));
+    QVERIFY(content.isEmpty() ? out.remove() : out.open(QIODevice::WriteOnly) && out.write(read(content)) > 0);
+    out.close();
+    const QByteArray authority = read("ca.pem");
+    // A missing server certificate is issued again by the same CA; a damaged CA is left alone.
+    ServiceProcess service(m_data);
+    QCOMPARE(service.start(), starts);
+    QCOMPARE(read("ca.pem"), authority);
+    if (starts)
+        QCOMPARE(Client(service.caFile()).get(service.updateUrl() + "/").status, 200);
+    else
+        QVERIFY2(service.exitCode() == 1 && service.errors().contains("ca."), service.errors().constData());
+}
+
+void RefsvcTest::log_writesOneLinePerRequestAndNoSecret()
 {
     // One line per request: the time, the origin, the caller, the method, the path and the status.
     QCOMPARE(m_client->get(update("/nowhere")).status, 404);
@@ -339,5 +498,5 @@ void RefsvcApiTest::log_writesOneLinePerRequestAndNoSecret()
     QVERIFY2(!secret.hasMatch(), qPrintable(secret.captured()));
 }
 
-QTEST_GUILESS_MAIN(RefsvcApiTest)
-#include "tst_refsvc_api.moc"
+QTEST_GUILESS_MAIN(RefsvcTest)
+#include "tst_refsvc.moc"
