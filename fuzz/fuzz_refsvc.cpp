@@ -54,21 +54,19 @@ private:
     qint64 m_read = 0;
 };
 
-// Hands a server bound to it one memory connection per request instead of accepting from the network.
+// Hands the front end one memory connection per request instead of accepting from the network.
 class MemoryServer final : public QTcpServer
 {
 public:
     QTcpSocket *nextPendingConnection() override { return std::exchange(m_next, nullptr); }
-
     // The bytes written back for `request`, which Qt's server answers before this returns.
     QByteArray exchange(const QByteArray &request)
     {
         auto socket = std::make_unique<MemorySocket>(request);
-        m_next = socket.get();
-        addPendingConnection(socket.get()); // the server takes it with nextPendingConnection()
+        addPendingConnection(m_next = socket.get()); // the server takes it with nextPendingConnection()
         emit socket->readyRead();
         const QByteArray reply = socket->written;
-        socket.reset();
+        socket.reset(); // before the posted events, which may hold its deleteLater()
         QCoreApplication::sendPostedEvents();
         return reply;
     }
@@ -85,8 +83,7 @@ struct Service
     HttpFrontend frontend{service, noTls, ConnectionLimits{}};
     MemoryServer api, update;
     QByteArray token, key;
-};
-Service *service = nullptr;
+} *service = nullptr;
 
 // Sends a request written as the input is, and returns the reply's status (0 for none) and body.
 std::pair<int, QByteArray> send(QByteArray input)
@@ -114,6 +111,11 @@ qint64 dataVersion()
     return query.value(0).toLongLong();
 }
 
+QByteArray member(const QByteArray &input, const char *name)
+{
+    return QJsonDocument::fromJson(send(input).second).object().value(QLatin1String(name)).toString().toLatin1();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
@@ -128,9 +130,6 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     QSqlDatabase observer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("observer"));
     observer.setDatabaseName(database);
     FUZZ_CHECK(observer.open());
-    const auto member = [](const QByteArray &input, const char *name) {
-        return QJsonDocument::fromJson(send(input).second).object().value(QLatin1String(name)).toString().toLatin1();
-    };
     service->token =
         member("api POST /login\n\n{\"Email\": \"fuzz@example.org\", \"Password\": \"fuzz-password\"}", "token");
     service->key = member("update GET /new/fuzzhost\n\n", "update_link").split('/').constLast();

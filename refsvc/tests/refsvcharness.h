@@ -42,10 +42,6 @@ inline Finished runToEnd(const QString &program, const QStringList &arguments, c
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
             process.readAllStandardError()};
 }
-inline Finished runService(const QStringList &arguments)
-{
-    return runToEnd(VENNACOTT_REFSVC_BINARY, arguments);
-}
 
 // A program that runs until it is told to stop, its output collected as it comes.
 class Program
@@ -138,13 +134,9 @@ struct HttpReply
     QJsonObject object() const { return QJsonDocument::fromJson(body).object(); }
 };
 
-inline QByteArray jsonBody(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson();
-}
 inline QByteArray credentials(const QString &email, const QString &password)
 {
-    return jsonBody({{"Email", email}, {"Password", password}});
+    return QJsonDocument(QJsonObject{{"Email", email}, {"Password", password}}).toJson();
 }
 
 // Requests over HTTPS that trust the service's CA, on a connection of their own that stays open while the client lives.
@@ -179,11 +171,6 @@ public:
     HttpReply post(const QString &url, const QByteArray &body, const QByteArray &token = {})
     {
         return send("POST", url, body, token.isEmpty() ? QByteArray() : "Bearer " + token);
-    }
-    // The token, or an empty text.
-    QByteArray signIn(const QString &apiUrl, const QString &email, const QString &password)
-    {
-        return post(apiUrl + "/login", credentials(email, password)).object().value("token").toString().toLatin1();
     }
     // The update link, or an empty text.
     QString registerHost(const QString &updateUrl, const QString &name)

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QUuid>
 
+#include <optional>
+
 using namespace std::chrono_literals;
 using namespace vennacott::refsvc::test;
 using vennacott::refsvc::SignInThrottle;
@@ -22,23 +24,13 @@ QString unique(const char *prefix, const char *suffix = "")
 {
     return QLatin1String(prefix) + QUuid::createUuid().toString(QUuid::Id128).left(10) + QLatin1String(suffix);
 }
-QString newEmail()
-{
-    return unique("user", "@example.org");
-}
 
-// 127.0.0.<last>: a loopback address Qt's network access cannot choose.
-QHostAddress loopback(int last)
-{
-    return QHostAddress(0x7f000000u + quint32(last));
-}
-
-// A TLS connection from `from`; null when the service closes it before the handshake is done.
+// A TLS connection from 127.0.0.<from>; null when the service closes it before the handshake is done.
 std::unique_ptr<QSslSocket> connectFrom(int from, quint16 port)
 {
     auto socket = std::make_unique<QSslSocket>();
-    socket->setPeerVerifyMode(QSslSocket::VerifyNone); // what is checked here is the reply, not the service
-    socket->bind(loopback(from));
+    socket->setPeerVerifyMode(QSslSocket::VerifyNone);       // what is checked here is the reply, not the service
+    socket->bind(QHostAddress(0x7f000000u + quint32(from))); // which Qt's network access cannot choose
     socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
     return socket->waitForEncrypted(kStepTimeoutMs) ? std::move(socket) : nullptr;
 }
@@ -73,43 +65,334 @@ class RefsvcTest final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
+    void initTestCase()
+    {
+        m_service = std::make_unique<ServiceProcess>(
+            m_dir.filePath(QStringLiteral("data")),
+            QStringLiteral("--sign-in-failures %1 --sign-in-lockout %2 --account-sign-in-failures %3 "
+                           "--account-sign-in-lockout %4")
+                .arg(kSignInFailures)
+                .arg(kLockoutSeconds)
+                .arg(kAccountSignInFailures)
+                .arg(kAccountLockoutSeconds)
+                .split(u' '));
+        QVERIFY2(m_service->start(), m_service->errors().constData());
+        m_client = std::make_unique<Client>(m_service->caFile());
+        m_token = signIn(newEmail(), QStringLiteral("refusal-password"));
+        m_host = unique("Guarded");
+        QVERIFY(!m_token.isEmpty() && !registerHost(m_host).isEmpty());
+    }
     void cleanupTestCase() { QVERIFY2(m_service->stop(), m_service->errors().constData()); }
     void init() { m_scratch.emplace(), m_data = m_scratch->filePath(QStringLiteral("data/nested")); }
 
-    void login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt();
-    void register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheTime();
-    void refusals_getAFittingStatus_data();
-    void refusals_getAFittingStatus();
-    void signIns_areRefusedAfterFailuresPerAccountAndAddressAndPerAccount();
-    void newAccounts_areCappedPerAddress();
-    void connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSlowRequestsEnd();
-    void signInTable_neverForgetsARefusedKey_data();
-    void signInTable_neverForgetsARefusedKey();
-    void service_holdsAPrivateFolderAndItsPortsAndKeepsItsStateAcrossAKill();
-    void authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne_data();
-    void authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne();
-    void damagedCertificates_areIssuedAgainOrStopTheStart_data();
-    void damagedCertificates_areIssuedAgainOrStopTheStart();
-    void log_writesOneLinePerRequestAndNoSecret(); // last
+    void login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt()
+    {
+        const QString email = newEmail(), other = newEmail(), password = unique("shared-password");
+        const QJsonObject created = m_client->post(api("/login"), credentials(email, password)).object();
+        QCOMPARE(created.value("created"), QJsonValue(true));
+        const QByteArray first = created.value("token").toString().toLatin1();
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(QLatin1String(first)).hasMatch());
+        // The same address in other letter case is the same account; a second device does not sign out the first.
+        const QJsonObject again = m_client->post(api("/login"), credentials(email.toUpper(), password)).object();
+        const QByteArray second = again.value("token").toString().toLatin1();
+        QVERIFY(!again.contains("created") && !second.isEmpty() && second != first);
+        QCOMPARE(getDns(first).status, 404);
+        // A saved link comes back between two quote characters on every device of its account and for no other
+        // account; a newer link replaces the older.
+        const QByteArray otherToken = signIn(other, password);
+        for (const QString &link : {registerHost(unique("Saved")), registerHost(unique("newer"))}) {
+            QCOMPARE(m_client->post(api("/secure/api/save_dns"), saveBody(link), first).status, 200);
+            QCOMPARE(getDns(second).body, '"' + link.toLatin1() + '"');
+        }
+        QCOMPARE(getDns(otherToken).status, 404);
+        // Both hashes PBKDF2 with at least 100,000 rounds, and different for the same password.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+        db.setDatabaseName(m_dir.filePath(QStringLiteral("data/refsvc.sqlite3")));
+        QVERIFY(db.open());
+        QSqlQuery query(
+            QStringLiteral("SELECT COUNT(DISTINCT password_hash) FROM accounts WHERE email IN ('%1', '%2') AND "
+                           "password_hash LIKE 'pbkdf2-sha256$%' AND CAST(substr(password_hash, 15, "
+                           "instr(substr(password_hash, 15), '$') - 1) AS INTEGER) >= 100000")
+                .arg(email, other),
+            db);
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 2);
+    }
+    void register_grantsAValidLabelWhoseUpdateRecordsTheCallerAndTheTime()
+    {
+        const QString name = unique("a-1-") + QString(49, u'X'); // 63 characters, the most a label holds
+        const QString link = registerHost(name);
+        QVERIFY2(QRegularExpression(QStringLiteral("^/update/%1/[0-9a-f]{32}$").arg(name)).match(link).hasMatch(),
+                 qPrintable(link));
+        QCOMPARE(m_client->get(update(link)).object(), QJsonObject({{"host", name}, {"ip", "127.0.0.1"}}));
+        // The status page's row: the caller's address, the time in UTC and the number of updates.
+        QString row = QRegularExpression(QStringLiteral("<tr><td>%1</td><td>(.*)</td></tr>").arg(name))
+                          .match(QString::fromUtf8(m_client->get(update("/")).body))
+                          .captured(1)
+                          .replace("</td><td>", " ");
+        const QDateTime when = QDateTime::fromString(row.mid(10, 19).replace(u' ', u'T') + u'Z', Qt::ISODate);
+        QVERIFY2(row.startsWith(u"127.0.0.1 ") && row.endsWith(u" 1") &&
+                     qAbs(when.secsTo(QDateTime::currentDateTimeUtc())) < 600,
+                 qPrintable(row));
+    }
+    void refusals_getAFittingStatus_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("authorization");
+        QTest::addColumn<int>("status");
+        const auto row = [](const char *name, const char *method, const QString &url, const QByteArray &body,
+                            const QByteArray &authorization, int status) {
+            QTest::newRow(name) << QByteArray(method) << url << body << authorization << status;
+        };
+        const QByteArray bearer = "Bearer " + m_token;
+        const QString login = api("/login"), save = api("/secure/api/save_dns"), add = update("/new/") + unique("");
+        const QString email = newEmail(), otherKey = registerHost(unique("other")).section(u'/', -1);
+        // clang-format off
+        row("login: no password",                 "POST", login, QJsonDocument(QJsonObject{{"Email", email}}).toJson(), "", 400);
+        row("login: e-mail without @",            "POST", login, credentials("nobody", "12345678"), "", 400);
+        row("login: password too long",           "POST", login, credentials(email, QString(1025, u'p')), "", 400);
+        row("login: body over the limit",         "POST", login, credentials(email, QString(17'000, u'p')), "", 413);
+        // Seven characters that take fourteen bytes: the rule for a new account counts characters.
+        row("login: new account, 7 characters",   "POST", login, credentials(email, "äöüäöüä"), "", 401);
+        row("get: unknown token",                 "POST", api("/secure/api/get_dns"), "{}", "Bearer " + QByteArray(64, 'a'), 401);
+        row("save: other scheme",                 "POST", save, saveBody("/update/a/b"), "Basic " + m_token, 401);
+        row("save: Key with a blank",             "POST", save, saveBody("/update/a b/c"), bearer, 400);
+        row("save: Key not ASCII",                "POST", save, saveBody("/update/häst/c"), bearer, 400);
+        row("save: Key too long",                 "POST", save, saveBody('/' + QString(512, u'k')), bearer, 400);
+        row("register: 64 characters",            "GET", add + QString(54, u'y'), "", "", 400);
+        row("register: leading hyphen",           "GET", update("/new/-x"), "", "", 400);
+        row("register: underscore",               "GET", add + "_x", "", "", 400);
+        row("register: taken, other letter case", "GET", update("/new/") + m_host.toLower(), "", "", 409);
+        row("update: key of another host",        "GET", update("/update/") + m_host + '/' + otherKey, "", "", 403);
+        row("update: unknown host",               "GET", update("/update/") + unique("nobody") + '/' + otherKey, "", "", 404);
+        row("API: GET /login",                    "GET", login, "", "", 405);
+        row("API: unknown method",                "BREW", login, "", "", 501);
+        // Far past what the HTTP layer keeps in memory: refused by the connection guard while it still arrives.
+        row("API: 4 MiB body",                    "POST", login, QByteArray(4 << 20, '{'), "", 413);
+        // clang-format on
+    }
+    void refusals_getAFittingStatus()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, url);
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, authorization);
+        QFETCH(int, status);
+        // The error's shape, and that a refused request stores nothing, fuzz_refsvc checks on every input.
+        const HttpReply reply = m_client->send(method, url, body, authorization);
+        QCOMPARE(reply.status, status);
+        // A 405 names the method the path takes.
+        QCOMPARE(reply.headers.value("allow").isEmpty(), status != 405);
+        if (status == 405)
+            QVERIFY(m_client->send(reply.headers.value("allow"), url, "{}").status != 405);
+        if (body.size() > 1024 * 1024)
+            QTRY_VERIFY_WITH_TIMEOUT(m_service->output().endsWith(" - <request too large> 413\n"), kStepTimeoutMs);
+    }
+    void signIns_areRefusedAfterFailuresPerAccountAndAddressAndPerAccount()
+    {
+        const QString password = unique("right-password"), email = newEmail(), other = newEmail(), spread = newEmail();
+        QVERIFY(!signIn(email, password).isEmpty() && !signIn(other, password).isEmpty() &&
+                !signIn(spread, password).isEmpty());
+        const QByteArray right = credentials(email, password), wrong = credentials(email, unique("wrong-password"));
+        // One failure short of a burst is no burst, and a success forgets the failures before it.
+        for (int i = 0; i < kSignInFailures - 1; ++i)
+            QCOMPARE(login(wrong), 401);
+        QCOMPARE(login(right), 200);
+        for (int i = 0; i < kSignInFailures; ++i)
+            QCOMPARE(login(wrong), 401);
+        verifyLockedOut(m_client->post(api("/login"), right), kLockoutSeconds);
+        // A burst locks out its account from its address only, and the successes of others do not lift it.
+        QCOMPARE(login(credentials(other, password)), 200);
+        QCOMPARE(signInFrom(2, m_service->apiPort(), right), 200);
+        QCOMPARE(login(right), 429);
+        // Failures spread over many addresses lock the account out everywhere, here where none of them came from.
+        for (int i = 0; i < kAccountSignInFailures; ++i)
+            QCOMPARE(signInFrom(2 + i % 4, m_service->apiPort(), credentials(spread, "wrong-password")), 401);
+        verifyLockedOut(m_client->post(api("/login"), credentials(spread, password)), kAccountLockoutSeconds);
+        // Once the lockout has passed the right password is accepted again.
+        QTRY_COMPARE_WITH_TIMEOUT(login(right), 200, kStepTimeoutMs);
+    }
+    void newAccounts_areCappedPerAddress()
+    {
+        QTemporaryDir dir;
+        ServiceProcess service(dir.filePath(QStringLiteral("data")), {"--new-accounts-per-address", "2"});
+        QVERIFY2(service.start(), service.errors().constData());
+        Client client(service.caFile());
+        const auto create = [&](const QString &email) {
+            return client.post(service.apiUrl() + "/login", credentials(email, QStringLiteral("new-password")));
+        };
+        const QString first = newEmail();
+        QVERIFY(create(first).object().value("created").toBool() &&
+                create(newEmail()).object().value("created").toBool());
+        const HttpReply refused = create(newEmail());
+        QVERIFY2(refused.status == 429 && refused.headers.value("retry-after").toInt() > 0, refused.body.constData());
+        // Accounts made are signed in as before, and another address still makes new ones.
+        QCOMPARE(create(first).status, 200);
+        QCOMPARE(signInFrom(2, service.apiPort(), credentials(newEmail(), "new-password")), 200);
+        QVERIFY(service.stop());
+    }
+    void connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSlowRequestsEnd()
+    {
+        QTemporaryDir dir;
+        ServiceProcess service(dir.filePath(QStringLiteral("data")),
+                               {"--max-connections", QString::number(kMaxConnections), "--request-timeout", "1"});
+        QVERIFY2(service.start(), service.errors().constData());
+        // The two origins take turns; each connection is held open. One address gets a quarter of the cap, however
+        // many it asks for; three more fill it, then no address gets in.
+        std::vector<std::unique_ptr<QSslSocket>> open;
+        const auto connect = [&](int address) {
+            auto socket = connectFrom(address, open.size() % 2 ? service.apiPort() : service.updatePort());
+            return socket ? open.emplace_back(std::move(socket)).get() : nullptr;
+        };
+        int fromOne = 0;
+        for (int i = 0; i < kMaxConnections; ++i)
+            fromOne += connect(2) ? 1 : 0;
+        QCOMPARE(fromOne, kMaxConnections / 4);
+        for (int address : {3, 3, 4, 4, 5, 5})
+            QVERIFY(connect(address));
+        QVERIFY(!connect(6));
+        // Those already open are served as before.
+        const QByteArray request = "GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+        for (const auto &socket : open)
+            QCOMPARE(exchange(*socket, request + "\r\n"), 404);
+        // A request that trickles in a byte at a time still ends at its deadline.
+        QSslSocket &slow = *open.front();
+        slow.write(request + "X-Slow: ");
+        QTimer trickle;
+        QObject::connect(&trickle, &QTimer::timeout, &slow, [&] { slow.write("a"); });
+        trickle.start(100);
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += slow.readAll()).contains("HTTP/1.1 408 "), kStepTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(service.output().contains(" - <request too slow> 408\n"), kStepTimeoutMs);
+        trickle.stop();
+        // Once a connection ends a new one is served again.
+        open.pop_back();
+        QTRY_COMPARE_WITH_TIMEOUT(Client(service.caFile()).get(service.updateUrl() + "/").status, 200, kStepTimeoutMs);
+        QVERIFY(service.stop());
+    }
+    void signInTable_neverForgetsARefusedKey_data()
+    {
+        QTest::addColumn<int>("refused"); // keys refused before the flood, in a table of three
+        QTest::newRow("one refused, the oldest") << 1;
+        QTest::newRow("all refused") << 3;
+    }
+    void signInTable_neverForgetsARefusedKey()
+    {
+        QFETCH(int, refused);
+        SignInThrottle throttle({2, 10s, 3});
+        SignInThrottle::Clock::time_point now{};
+        for (int i = 0; i < refused * 2; ++i)
+            throttle.record(QString::number(i / 2), now);
+        // A flood of new keys, each failing once where it may be tried at all.
+        int turnedAway = 0;
+        for (int i = 0; i < 20; ++i) {
+            now += 1ms;
+            const QString flood = QStringLiteral("new %1").arg(i);
+            throttle.refusedFor(flood, now) > 0ms ? void(++turnedAway) : throttle.record(flood, now);
+        }
+        for (int i = 0; i < refused; ++i)
+            QVERIFY(throttle.refusedFor(QString::number(i), now) > 0ms);
+        // With every key refused a new one waits, until the first refusal is over.
+        QCOMPARE(turnedAway, refused == 3 ? 20 : 0);
+        QCOMPARE(throttle.refusedFor(QStringLiteral("later"), now + 10s), 0ms);
+    }
+    void service_holdsAPrivateFolderAndItsPortsAndKeepsItsStateAcrossAKill()
+    {
+        ServiceProcess service(m_data);
+        QVERIFY2(service.start(), service.errors().constData());
+        // The owner, group and other bits; Qt's "user" bits repeat those of whichever class the caller is in.
+        const auto mode = [&](const QString &name) { return QFile::permissions(dataFile(name)) & 0x7077; };
+        QCOMPARE(mode(""), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const QString secret : {"ca.key", "server.key", "refsvc.sqlite3"})
+            QCOMPARE(mode(secret), QFile::ReadOwner | QFile::WriteOwner);
+        // A client that trusts only the new CA reaches the service under each loopback name.
+        QStringList hosts{"127.0.0.1", "localhost"};
+        if (!service.output().contains("not listening on [::1]"))
+            hosts.append(QStringLiteral("[::1]"));
+        for (const QString &host : hosts)
+            QVERIFY2(Client(service.caFile())
+                             .get(QStringLiteral("https://%1:%2/").arg(host).arg(service.updatePort()))
+                             .status == 200,
+                     qPrintable(host));
+        // Another service on the same folder, or on a port in use, does not start; preparing the folder of a running
+        // service is no error.
+        QCOMPARE(runService({"--data-dir", m_data, "--api-port", "0", "--update-port", "0"}).status, 1);
+        const QString port = QString::number(service.updatePort());
+        QCOMPARE(
+            runService({"--data-dir", m_scratch->filePath("other"), "--api-port", "0", "--update-port", port}).status,
+            1);
+        QCOMPARE(prepare().status, 0);
+
+        // Killed the hard way, the service keeps what it answered, and its stale lock does not stop the next start.
+        // (That it keeps its CA and serves updates again, tst_updater's restart shows.)
+        const QString api = service.apiUrl(), update = service.updateUrl();
+        const QByteArray signIn =
+            credentials(QStringLiteral("restart@example.org"), QStringLiteral("restart-password"));
+        Client client(service.caFile());
+        const QByteArray token = client.post(api + "/login", signIn).object().value("token").toString().toLatin1();
+        const QString link = client.registerHost(update, QStringLiteral("Survivor"));
+        QCOMPARE(client.post(api + "/secure/api/save_dns", saveBody(link), token).status, 200);
+        QCOMPARE(client.get(update + link).status, 200);
+        service.kill();
+        QVERIFY2(service.start(service.apiPort(), service.updatePort()), service.errors().constData());
+        QCOMPARE(client.post(api + "/secure/api/get_dns", "{}", token).body, '"' + link.toLatin1() + '"');
+        QVERIFY(!client.post(api + "/login", signIn).object().contains("created"));
+        QVERIFY(client.get(update + "/").body.contains("<tr><td>Survivor</td><td>127.0.0.1</td>"));
+        QVERIFY(service.stop());
+    }
+    void damagedCertificates_areIssuedAgainOrStopTheStart_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("content"); // empty: remove the file; else the data file whose content it gets
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("server certificate missing") << QStringLiteral("server.pem") << QString() << true;
+        QTest::newRow("CA key not the CA's") << QStringLiteral("ca.key") << QStringLiteral("server.key") << false;
+    }
+    void damagedCertificates_areIssuedAgainOrStopTheStart()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, content);
+        QFETCH(bool, starts);
+        QCOMPARE(prepare().status, 0);
+        QFile out(dataFile(file));
+        QVERIFY(content.isEmpty() ? out.remove() : out.open(QIODevice::WriteOnly) && out.write(read(content)) > 0);
+        out.close();
+        const QByteArray authority = read("ca.pem");
+        // A missing server certificate is issued again by the same CA; a damaged CA is left alone.
+        ServiceProcess service(m_data);
+        QCOMPARE(service.start(), starts);
+        QCOMPARE(read("ca.pem"), authority);
+        if (starts)
+            QCOMPARE(Client(service.caFile()).get(service.updateUrl() + "/").status, 200);
+        else
+            QVERIFY2(service.exitCode() == 1 && service.errors().contains("ca."), service.errors().constData());
+    }
+    // Runs last.
+    void log_holdsNoSecret()
+    {
+        // By now the log holds every kind of request the suite makes, but no password (each holds the word), no
+        // token (64 hexadecimal digits) and no update key (32).
+        const QString log = QString::fromUtf8(m_service->output() + m_service->errors());
+        QVERIFY(log.contains(QLatin1String(" /update/")));
+        const QRegularExpressionMatch secret = QRegularExpression(QStringLiteral("[0-9a-f]{32}|password")).match(log);
+        QVERIFY2(!secret.hasMatch(), qPrintable(secret.captured()));
+    }
 
 private:
     QString api(const QString &path) const { return m_service->apiUrl() + path; }
     QString update(const QString &path) const { return m_service->updateUrl() + path; }
-    QByteArray signIn(const QString &email, const QString &password)
+    QByteArray signIn(const QString &email, const QString &password) // the token, or an empty text
     {
-        return m_client->signIn(m_service->apiUrl(), email, password);
+        return m_client->post(api("/login"), credentials(email, password))
+            .object()
+            .value("token")
+            .toString()
+            .toLatin1();
     }
     int login(const QByteArray &body) { return m_client->post(api("/login"), body).status; }
     QString registerHost(const QString &name) { return m_client->registerHost(m_service->updateUrl(), name); }
-    // The status page's row of a host: last address, last update and number of updates.
-    QString statusRow(const QString &host)
-    {
-        return QRegularExpression(QStringLiteral("<tr><td>%1</td><td>(.*)</td></tr>").arg(host))
-            .match(QString::fromUtf8(m_client->get(update("/")).body))
-            .captured(1)
-            .replace("</td><td>", " ");
-    }
     HttpReply getDns(const QByteArray &token) { return m_client->post(api("/secure/api/get_dns"), "{}", token); }
     // A 429 whose Retry-After lies within the lockout.
     void verifyLockedOut(const HttpReply &reply, int seconds)
@@ -118,6 +401,9 @@ private:
         QVERIFY2(reply.status == 429 && retryAfter >= 1 && retryAfter <= seconds, reply.body.constData());
     }
 
+    static QString newEmail() { return unique("user", "@example.org"); }
+    static QByteArray saveBody(const QString &link) { return QJsonDocument(QJsonObject{{"Key", link}}).toJson(); }
+    static Finished runService(const QStringList &arguments) { return runToEnd(VENNACOTT_REFSVC_BINARY, arguments); }
     // A data folder of each test's own.
     QString dataFile(const QString &name) const { return m_data + u'/' + name; }
     QByteArray read(const QString &name) const
@@ -135,368 +421,6 @@ private:
     QByteArray m_token; // an account and a host that refused requests name
     QString m_host;
 };
-
-void RefsvcTest::initTestCase()
-{
-    m_service = std::make_unique<ServiceProcess>(
-        m_dir.filePath(QStringLiteral("data")),
-        QStringLiteral("--sign-in-failures %1 --sign-in-lockout %2 --account-sign-in-failures %3 "
-                       "--account-sign-in-lockout %4")
-            .arg(kSignInFailures)
-            .arg(kLockoutSeconds)
-            .arg(kAccountSignInFailures)
-            .arg(kAccountLockoutSeconds)
-            .split(u' '));
-    QVERIFY2(m_service->start(), m_service->errors().constData());
-    m_client = std::make_unique<Client>(m_service->caFile());
-    m_token = signIn(newEmail(), QStringLiteral("refusal-password"));
-    m_host = unique("Guarded");
-    QVERIFY(!m_token.isEmpty() && !registerHost(m_host).isEmpty());
-}
-
-void RefsvcTest::login_createsTheAccountWithASaltedSlowHashAndSavedLinksFollowIt()
-{
-    const QString email = newEmail(), other = newEmail(), password = unique("shared-password");
-    const QJsonObject created = m_client->post(api("/login"), credentials(email, password)).object();
-    QCOMPARE(created.value("created"), QJsonValue(true));
-    const QByteArray first = created.value("token").toString().toLatin1();
-    QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(QLatin1String(first)).hasMatch());
-    // The same address in other letter case is the same account; a second device does not sign out the first.
-    const QJsonObject again = m_client->post(api("/login"), credentials(email.toUpper(), password)).object();
-    const QByteArray second = again.value("token").toString().toLatin1();
-    QVERIFY(!again.contains("created") && !second.isEmpty() && second != first);
-    QCOMPARE(getDns(first).status, 404);
-    // A saved link comes back between two quote characters on every device of its account and for no other
-    // account; a newer link replaces the older.
-    const QByteArray otherToken = signIn(other, password);
-    for (const QString &link : {registerHost(unique("Saved")), registerHost(unique("newer"))}) {
-        QCOMPARE(m_client->post(api("/secure/api/save_dns"), jsonBody({{"Key", link}}), first).status, 200);
-        QCOMPARE(getDns(second).body, '"' + link.toLatin1() + '"');
-    }
-    QCOMPARE(getDns(otherToken).status, 404);
-    // Both hashes PBKDF2 with at least 100,000 rounds, and different for the same password.
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-    db.setDatabaseName(m_dir.filePath(QStringLiteral("data/refsvc.sqlite3")));
-    QVERIFY(db.open());
-    QSqlQuery query(QStringLiteral("SELECT COUNT(DISTINCT password_hash) FROM accounts WHERE email IN ('%1', '%2') AND "
-                                   "password_hash LIKE 'pbkdf2-sha256$%' AND CAST(substr(password_hash, 15, "
-                                   "instr(substr(password_hash, 15), '$') - 1) AS INTEGER) >= 100000")
-                        .arg(email, other),
-                    db);
-    QVERIFY(query.next());
-    QCOMPARE(query.value(0).toInt(), 2);
-}
-
-void RefsvcTest::register_grantsValidLabelsWhoseUpdatesRecordTheCallerAndTheTime()
-{
-    for (const QString &name : {unique("a-1-"), unique("").left(1), unique("") + QString(53, u'X')}) {
-        const QString link = registerHost(name);
-        QVERIFY2(QRegularExpression(QStringLiteral("^/update/%1/[0-9a-f]{32}$").arg(name)).match(link).hasMatch(),
-                 qPrintable(name));
-        QCOMPARE(statusRow(name), QStringLiteral("&mdash; never 0"));
-        QCOMPARE(m_client->get(update(link)).object(), QJsonObject({{"host", name}, {"ip", "127.0.0.1"}}));
-        // The caller's address, the time in UTC and the number of updates.
-        const QString row = statusRow(name);
-        const QDateTime when = QDateTime::fromString(row.mid(10, 19).replace(u' ', u'T') + u'Z', Qt::ISODate);
-        QVERIFY2(row.startsWith(u"127.0.0.1 ") && row.endsWith(u" 1") &&
-                     qAbs(when.secsTo(QDateTime::currentDateTimeUtc())) < 600,
-                 qPrintable(row));
-    }
-}
-
-void RefsvcTest::refusals_getAFittingStatus_data()
-{
-    QTest::addColumn<QByteArray>("method");
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QByteArray>("authorization");
-    QTest::addColumn<int>("status");
-    const auto row = [](const char *name, const char *method, const QString &url, const QByteArray &body,
-                        const QByteArray &authorization, int status) {
-        QTest::newRow(name) << QByteArray(method) << url << body << authorization << status;
-    };
-    const auto key = [](const QString &link) { return jsonBody({{"Key", link}}); };
-    const QByteArray bearer = "Bearer " + m_token;
-    const QString login = api("/login"), save = api("/secure/api/save_dns"), add = update("/new/") + unique("");
-    const QString email = newEmail(), otherKey = registerHost(unique("other")).section(u'/', -1);
-    // clang-format off
-    row("login: no password",                 "POST", login, jsonBody({{"Email", email}}), "", 400);
-    row("login: e-mail without @",            "POST", login, credentials("nobody", "12345678"), "", 400);
-    row("login: password too long",           "POST", login, credentials(email, QString(1025, u'p')), "", 400);
-    row("login: body over the limit",         "POST", login, credentials(email, QString(17'000, u'p')), "", 413);
-    // Seven characters that take fourteen bytes: the rule for a new account counts characters.
-    row("login: new account, 7 characters",   "POST", login, credentials(email, "äöüäöüä"), "", 401);
-    row("get: unknown token",                 "POST", api("/secure/api/get_dns"), "{}", "Bearer " + QByteArray(64, 'a'), 401);
-    row("save: other scheme",                 "POST", save, key("/update/a/b"), "Basic " + m_token, 401);
-    row("save: Key with a blank",             "POST", save, key("/update/a b/c"), bearer, 400);
-    row("save: Key not ASCII",                "POST", save, key("/update/häst/c"), bearer, 400);
-    row("save: Key too long",                 "POST", save, key('/' + QString(512, u'k')), bearer, 400);
-    row("register: 64 characters",            "GET", add + QString(54, u'y'), "", "", 400);
-    row("register: leading hyphen",           "GET", update("/new/-x"), "", "", 400);
-    row("register: underscore",               "GET", add + "_x", "", "", 400);
-    row("register: taken, other letter case", "GET", update("/new/") + m_host.toLower(), "", "", 409);
-    row("update: key of another host",        "GET", update("/update/") + m_host + '/' + otherKey, "", "", 403);
-    row("update: unknown host",               "GET", update("/update/") + unique("nobody") + '/' + otherKey, "", "", 404);
-    row("API: GET /login",                    "GET", login, "", "", 405);
-    row("API: unknown method",                "BREW", login, "", "", 501);
-    // Far past what the HTTP layer keeps in memory: refused by the connection guard while it still arrives.
-    row("API: 4 MiB body",                    "POST", login, QByteArray(4 << 20, '{'), "", 413);
-    // clang-format on
-}
-
-void RefsvcTest::refusals_getAFittingStatus()
-{
-    QFETCH(QByteArray, method);
-    QFETCH(QString, url);
-    QFETCH(QByteArray, body);
-    QFETCH(QByteArray, authorization);
-    QFETCH(int, status);
-    // The error's shape, and that a refused request stores nothing, fuzz_refsvc checks on every input.
-    const HttpReply reply = m_client->send(method, url, body, authorization);
-    QCOMPARE(reply.status, status);
-    // A 405 names the method the path takes.
-    QCOMPARE(reply.headers.value("allow").isEmpty(), status != 405);
-    if (status == 405)
-        QVERIFY(m_client->send(reply.headers.value("allow"), url, "{}").status != 405);
-    if (body.size() > 1024 * 1024)
-        QTRY_VERIFY_WITH_TIMEOUT(m_service->output().endsWith(" - <request too large> 413\n"), kStepTimeoutMs);
-}
-
-void RefsvcTest::signIns_areRefusedAfterFailuresPerAccountAndAddressAndPerAccount()
-{
-    const QString password = unique("right-password"), email = newEmail(), other = newEmail(), spread = newEmail();
-    QVERIFY(!signIn(email, password).isEmpty() && !signIn(other, password).isEmpty() &&
-            !signIn(spread, password).isEmpty());
-    const QByteArray right = credentials(email, password), wrong = credentials(email, unique("wrong-password"));
-    // One failure short of a burst is no burst, and a success forgets the failures before it.
-    for (int i = 0; i < kSignInFailures - 1; ++i)
-        QCOMPARE(login(wrong), 401);
-    QCOMPARE(login(right), 200);
-    for (int i = 0; i < kSignInFailures; ++i)
-        QCOMPARE(login(wrong), 401);
-    verifyLockedOut(m_client->post(api("/login"), right), kLockoutSeconds);
-    // A burst locks out its account from its address only, and the successes of others do not lift it.
-    QCOMPARE(login(credentials(other, password)), 200);
-    QCOMPARE(signInFrom(2, m_service->apiPort(), right), 200);
-    QCOMPARE(login(right), 429);
-    // Failures spread over many addresses lock the account out everywhere, here where none of them came from.
-    for (int i = 0; i < kAccountSignInFailures; ++i)
-        QCOMPARE(signInFrom(2 + i % 4, m_service->apiPort(), credentials(spread, "wrong-password")), 401);
-    verifyLockedOut(m_client->post(api("/login"), credentials(spread, password)), kAccountLockoutSeconds);
-    // Once the lockout has passed the right password is accepted again.
-    QTRY_COMPARE_WITH_TIMEOUT(login(right), 200, kStepTimeoutMs);
-}
-
-void RefsvcTest::newAccounts_areCappedPerAddress()
-{
-    QTemporaryDir dir;
-    ServiceProcess service(dir.filePath(QStringLiteral("data")), {"--new-accounts-per-address", "2"});
-    QVERIFY2(service.start(), service.errors().constData());
-    Client client(service.caFile());
-    const auto create = [&](const QString &email) {
-        return client.post(service.apiUrl() + "/login", credentials(email, QStringLiteral("new-password")));
-    };
-    const QString first = newEmail();
-    QVERIFY(create(first).object().value("created").toBool() && create(newEmail()).object().value("created").toBool());
-    const HttpReply refused = create(newEmail());
-    QVERIFY2(refused.status == 429 && refused.headers.value("retry-after").toInt() > 0, refused.body.constData());
-    // Accounts made are signed in as before, and another address still makes new ones.
-    QCOMPARE(create(first).status, 200);
-    QCOMPARE(signInFrom(2, service.apiPort(), credentials(newEmail(), "new-password")), 200);
-    QVERIFY(service.stop());
-}
-
-void RefsvcTest::connections_overTheCapOrAnAddressesShareAreClosedAtOnceAndSlowRequestsEnd()
-{
-    QTemporaryDir dir;
-    ServiceProcess service(dir.filePath(QStringLiteral("data")),
-                           {"--max-connections", QString::number(kMaxConnections), "--request-timeout", "1"});
-    QVERIFY2(service.start(), service.errors().constData());
-    // The two origins take turns; each connection is held open. One address gets a quarter of the cap, however
-    // many it asks for; three more fill it, then no address gets in.
-    std::vector<std::unique_ptr<QSslSocket>> open;
-    const auto connect = [&](int address) {
-        auto socket = connectFrom(address, open.size() % 2 ? service.apiPort() : service.updatePort());
-        return socket ? open.emplace_back(std::move(socket)).get() : nullptr;
-    };
-    int fromOne = 0;
-    for (int i = 0; i < kMaxConnections; ++i)
-        fromOne += connect(2) ? 1 : 0;
-    QCOMPARE(fromOne, kMaxConnections / 4);
-    for (int address : {3, 3, 4, 4, 5, 5})
-        QVERIFY(connect(address));
-    QVERIFY(!connect(6));
-    // Those already open are served as before.
-    const QByteArray request = "GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    for (const auto &socket : open)
-        QCOMPARE(exchange(*socket, request + "\r\n"), 404);
-    // A request that trickles in a byte at a time still ends at its deadline.
-    QSslSocket &slow = *open.front();
-    slow.write(request + "X-Slow: ");
-    QTimer trickle;
-    QObject::connect(&trickle, &QTimer::timeout, &slow, [&] { slow.write("a"); });
-    trickle.start(100);
-    QByteArray answer;
-    QTRY_VERIFY_WITH_TIMEOUT((answer += slow.readAll()).contains("HTTP/1.1 408 "), kStepTimeoutMs);
-    QTRY_VERIFY_WITH_TIMEOUT(service.output().contains(" - <request too slow> 408\n"), kStepTimeoutMs);
-    trickle.stop();
-    // Once a connection ends a new one is served again.
-    open.pop_back();
-    QTRY_COMPARE_WITH_TIMEOUT(Client(service.caFile()).get(service.updateUrl() + "/").status, 200, kStepTimeoutMs);
-    QVERIFY(service.stop());
-}
-
-void RefsvcTest::signInTable_neverForgetsARefusedKey_data()
-{
-    QTest::addColumn<int>("refused"); // keys refused before the flood, in a table of three
-    QTest::newRow("one refused, the oldest") << 1;
-    QTest::newRow("all refused") << 3;
-}
-
-void RefsvcTest::signInTable_neverForgetsARefusedKey()
-{
-    QFETCH(int, refused);
-    SignInThrottle throttle({2, 10s, 3});
-    SignInThrottle::Clock::time_point now{};
-    for (int i = 0; i < refused * 2; ++i)
-        throttle.record(QString::number(i / 2), now);
-    // A flood of new keys, each failing once where it may be tried at all.
-    int turnedAway = 0;
-    for (int i = 0; i < 20; ++i) {
-        now += 1ms;
-        const QString flood = QStringLiteral("new %1").arg(i);
-        throttle.refusedFor(flood, now) > 0ms ? void(++turnedAway) : throttle.record(flood, now);
-    }
-    for (int i = 0; i < refused; ++i)
-        QVERIFY(throttle.refusedFor(QString::number(i), now) > 0ms);
-    // With every key refused a new one waits, until the first refusal is over.
-    QCOMPARE(turnedAway, refused == 3 ? 20 : 0);
-    QCOMPARE(throttle.refusedFor(QStringLiteral("later"), now + 10s), 0ms);
-}
-
-void RefsvcTest::service_holdsAPrivateFolderAndItsPortsAndKeepsItsStateAcrossAKill()
-{
-    ServiceProcess service(m_data);
-    QVERIFY2(service.start(), service.errors().constData());
-    // The owner, group and other bits; Qt's "user" bits repeat those of whichever class the caller is in.
-    const auto mode = [&](const QString &name) { return QFile::permissions(dataFile(name)) & 0x7077; };
-    QCOMPARE(mode(""), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    for (const QString secret : {"ca.key", "server.key", "refsvc.sqlite3"})
-        QCOMPARE(mode(secret), QFile::ReadOwner | QFile::WriteOwner);
-    // A client that trusts only the new CA reaches the service under each loopback name.
-    QStringList hosts{"127.0.0.1", "localhost"};
-    if (!service.output().contains("not listening on [::1]"))
-        hosts.append(QStringLiteral("[::1]"));
-    for (const QString &host : hosts)
-        QVERIFY2(
-            Client(service.caFile()).get(QStringLiteral("https://%1:%2/").arg(host).arg(service.updatePort())).status ==
-                200,
-            qPrintable(host));
-    // Another service on the same folder, or on a port in use, does not start; preparing the folder of a running
-    // service is no error.
-    QCOMPARE(runService({"--data-dir", m_data, "--api-port", "0", "--update-port", "0"}).status, 1);
-    const QString port = QString::number(service.updatePort());
-    QCOMPARE(runService({"--data-dir", m_scratch->filePath("other"), "--api-port", "0", "--update-port", port}).status,
-             1);
-    QCOMPARE(prepare().status, 0);
-
-    // Killed the hard way, the service keeps what it answered, and its stale lock does not stop the next start.
-    // (That it keeps its CA and serves updates again, tst_updater's restart shows.)
-    const QString api = service.apiUrl(), update = service.updateUrl();
-    const QByteArray signIn = credentials(QStringLiteral("restart@example.org"), QStringLiteral("restart-password"));
-    Client client(service.caFile());
-    const QByteArray token = client.post(api + "/login", signIn).object().value("token").toString().toLatin1();
-    const QString link = client.registerHost(update, QStringLiteral("Survivor"));
-    QCOMPARE(client.post(api + "/secure/api/save_dns", jsonBody({{"Key", link}}), token).status, 200);
-    QCOMPARE(client.get(update + link).status, 200);
-    service.kill();
-    QVERIFY2(service.start(service.apiPort(), service.updatePort()), service.errors().constData());
-    QCOMPARE(client.post(api + "/secure/api/get_dns", "{}", token).body, '"' + link.toLatin1() + '"');
-    QVERIFY(!client.post(api + "/login", signIn).object().contains("created"));
-    QVERIFY(client.get(update + "/").body.contains("<tr><td>Survivor</td><td>127.0.0.1</td>"));
-    QVERIFY(service.stop());
-}
-
-void RefsvcTest::authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne_data()
-{
-    QTest::addColumn<QString>("name"); // a subject alternative name outside loopback
-    QTest::addColumn<bool>("older");   // the folder held a CA of an older version, without name constraints
-    QTest::newRow("another address") << QStringLiteral("IP:192.0.2.1") << false;
-    QTest::newRow("another site, older CA replaced") << QStringLiteral("DNS:example.org") << true;
-}
-
-void RefsvcTest::authority_signsOnlyForLoopbackNamesAndReplacesAnOlderOne()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, older);
-    // The openssl command line, as someone holding a copy of the data folder would use it.
-    const auto openssl = [](const QStringList &arguments) { return runToEnd(QStringLiteral("openssl"), arguments); };
-    const auto newCertificate = [&](const QStringList &arguments) {
-        const QStringList req{"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"};
-        return openssl(req + arguments).status == 0;
-    };
-    QCOMPARE(prepare().status, 0);
-    if (older) {
-        QVERIFY(newCertificate({"-keyout", dataFile("ca.key"), "-out", dataFile("ca.pem"), "-subj", "/CN=old",
-                                "-addext", "basicConstraints=critical,CA:TRUE"}));
-        const QByteArray authority = read("ca.pem") + read("ca.key");
-        const Finished replaced = prepare();
-        QVERIFY2(replaced.status == 0 && replaced.err.contains("older version"), replaced.err.constData());
-        QVERIFY(read("ca.pem") + read("ca.key") != authority);
-    }
-    QCOMPARE(openssl({"verify", "-CAfile", dataFile("ca.pem"), dataFile("server.pem")}).status, 0);
-    // A certificate signed with a copy of ca.key, outside the service.
-    const QString other = m_scratch->filePath(QStringLiteral("other.pem"));
-    QVERIFY(newCertificate({"-CA", dataFile("ca.pem"), "-CAkey", dataFile("ca.key"), "-keyout", other + ".key", "-subj",
-                            "/CN=other", "-addext", "subjectAltName=" + name, "-out", other}));
-    const Finished verified = openssl({"verify", "-CAfile", dataFile("ca.pem"), other});
-    QVERIFY2(verified.status != 0 && verified.err.contains("permitted subtree violation"), verified.err.constData());
-}
-
-void RefsvcTest::damagedCertificates_areIssuedAgainOrStopTheStart_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("content"); // empty: remove the file; else the data file whose content it gets
-    QTest::addColumn<bool>("starts");
-    QTest::newRow("server certificate missing") << QStringLiteral("server.pem") << QString() << true;
-    QTest::newRow("CA key missing") << QStringLiteral("ca.key") << QString() << false;
-    QTest::newRow("CA key not the CA's") << QStringLiteral("ca.key") << QStringLiteral("server.key") << false;
-}
-
-void RefsvcTest::damagedCertificates_areIssuedAgainOrStopTheStart()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, content);
-    QFETCH(bool, starts);
-    QCOMPARE(prepare().status, 0);
-    QFile out(dataFile(file));
-    QVERIFY(content.isEmpty() ? out.remove() : out.open(QIODevice::WriteOnly) && out.write(read(content)) > 0);
-    out.close();
-    const QByteArray authority = read("ca.pem");
-    // A missing server certificate is issued again by the same CA; a damaged CA is left alone.
-    ServiceProcess service(m_data);
-    QCOMPARE(service.start(), starts);
-    QCOMPARE(read("ca.pem"), authority);
-    if (starts)
-        QCOMPARE(Client(service.caFile()).get(service.updateUrl() + "/").status, 200);
-    else
-        QVERIFY2(service.exitCode() == 1 && service.errors().contains("ca."), service.errors().constData());
-}
-
-void RefsvcTest::log_writesOneLinePerRequestAndNoSecret()
-{
-    // One line per request: the time, the origin, the caller, the method, the path and the status.
-    QCOMPARE(m_client->get(update("/nowhere")).status, 404);
-    const QRegularExpression line(
-        QStringLiteral("\n\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ update 127\\.0\\.0\\.1 GET /nowhere 404\n$"));
-    QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(m_service->output()).contains(line), kStepTimeoutMs);
-    // Runs last: by now the log holds every kind of request the suite makes, but no password (each holds the word),
-    // no token (64 hexadecimal digits) and no update key (32).
-    const QString log = QString::fromUtf8(m_service->output() + m_service->errors());
-    QVERIFY(log.contains(QLatin1String(" /update/")));
-    const QRegularExpressionMatch secret = QRegularExpression(QStringLiteral("[0-9a-f]{32}|password")).match(log);
-    QVERIFY2(!secret.hasMatch(), qPrintable(secret.captured()));
-}
 
 QTEST_GUILESS_MAIN(RefsvcTest)
 #include "tst_refsvc.moc"
