@@ -10,12 +10,6 @@
 
 using namespace vennacott;
 
-static QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
-}
-
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzz::keepPrintedLines();
@@ -25,6 +19,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    const auto contents = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+    };
     QDir folder(fuzz::newPath(QStringLiteral("settings")));
     const QString path = folder.filePath(QStringLiteral("vennacott-ddns.conf"));
     QFile file(path);

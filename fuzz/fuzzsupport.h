@@ -11,12 +11,9 @@
 
 // A broken invariant ends the run; libFuzzer keeps the input that broke it.
 #define FUZZ_CHECK(condition)                                                                                          \
-    do {                                                                                                               \
-        if (!(condition)) {                                                                                            \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition);                     \
-            std::abort();                                                                                              \
-        }                                                                                                              \
-    } while (false)
+    ((condition)                                                                                                       \
+         ? void()                                                                                                      \
+         : (std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace vennacott::fuzz {
 
