@@ -111,11 +111,6 @@ qint64 dataVersion()
     return query.value(0).toLongLong();
 }
 
-QByteArray member(const QByteArray &input, const char *name)
-{
-    return QJsonDocument::fromJson(send(input).second).object().value(QLatin1String(name)).toString().toLatin1();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
@@ -130,6 +125,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     QSqlDatabase observer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("observer"));
     observer.setDatabaseName(database);
     FUZZ_CHECK(observer.open());
+    const auto member = [](const QByteArray &input, const char *name) {
+        return QJsonDocument::fromJson(send(input).second).object().value(QLatin1String(name)).toString().toLatin1();
+    };
     service->token =
         member("api POST /login\n\n{\"Email\": \"fuzz@example.org\", \"Password\": \"fuzz-password\"}", "token");
     service->key = member("update GET /new/fuzzhost\n\n", "update_link").split('/').constLast();

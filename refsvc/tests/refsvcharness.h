@@ -56,8 +56,7 @@ public:
     bool start(const QStringList &arguments)
     {
         m_process.setArguments(arguments);
-        m_output.clear();
-        m_errors.clear();
+        m_output.clear(), m_errors.clear();
         m_process.start();
         return m_process.waitForStarted(kStepTimeoutMs);
     }

@@ -250,7 +250,9 @@ private Q_SLOTS:
         trickle.stop();
         // Once a connection ends a new one is served again.
         open.pop_back();
-        QTRY_COMPARE_WITH_TIMEOUT(Client(service.caFile()).get(service.updateUrl() + "/").status, 200, kStepTimeoutMs);
+        // One client for every try, so that an earlier try's connection is never still counted against the next.
+        Client client(service.caFile());
+        QTRY_COMPARE_WITH_TIMEOUT(client.get(service.updateUrl() + "/").status, 200, kStepTimeoutMs);
         QVERIFY(service.stop());
     }
     void signInTable_neverForgetsARefusedKey_data()
@@ -288,15 +290,6 @@ private Q_SLOTS:
         QCOMPARE(mode(""), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         for (const QString secret : {"ca.key", "server.key", "refsvc.sqlite3"})
             QCOMPARE(mode(secret), QFile::ReadOwner | QFile::WriteOwner);
-        // A client that trusts only the new CA reaches the service under each loopback name.
-        QStringList hosts{"127.0.0.1", "localhost"};
-        if (!service.output().contains("not listening on [::1]"))
-            hosts.append(QStringLiteral("[::1]"));
-        for (const QString &host : hosts)
-            QVERIFY2(Client(service.caFile())
-                             .get(QStringLiteral("https://%1:%2/").arg(host).arg(service.updatePort()))
-                             .status == 200,
-                     qPrintable(host));
         // Another service on the same folder, or on a port in use, does not start; preparing the folder of a running
         // service is no error.
         QCOMPARE(runService({"--data-dir", m_data, "--api-port", "0", "--update-port", "0"}).status, 1);
