@@ -24,16 +24,14 @@ inline QString scratchFolder()
     return folder.path();
 }
 
-// A new path at each call: Qt caches settings files by path and reads one again only when its size or time stamp
-// (in milliseconds) changed.
+// A new path at each call: Qt rereads a settings file it cached only when its size or time stamp (in ms) changed.
 inline QString newPath(const QString &name)
 {
     static quint64 count = 0;
     return scratchFolder() + QStringLiteral("/%1-").arg(++count) + name;
 }
 
-// Every line printed since the last clear(), kept instead of written once keepPrintedLines() ran, each checked to be
-// exactly one line.
+// Every line printed since the last clear(), kept instead of written once keepPrintedLines() ran, each one line.
 inline QList<QByteArray> &printedLines()
 {
     static QList<QByteArray> lines;

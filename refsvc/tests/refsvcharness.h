@@ -73,7 +73,6 @@ public:
     void kill() { m_process.kill(), m_process.waitForFinished(kStepTimeoutMs); } // as a crash would
     QByteArray output() const { return m_output += m_process.readAllStandardOutput(); }
     QByteArray errors() const { return m_errors += m_process.readAllStandardError(); }
-    int exitCode() const { return m_process.exitCode(); }
 
 protected:
     mutable QProcess m_process; // mutable: reading the output moves it into m_output
@@ -89,7 +88,7 @@ public:
         , m_dataDir(std::move(dataDir))
         , m_options(std::move(options))
     {}
-    // Starts the service and waits until it says it is ready. Port 0 lets it pick a free port.
+    // Starts the service and waits until it says it is ready (port 0: a free one).
     bool start(quint16 apiPort = 0, quint16 updatePort = 0)
     {
         static const QRegularExpression ready(

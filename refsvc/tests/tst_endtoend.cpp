@@ -1,6 +1,5 @@
-// The real command-line client, built for the local reference service and run without a display: it signs in,
-// registers, keeps the host's record current in that service and reports. (The window's client walks the same
-// path against the service in tst_viewcontroller.)
+// The real command-line client, built for the local reference service and run without a display, signs in, registers,
+// keeps the host current and reports (the window walks the same path in tst_viewcontroller).
 #include "refsvcharness.h"
 
 #include <QFile>
