@@ -67,9 +67,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("success");
         QTest::addColumn<QString>("text");    // what it brought, or why it was refused ("ours": a text of the client's)
         QTest::addColumn<QString>("printed"); // the last line printed, empty when none is
-        // Registration succeeds only with an update link; its key is never printed. Saving is done only when the
-        // backend says so; the saved link comes as the reply's text, quotes included. (A token that is no text, and a
-        // reply that is no object or holds no link, are the reply fuzz target's.)
+        // Registration succeeds only with an update link; its key is never printed. (A token that is no text, and a
+        // reply that is no object or holds no link, are the reply fuzz target's; saving and reading the saved host are
+        // the command line's rows.)
         // clang-format off
         QTest::newRow("login: 401 with a token")      << "login" << 401 << QByteArray(R"({"code":401,"token":"new"})") << false << "ours" << "3 [redacted] 401";
         QTest::newRow("login: token without code")    << "login" << 200 << QByteArray(R"({"token":"new"})") << true << "new" << "3 [redacted] 1";
@@ -83,10 +83,6 @@ private Q_SLOTS:
         QTest::newRow("register: error wins over link") << "register" << 409 << QByteArray(R"({"error":"taken","update_link":"/u/k"})") << false << "taken" << R"({"error":"taken","update_link":"/u/[redacted]"})";
         QTest::newRow("register: error is a boolean")   << "register" << 200 << QByteArray(R"({"error":true,"update_link":"/u"})") << true << "/u" << R"({"error":true,"update_link":"/[redacted]"})";
         QTest::newRow("register: link empty")           << "register" << 200 << QByteArray(R"({"update_link":""})") << false << "ours" << R"({"update_link":""})";
-        QTest::newRow("save: error object") << "save" << 401 << QByteArray(R"({"code":401,"error":"no"})") << false << "no" << "";
-        QTest::newRow("get: JSON string")   << "get" << 200 << QByteArray(R"("/update/me/k")") << true << R"("/update/me/k")" << "";
-        QTest::newRow("get: error object")  << "get" << 200 << QByteArray(R"({"error":"none saved"})") << false << "none saved" << "";
-        QTest::newRow("get: empty body")    << "get" << 200 << QByteArray() << true << "" << "";
         // clang-format on
     }
     void reply_decidesOutcomeAndPrintedLine()
@@ -100,15 +96,10 @@ private Q_SLOTS:
         m_server->respondWith(ScriptedResponse::json(reply, status));
         Answer answer;
         ConsoleCapture console;
-        const QString token = QStringLiteral("old");
         if (call == u"login")
-            login(QStringLiteral("me@x.example"), QStringLiteral("pw"), token, answer.observer());
-        else if (call == u"register")
-            registerHost(QStringLiteral("me"), answer.observer());
-        else if (call == u"save")
-            setSavedHost(QStringLiteral("/update/me/k"), token, answer.observer());
+            login(QStringLiteral("me@x.example"), QStringLiteral("pw"), QStringLiteral("old"), answer.observer());
         else
-            getSavedHost(token, answer.observer());
+            registerHost(QStringLiteral("me"), answer.observer());
         QTRY_COMPARE_WITH_TIMEOUT(answer.calls.load(), 1, 10'000);
         QCOMPARE(answer.success, success);
         QVERIFY2(text == u"ours" ? !answer.text.isEmpty() : answer.text == text, qPrintable(answer.text));
