@@ -37,7 +37,8 @@ const QString kOldToken = QStringLiteral("tok-SECRET-0"), kNewToken = QStringLit
 const QString kOldLink = QStringLiteral("/update/old/key-SECRET-0"),
               kNewLink = QStringLiteral("/update/host/key-SECRET-3");
 
-// Replies by request path that differ from the granting ones: "stall", or the status and the body.
+// Replies by request path that differ from the granting ones: "stall", or the status and the body; and the
+// circumstances: "lock" (another program holds the settings locked), "no password" (none can be read).
 using Replies = QMap<QByteArray, QByteArray>;
 
 ScriptedResponse reply(const RecordedRequest &request, const Replies &overrides)
@@ -79,7 +80,7 @@ int childMain(const QString &)
 
 // A shell's job control on its terminal, in a child of a fork, so system calls only: `argv` runs as the
 // foreground job; each time it stops, whether echo is on is shown and the job is continued, as `fg` does.
-[[noreturn]] void jobControl(char *const argv[], char *const environment[])
+[[noreturn]] void jobControl(char *const argv[])
 {
     ::signal(SIGTTOU, SIG_IGN); // it takes the terminal back from the background, as shells do
     const pid_t job = ::fork();
@@ -87,7 +88,7 @@ int childMain(const QString &)
         ::setpgid(0, 0);
         ::tcsetpgrp(STDIN_FILENO, ::getpid());
         ::signal(SIGTTOU, SIG_DFL);
-        ::execve(argv[0], argv, environment);
+        ::execv(argv[0], argv);
         ::_exit(127);
     }
     ::setpgid(job, job);
@@ -117,7 +118,6 @@ private Q_SLOTS:
     void command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("password"); // null: none can be read
         QTest::addColumn<QStringList>("before");
         QTest::addColumn<Replies>("replies");
         QTest::addColumn<int>("status");
@@ -132,29 +132,28 @@ private Q_SLOTS:
         // A registration granted and saved, status, reset and logout are walked by the end-to-end test, through the
         // real program.
         // clang-format off
-        QTest::newRow("unknown command")   << QStringList{"frobnicate"} << kPassword << old << Replies{} << 64 << "unknown command 'frobnicate'" << 0 << old;
-        QTest::newRow("unknown option")    << QStringList{"status", "--xml"} << kPassword << old << Replies{} << 64 << "unknown option '--xml'" << 0 << old;
-        QTest::newRow("missing argument")  << QStringList{"login"} << kPassword << old << Replies{} << 64 << "login needs EMAIL" << 0 << old;
-        QTest::newRow("extra argument")    << QStringList{"register", "a", "b"} << kPassword << old << Replies{} << 64 << "unexpected argument 'b'" << 0 << old;
-        QTest::newRow("login, host saved") << login << kPassword << signedOut << Replies{} << 0 << none << 2 << QStringList{kNewToken, "host", kNewLink};
-        QTest::newRow("login, none saved") << login << kPassword << signedOut << Replies{{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}} << 0 << none << 2 << tokenOnly;
-        QTest::newRow("login refused")     << login << kPassword << signedOut << Replies{{"/login", R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}} << 1 << "wrong password for this e-mail address" << 1 << signedOut;
-        QTest::newRow("login, an array")   << login << kPassword << signedOut << Replies{{"/login", "200 []"}} << 1 << "not a JSON object" << 1 << signedOut;
-        QTest::newRow("login unanswered")  << login << kPassword << signedOut << Replies{{"/login", "stall"}} << 2 << unanswered << 1 << signedOut;
-        QTest::newRow("login, saved host unanswered") << login << kPassword << signedOut << Replies{{"/secure/api/get_dns", "stall"}} << 2 << unanswered << 2 << tokenOnly;
-        QTest::newRow("login, settings held locked") << login << kPassword << signedOut << Replies{{"lock", ""}} << 1 << "did not reach the settings file" << 1 << signedOut;
-        QTest::newRow("login, no password") << login << QString() << signedOut << Replies{} << 64 << "no password read" << 0 << signedOut;
-        QTest::newRow("register taken")    << reg << kPassword << old << Replies{{"/new/host", "409 {\"error\":\"the host name \\\"host\\\" is taken\"}"}} << 1 << "the host name \"host\" is taken" << 1 << old;
-        QTest::newRow("register signed out") << reg << kPassword << signedOut << Replies{} << 1 << "not signed in" << 0 << signedOut;
-        QTest::newRow("register unanswered") << reg << kPassword << old << Replies{{"/new/host", "stall"}} << 2 << unanswered << 1 << old;
-        QTest::newRow("register, not saved with the account") << reg << kPassword << old << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2 << QStringList{kOldToken, "host", kNewLink};
-        QTest::newRow("run, another updater runs") << QStringList{"run"} << kPassword << old << Replies{} << 1 << QStringLiteral("already runs for these settings (process %1)").arg(::getpid()) << 0 << old;
+        QTest::newRow("unknown command")   << QStringList{"frobnicate"} << old << Replies{} << 64 << "unknown command 'frobnicate'" << 0 << old;
+        QTest::newRow("unknown option")    << QStringList{"status", "--xml"} << old << Replies{} << 64 << "unknown option '--xml'" << 0 << old;
+        QTest::newRow("missing argument")  << QStringList{"login"} << old << Replies{} << 64 << "login needs EMAIL" << 0 << old;
+        QTest::newRow("extra argument")    << QStringList{"register", "a", "b"} << old << Replies{} << 64 << "unexpected argument 'b'" << 0 << old;
+        QTest::newRow("login, host saved") << login << signedOut << Replies{} << 0 << none << 2 << QStringList{kNewToken, "host", kNewLink};
+        QTest::newRow("login, none saved") << login << signedOut << Replies{{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}} << 0 << none << 2 << tokenOnly;
+        QTest::newRow("login refused")     << login << signedOut << Replies{{"/login", R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}} << 1 << "wrong password for this e-mail address" << 1 << signedOut;
+        QTest::newRow("login, an array")   << login << signedOut << Replies{{"/login", "200 []"}} << 1 << "not a JSON object" << 1 << signedOut;
+        QTest::newRow("login unanswered")  << login << signedOut << Replies{{"/login", "stall"}} << 2 << unanswered << 1 << signedOut;
+        QTest::newRow("login, saved host unanswered") << login << signedOut << Replies{{"/secure/api/get_dns", "stall"}} << 2 << unanswered << 2 << tokenOnly;
+        QTest::newRow("login, settings held locked") << login << signedOut << Replies{{"lock", ""}} << 1 << "did not reach the settings file" << 1 << signedOut;
+        QTest::newRow("login, no password") << login << signedOut << Replies{{"no password", ""}} << 64 << "no password read" << 0 << signedOut;
+        QTest::newRow("register taken")    << reg << old << Replies{{"/new/host", "409 {\"error\":\"the host name \\\"host\\\" is taken\"}"}} << 1 << "the host name \"host\" is taken" << 1 << old;
+        QTest::newRow("register signed out") << reg << signedOut << Replies{} << 1 << "not signed in" << 0 << signedOut;
+        QTest::newRow("register unanswered") << reg << old << Replies{{"/new/host", "stall"}} << 2 << unanswered << 1 << old;
+        QTest::newRow("register, not saved with the account") << reg << old << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2 << QStringList{kOldToken, "host", kNewLink};
+        QTest::newRow("run, another updater runs") << QStringList{"run"} << old << Replies{} << 1 << QStringLiteral("already runs for these settings (process %1)").arg(::getpid()) << 0 << old;
         // clang-format on
     }
     void command_endsWithItsStatus_storesAndPrintsNoSecret()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(QString, password);
         QFETCH(QStringList, before);
         QFETCH(Replies, replies);
         QFETCH(int, status);
@@ -165,11 +164,10 @@ private Q_SLOTS:
             if (!before.at(i).isEmpty())
                 storeSetting(kKeys.at(i), before.at(i));
         }
-        // Another program writing the settings for longer than a command waits.
         QLockFile writer(Settings::defaultFilePath() + QStringLiteral(".lock"));
         if (replies.contains("lock"))
             QVERIFY(writer.tryLock());
-        // Meanwhile this process is the updater of these settings, so run refuses to start a second.
+        // This process is the updater of these settings, so run refuses to start a second.
         ProcessLock updater(setup::updaterLockPath());
         QVERIFY(updater.tryLock());
         TestServer server;
@@ -178,8 +176,8 @@ private Q_SLOTS:
         ConsoleCapture console;
         {
             Options options;
-            options.readPassword = [password](const QString &) {
-                return password.isNull() ? std::nullopt : std::optional<QString>(password);
+            options.readPassword = [&replies](const QString &) {
+                return replies.contains("no password") ? std::nullopt : std::optional<QString>(kPassword);
             };
             CommandLine commandLine(options);
             std::optional<ExitStatus> ended;
@@ -197,16 +195,13 @@ private Q_SLOTS:
     void passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued()
     {
         QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
-        QByteArray role("VENNACOTT_TEST_CHILD=password-prompt");
-        std::vector<char *> environment{role.data()}; // first, so it wins
-        for (char **variable = environ; *variable; ++variable)
-            environment.push_back(*variable);
-        environment.push_back(nullptr);
         char *const argv[] = {self.data(), nullptr};
         int terminal = -1;
+        qputenv("VENNACOTT_TEST_CHILD", "password-prompt"); // for the child only
         const pid_t shell = ::forkpty(&terminal, nullptr, nullptr, nullptr);
         if (shell == 0)
-            jobControl(argv, environment.data());
+            jobControl(argv);
+        qunsetenv("VENNACOTT_TEST_CHILD");
         QVERIFY(shell > 0);
         const auto reap = qScopeGuard([&] {
             ::kill(shell, SIGKILL); // its job gets the terminal's hang-up

@@ -1,12 +1,10 @@
 // The JSON transport against the local test server: wire format, decoding, failures and threads.
 #include "buildconfig.h"
 #include "endpoints.h"
-#include "settingskeys.h"
 #include "testserver.h"
 #include "testsupport.h"
 #include "transport.h"
 #include "urlsession.h"
-#include "userdefaults.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-// The periodic address update: sign-out, a new host, a second updater and a restarted service.
+// The periodic address update: sign-out, a new host and a restarted service.
 #include "core.h"
 #include "refsvcharness.h"
 #include "settingskeys.h"
@@ -84,7 +84,6 @@ private Q_SLOTS:
         QCOMPARE(storedSetting(keys::kDnsLink), std::nullopt);
     }
 
-    // The new link is used from the next tick on.
     void newHost_startsWithoutTheOldRunOfFailures()
     {
         storeSetting(keys::kDnsLink, QStringLiteral("/update/a/k"));
@@ -98,37 +97,9 @@ private Q_SLOTS:
             core.updater().tick();
             QVERIFY(statuses.wait());
         }
-        QCOMPARE(server.requests().constLast().target, QByteArray("/update/b/k"));
+        QCOMPARE(server.requests().constLast().target, QByteArray("/update/b/k")); // from the next tick on
         QCOMPARE(core.updater().status().failuresInARow, 1);
         QCOMPARE(statuses.constLast().constFirst().value<QList<StatusEvent>>(), QList<StatusEvent>());
-    }
-
-    void secondUpdater_leavesUpdatesToTheFirstAndShowsItsStatus()
-    {
-        storeSetting(keys::kDnsLink, QStringLiteral("/update/host/k3y"));
-        TestServer server;
-        server.respondWith(ScriptedResponse::json(R"({"ip":"192.0.2.7"})"));
-        ConsoleCapture console;
-        auto firstCore = std::make_unique<Core>(coreOptions(server.baseUrl()));
-        Core secondCore(coreOptions(server.baseUrl()));
-        Updater &first = firstCore->updater(), &second = secondCore.updater();
-        QVERIFY(first.tryToBecomeTheUpdater());
-        QVERIFY(!second.tryToBecomeTheUpdater());
-        // The second shows what the first publishes, and sends nothing itself.
-        first.tick();
-        second.tick();
-        QTRY_VERIFY_WITH_TIMEOUT(second.status().last.has_value(), 5000);
-        QCOMPARE(second.status(), first.status());
-        QCOMPARE(second.status().last->address, QStringLiteral("192.0.2.7"));
-        QCOMPARE(server.requestCount(), 1);
-        // Once the first has gone, the second's next tick takes over.
-        firstCore.reset();
-        second.tick();
-        QVERIFY(second.isTheUpdater());
-        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 2, 5000);
-        // A status about another link is not shown for the stored one.
-        storeSetting(keys::kDnsLink, QStringLiteral("/update/other/k"));
-        QCOMPARE(second.status().last.has_value(), false);
     }
 
     void serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges()
