@@ -23,6 +23,7 @@
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace vennacott;
@@ -40,6 +41,9 @@ const QString kOldLink = QStringLiteral("/update/old/key-SECRET-0"),
 // Replies by request path that differ from the granting ones: "stall", or the status and the body; and the
 // circumstances: "lock" (another program holds the settings locked), "no password" (none can be read).
 using Replies = QMap<QByteArray, QByteArray>;
+// The arguments, the settings before (token, host name, link), the replies, the exit status, part of standard error,
+// the requests sent and the settings after.
+using Case = std::tuple<QStringList, QStringList, Replies, int, QString, int, QStringList>;
 
 ScriptedResponse reply(const RecordedRequest &request, const Replies &overrides)
 {
@@ -106,6 +110,8 @@ int childMain(const QString &)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Case)
+
 class CtlTest final : public QObject
 {
     Q_OBJECT
@@ -117,13 +123,7 @@ private Q_SLOTS:
 
     void command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QStringList>("before");
-        QTest::addColumn<Replies>("replies");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("error"); // part of standard error
-        QTest::addColumn<int>("requests");
-        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<Case>("row");
         const QStringList old{kOldToken, QStringLiteral("old"), kOldLink};
         const QStringList signedOut{QString(), QStringLiteral("old"), kOldLink};
         const QStringList tokenOnly{kNewToken, QStringLiteral("old"), kOldLink};
@@ -132,34 +132,29 @@ private Q_SLOTS:
         // A registration granted and saved, status, reset and logout are walked by the end-to-end test, through the
         // real program.
         // clang-format off
-        QTest::newRow("unknown command")   << QStringList{"frobnicate"} << old << Replies{} << 64 << "unknown command 'frobnicate'" << 0 << old;
-        QTest::newRow("unknown option")    << QStringList{"status", "--xml"} << old << Replies{} << 64 << "unknown option '--xml'" << 0 << old;
-        QTest::newRow("missing argument")  << QStringList{"login"} << old << Replies{} << 64 << "login needs EMAIL" << 0 << old;
-        QTest::newRow("extra argument")    << QStringList{"register", "a", "b"} << old << Replies{} << 64 << "unexpected argument 'b'" << 0 << old;
-        QTest::newRow("login, host saved") << login << signedOut << Replies{} << 0 << none << 2 << QStringList{kNewToken, "host", kNewLink};
-        QTest::newRow("login, none saved") << login << signedOut << Replies{{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}} << 0 << none << 2 << tokenOnly;
-        QTest::newRow("login refused")     << login << signedOut << Replies{{"/login", R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}} << 1 << "wrong password for this e-mail address" << 1 << signedOut;
-        QTest::newRow("login, an array")   << login << signedOut << Replies{{"/login", "200 []"}} << 1 << "not a JSON object" << 1 << signedOut;
-        QTest::newRow("login unanswered")  << login << signedOut << Replies{{"/login", "stall"}} << 2 << unanswered << 1 << signedOut;
-        QTest::newRow("login, saved host unanswered") << login << signedOut << Replies{{"/secure/api/get_dns", "stall"}} << 2 << unanswered << 2 << tokenOnly;
-        QTest::newRow("login, settings held locked") << login << signedOut << Replies{{"lock", ""}} << 1 << "did not reach the settings file" << 1 << signedOut;
-        QTest::newRow("login, no password") << login << signedOut << Replies{{"no password", ""}} << 64 << "no password read" << 0 << signedOut;
-        QTest::newRow("register taken")    << reg << old << Replies{{"/new/host", "409 {\"error\":\"the host name \\\"host\\\" is taken\"}"}} << 1 << "the host name \"host\" is taken" << 1 << old;
-        QTest::newRow("register signed out") << reg << signedOut << Replies{} << 1 << "not signed in" << 0 << signedOut;
-        QTest::newRow("register unanswered") << reg << old << Replies{{"/new/host", "stall"}} << 2 << unanswered << 1 << old;
-        QTest::newRow("register, not saved with the account") << reg << old << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2 << QStringList{kOldToken, "host", kNewLink};
-        QTest::newRow("run, another updater runs") << QStringList{"run"} << old << Replies{} << 1 << QStringLiteral("already runs for these settings (process %1)").arg(::getpid()) << 0 << old;
+        QTest::newRow("unknown command")   << Case{{"frobnicate"}, old, {}, 64, "unknown command 'frobnicate'", 0, old};
+        QTest::newRow("unknown option")    << Case{{"status", "--xml"}, old, {}, 64, "unknown option '--xml'", 0, old};
+        QTest::newRow("missing argument")  << Case{{"login"}, old, {}, 64, "login needs EMAIL", 0, old};
+        QTest::newRow("extra argument")    << Case{{"register", "a", "b"}, old, {}, 64, "unexpected argument 'b'", 0, old};
+        QTest::newRow("login, host saved") << Case{login, signedOut, {}, 0, none, 2, QStringList{kNewToken, "host", kNewLink}};
+        QTest::newRow("login, none saved") << Case{login, signedOut, {{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}}, 0, none, 2, tokenOnly};
+        QTest::newRow("login refused")     << Case{login, signedOut, {{"/login", R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}}, 1, "wrong password for this e-mail address", 1, signedOut};
+        QTest::newRow("login, an array")   << Case{login, signedOut, {{"/login", "200 []"}}, 1, "not a JSON object", 1, signedOut};
+        QTest::newRow("login unanswered")  << Case{login, signedOut, {{"/login", "stall"}}, 2, unanswered, 1, signedOut};
+        QTest::newRow("login, saved host unanswered") << Case{login, signedOut, {{"/secure/api/get_dns", "stall"}}, 2, unanswered, 2, tokenOnly};
+        QTest::newRow("login, settings held locked") << Case{login, signedOut, {{"lock", ""}}, 1, "did not reach the settings file", 1, signedOut};
+        QTest::newRow("login, no password") << Case{login, signedOut, {{"no password", ""}}, 64, "no password read", 0, signedOut};
+        QTest::newRow("register taken")    << Case{reg, old, {{"/new/host", "409 {\"error\":\"the host name \\\"host\\\" is taken\"}"}}, 1, "the host name \"host\" is taken", 1, old};
+        QTest::newRow("register signed out") << Case{reg, signedOut, {}, 1, "not signed in", 0, signedOut};
+        QTest::newRow("register unanswered") << Case{reg, old, {{"/new/host", "stall"}}, 2, unanswered, 1, old};
+        QTest::newRow("register, not saved with the account") << Case{reg, old, {{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}}, 1, "unknown token", 2, QStringList{kOldToken, "host", kNewLink}};
+        QTest::newRow("run, another updater runs") << Case{{"run"}, old, {}, 1, QStringLiteral("already runs for these settings (process %1)").arg(::getpid()), 0, old};
         // clang-format on
     }
     void command_endsWithItsStatus_storesAndPrintsNoSecret()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QStringList, before);
-        QFETCH(Replies, replies);
-        QFETCH(int, status);
-        QFETCH(QString, error);
-        QFETCH(int, requests);
-        QFETCH(QStringList, after);
+        QFETCH(Case, row);
+        const auto &[arguments, before, replies, status, error, requests, after] = row;
         for (qsizetype i = 0; i < kKeys.size(); ++i) {
             if (!before.at(i).isEmpty())
                 storeSetting(kKeys.at(i), before.at(i));
@@ -171,12 +166,12 @@ private Q_SLOTS:
         ProcessLock updater(setup::updaterLockPath());
         QVERIFY(updater.tryLock());
         TestServer server;
-        server.setHandler([replies](const RecordedRequest &request) { return reply(request, replies); });
+        server.setHandler([replies = replies](const RecordedRequest &request) { return reply(request, replies); });
         endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
         ConsoleCapture console;
         {
             Options options;
-            options.readPassword = [&replies](const QString &) {
+            options.readPassword = [&replies = replies](const QString &) {
                 return replies.contains("no password") ? std::nullopt : std::optional<QString>(kPassword);
             };
             CommandLine commandLine(options);

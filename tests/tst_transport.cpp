@@ -15,12 +15,26 @@
 
 #include <atomic>
 #include <optional>
+#include <tuple>
 
 using namespace vennacott;
 using namespace vennacott::test;
 using Action = ScriptedResponse::Action;
 
-Q_DECLARE_METATYPE(ScriptedResponse)
+// Sent: whether it is a POST, the token, whether to the API origin (else the update origin), the API origin's
+// redirect status (if any), whether that leads elsewhere (the update origin, else "/moved"), and our headers in the
+// order sent, as the last request arrived.
+using Sent = std::tuple<bool, QString, bool, int, bool, QByteArrayList>;
+// Replied: the server ("trusted", "rogue" with an untrusted certificate, "gone" from a refused port), its response,
+// what the callback sees for GET and POST (O:<object>, F for false, T:<text>, - for no call), and the limit named in
+// the one line on standard error when one ended the exchange.
+using Replied = std::tuple<QString, ScriptedResponse, QString, QString, QString>;
+// Options: address family, interface, whether to use a proxy, one in the environment, cancelled before it starts,
+// and what it reaches: "server", "proxy" or "" (neither).
+using Options = std::tuple<int, QString, bool, bool, bool, QString>;
+Q_DECLARE_METATYPE(Sent)
+Q_DECLARE_METATYPE(Replied)
+Q_DECLARE_METATYPE(Options)
 
 namespace {
 
@@ -85,12 +99,7 @@ private Q_SLOTS:
 
     void request_headersTokenAndBody_data()
     {
-        QTest::addColumn<bool>("post");
-        QTest::addColumn<QString>("token");
-        QTest::addColumn<bool>("toApi");             // else to the update origin
-        QTest::addColumn<int>("redirect");           // the API origin's redirect status, if any
-        QTest::addColumn<bool>("elsewhere");         // the redirect leads to the update origin, else to "/moved"
-        QTest::addColumn<QByteArrayList>("headers"); // ours, in the order sent, as the last request arrived
+        QTest::addColumn<Sent>("row");
         const QByteArray accept = "Accept: application/json", json = "Content-Type: application/json";
         const QByteArray bearer = "Authorization: Bearer abc.DEF-123=";
         const QString token = QStringLiteral("abc.DEF-123=");
@@ -98,29 +107,25 @@ private Q_SLOTS:
         // token yet) and the token never follow a redirect elsewhere, while one within the origin is followed with
         // the same method, headers and body.
         // clang-format off
-        QTest::newRow("GET")                           << false << QString() << true << 0 << false << QByteArrayList{accept};
-        QTest::newRow("POST, token")                   << true << token << true << 0 << false << QByteArrayList{bearer, json, accept};
-        QTest::newRow("POST to the update origin")     << true << token << false << 0 << false << QByteArrayList{json, accept};
-        QTest::newRow("POST, line break in the token") << true << "abc\r\nX-Injected: 1" << true << 0 << false << QByteArrayList{json, accept};
-        QTest::newRow("sign-in, 307 elsewhere")        << true << QString() << true << 307 << true << QByteArrayList{json, accept};
-        QTest::newRow("POST, token, 308 elsewhere")    << true << token << true << 308 << true << QByteArrayList{bearer, json, accept};
-        QTest::newRow("POST, token, 307 within")       << true << token << true << 307 << false << QByteArrayList{bearer, json, accept};
+        QTest::newRow("GET")                           << Sent{false, QString(), true, 0, false, QByteArrayList{accept}};
+        QTest::newRow("POST, token")                   << Sent{true, token, true, 0, false, QByteArrayList{bearer, json, accept}};
+        QTest::newRow("POST to the update origin")     << Sent{true, token, false, 0, false, QByteArrayList{json, accept}};
+        QTest::newRow("POST, line break in the token") << Sent{true, "abc\r\nX-Injected: 1", true, 0, false, QByteArrayList{json, accept}};
+        QTest::newRow("sign-in, 307 elsewhere")        << Sent{true, QString(), true, 307, true, QByteArrayList{json, accept}};
+        QTest::newRow("POST, token, 308 elsewhere")    << Sent{true, token, true, 308, true, QByteArrayList{bearer, json, accept}};
+        QTest::newRow("POST, token, 307 within")       << Sent{true, token, true, 307, false, QByteArrayList{bearer, json, accept}};
         // clang-format on
     }
     void request_headersTokenAndBody()
     {
-        QFETCH(bool, post);
-        QFETCH(QString, token);
-        QFETCH(bool, toApi);
-        QFETCH(int, redirect);
-        QFETCH(bool, elsewhere);
-        QFETCH(QByteArrayList, headers);
+        QFETCH(Sent, row);
+        const auto &[post, token, toApi, redirect, elsewhere, headers] = row;
         const QString password = QStringLiteral("p\"w\\ \n ä");
         TestServer api, update;
         TestServer &target = toApi ? api : update;
         endpoints::overrideForTesting(api.baseUrl(), update.baseUrl());
         const QByteArray location = elsewhere ? update.baseUrl().toUtf8() + "/stolen" : QByteArray("/moved");
-        api.setHandler([redirect, location](const RecordedRequest &request) {
+        api.setHandler([redirect = redirect, location](const RecordedRequest &request) {
             if (!redirect || request.target == "/moved")
                 return ScriptedResponse::json("{}");
             return ScriptedResponse{Action::Respond, redirect, {{"Location", location}}, {}, {}, {}, {}};
@@ -156,11 +161,7 @@ private Q_SLOTS:
 
     void reply_isDeliveredDecodedOrNotAtAll_data()
     {
-        QTest::addColumn<QString>("server"); // "trusted", "rogue" (an untrusted certificate) or "gone" (a refused port)
-        QTest::addColumn<ScriptedResponse>("response");
-        QTest::addColumn<QString>("get"); // what the callback sees: O:<object>, F (false), T:<text>, - (no call)
-        QTest::addColumn<QString>("post");
-        QTest::addColumn<QString>("limit"); // in the one line on standard error, when a limit ended the exchange
+        QTest::addColumn<Replied>("row");
         const auto json = [](const QByteArray &body, int status = 200) { return ScriptedResponse::json(body, status); };
         const auto act = [](Action action) {
             return ScriptedResponse{action, 200, {}, R"({"a":"0123456789"})", {}, {}, {}};
@@ -185,42 +186,39 @@ private Q_SLOTS:
         // output. A failure of the transport is silent unless a limit ended it; what lies just inside them is
         // delivered. A hostile reply ends within bounded memory, and the next request on that server is answered.
         // clang-format off
-        QTest::newRow("500 object")             << "trusted" << json(R"({"e":"x"})", 500) << R"(O:{"e":"x"})" << R"(O:{"e":"x"})" << "";
-        QTest::newRow("array")                  << "trusted" << json(R"([{"a":1}])") << "-" << "-" << "";
-        QTest::newRow("bare string")            << "trusted" << json(R"("abc")") << "F" << R"(T:"abc")" << "";
-        QTest::newRow("500 empty")              << "trusted" << json({}, 500) << "F" << "T:" << "";
-        QTest::newRow("not UTF-8")              << "trusted" << json("\xff\xfe\x80") << "F" << "T:" << "";
-        QTest::newRow("deflate-encoded")        << "trusted" << deflated(R"({"a":1})") << R"(O:{"a":1})" << R"(O:{"a":1})" << "";
-        QTest::newRow("refused port")           << "gone" << json("{}") << "-" << "-" << "";
-        QTest::newRow("untrusted certificate")  << "rogue" << json("{}") << "-" << "-" << "";
-        QTest::newRow("redirect to plain http") << "trusted" << redirect(m_plain->baseUrl().toUtf8() + "/stolen") << "-" << "-" << "another origin";
-        QTest::newRow("redirect within https")  << "trusted" << redirect("/moved") << moved << moved << "";
-        QTest::newRow("stalled")                << "trusted" << act(Action::Stall) << "-" << "-" << "no progress for 1 s";
+        QTest::newRow("500 object")             << Replied{"trusted", json(R"({"e":"x"})", 500), R"(O:{"e":"x"})", R"(O:{"e":"x"})", ""};
+        QTest::newRow("array")                  << Replied{"trusted", json(R"([{"a":1}])"), "-", "-", ""};
+        QTest::newRow("bare string")            << Replied{"trusted", json(R"("abc")"), "F", R"(T:"abc")", ""};
+        QTest::newRow("500 empty")              << Replied{"trusted", json({}, 500), "F", "T:", ""};
+        QTest::newRow("not UTF-8")              << Replied{"trusted", json("\xff\xfe\x80"), "F", "T:", ""};
+        QTest::newRow("deflate-encoded")        << Replied{"trusted", deflated(R"({"a":1})"), R"(O:{"a":1})", R"(O:{"a":1})", ""};
+        QTest::newRow("refused port")           << Replied{"gone", json("{}"), "-", "-", ""};
+        QTest::newRow("untrusted certificate")  << Replied{"rogue", json("{}"), "-", "-", ""};
+        QTest::newRow("redirect to plain http") << Replied{"trusted", redirect(m_plain->baseUrl().toUtf8() + "/stolen"), "-", "-", "another origin"};
+        QTest::newRow("redirect within https")  << Replied{"trusted", redirect("/moved"), moved, moved, ""};
+        QTest::newRow("stalled")                << Replied{"trusted", act(Action::Stall), "-", "-", "no progress for 1 s"};
         // Closed after the headers; a connection closed before any answer fails the same way (the updater's test).
-        QTest::newRow("body cut short")         << "trusted" << act(Action::DropMidBody) << "-" << "-" << "";
-        QTest::newRow("body over 1 MiB")        << "trusted" << json(mebibyte.chopped(2) + "x\"}") << "-" << "-" << body;
-        QTest::newRow("body of exactly 1 MiB")  << "trusted" << json(mebibyte) << whole << whole << "";
-        QTest::newRow("endless headers")        << "trusted" << endless({}, {}, "X-Filler: " + QByteArray(1000, 'x') + "\r\n") << "-" << "-" << headers;
-        QTest::newRow("endless header line")    << "trusted" << endless({}, "X-Filler: ", data) << "-" << "-" << headers;
-        QTest::newRow("100 MB with length")     << "trusted" << endless({{"Content-Length", "104857600"}}, "\r\n", data) << "-" << "-" << body;
-        QTest::newRow("100 MB without length")  << "trusted" << endless({{"Connection", "close"}}, "\r\n", data) << "-" << "-" << body;
-        QTest::newRow("chunked without end")    << "trusted" << endless({{"Transfer-Encoding", "chunked"}}, "\r\n", "10000\r\n" + data + "\r\n") << "-" << "-" << body;
-        QTest::newRow("compression bomb")       << "trusted" << deflated(QByteArray(64 * 1024 * 1024, ' ')) << "-" << "-" << body;
-        QTest::newRow("trickled headers")       << "trusted" << endless({}, {}, "X-Slow: 1\r\n", std::chrono::milliseconds(20)) << "-" << "-" << "headers did not end within 1 s";
+        QTest::newRow("body cut short")         << Replied{"trusted", act(Action::DropMidBody), "-", "-", ""};
+        QTest::newRow("body over 1 MiB")        << Replied{"trusted", json(mebibyte.chopped(2) + "x\"}"), "-", "-", body};
+        QTest::newRow("body of exactly 1 MiB")  << Replied{"trusted", json(mebibyte), whole, whole, ""};
+        QTest::newRow("endless headers")        << Replied{"trusted", endless({}, {}, "X-Filler: " + QByteArray(1000, 'x') + "\r\n"), "-", "-", headers};
+        QTest::newRow("endless header line")    << Replied{"trusted", endless({}, "X-Filler: ", data), "-", "-", headers};
+        QTest::newRow("100 MB with length")     << Replied{"trusted", endless({{"Content-Length", "104857600"}}, "\r\n", data), "-", "-", body};
+        QTest::newRow("100 MB without length")  << Replied{"trusted", endless({{"Connection", "close"}}, "\r\n", data), "-", "-", body};
+        QTest::newRow("chunked without end")    << Replied{"trusted", endless({{"Transfer-Encoding", "chunked"}}, "\r\n", "10000\r\n" + data + "\r\n"), "-", "-", body};
+        QTest::newRow("compression bomb")       << Replied{"trusted", deflated(QByteArray(64 * 1024 * 1024, ' ')), "-", "-", body};
+        QTest::newRow("trickled headers")       << Replied{"trusted", endless({}, {}, "X-Slow: 1\r\n", std::chrono::milliseconds(20)), "-", "-", "headers did not end within 1 s"};
         // clang-format on
     }
     void reply_isDeliveredDecodedOrNotAtAll()
     {
-        QFETCH(QString, server);
-        QFETCH(ScriptedResponse, response);
-        QFETCH(QString, get);
-        QFETCH(QString, post);
-        QFETCH(QString, limit);
+        QFETCH(Replied, row);
+        const auto &[server, response, get, post, limit] = row;
         trustTestServer(std::chrono::milliseconds(1000));
         auto scripted = std::make_unique<TestServer>(server == u"rogue" ? TestServer::Identity::Rogue
                                                                         : TestServer::Identity::Trusted);
         const QString base = scripted->baseUrl();
-        scripted->setHandler([response](const RecordedRequest &request) {
+        scripted->setHandler([response = response](const RecordedRequest &request) {
             return request.target == "/p" ? response : ScriptedResponse::json(R"({"moved":true})");
         });
         if (server == u"gone")
@@ -252,31 +250,22 @@ private Q_SLOTS:
 
     void requestOptions_familyInterfaceProxyAndCancel_data()
     {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<QString>("interface");
-        QTest::addColumn<bool>("useProxy");
-        QTest::addColumn<bool>("proxyInEnvironment");
-        QTest::addColumn<bool>("cancel");     // before it starts
-        QTest::addColumn<QString>("reaches"); // "server", "proxy" or "" (neither)
+        QTest::addColumn<Options>("row");
         const int any = int(AddressFamily::Any);
         // A request cancelled before it starts ends with neither callback nor line, and never reaches the server.
         // clang-format off
-        QTest::newRow("IPv4 only")                  << int(AddressFamily::IPv4) << QString() << true << false << false << "server";
-        QTest::newRow("IPv6 only, to IPv4")         << int(AddressFamily::IPv6) << QString() << true << false << false << "";
-        QTest::newRow("from a missing interface")   << any << "if!vennacott-no" << true << false << false << "";
-        QTest::newRow("proxy from the environment") << any << QString() << true << true << false << "proxy";
-        QTest::newRow("kept off the proxy")         << any << QString() << false << true << false << "server";
-        QTest::newRow("cancelled before it starts") << any << QString() << true << false << true << "";
+        QTest::newRow("IPv4 only")                  << Options{int(AddressFamily::IPv4), QString(), true, false, false, "server"};
+        QTest::newRow("IPv6 only, to IPv4")         << Options{int(AddressFamily::IPv6), QString(), true, false, false, ""};
+        QTest::newRow("from a missing interface")   << Options{any, "if!vennacott-no", true, false, false, ""};
+        QTest::newRow("proxy from the environment") << Options{any, QString(), true, true, false, "proxy"};
+        QTest::newRow("kept off the proxy")         << Options{any, QString(), false, true, false, "server"};
+        QTest::newRow("cancelled before it starts") << Options{any, QString(), true, false, true, ""};
         // clang-format on
     }
     void requestOptions_familyInterfaceProxyAndCancel()
     {
-        QFETCH(int, family);
-        QFETCH(QString, interface);
-        QFETCH(bool, useProxy);
-        QFETCH(bool, proxyInEnvironment);
-        QFETCH(bool, cancel);
-        QFETCH(QString, reaches);
+        QFETCH(Options, row);
+        const auto &[family, interface, useProxy, proxyInEnvironment, cancel, reaches] = row;
         // Far beyond the wait for the exchange's end: a stalled request can only end in time by being cancelled.
         trustTestServer(std::chrono::minutes(1));
         TestServer server, proxy(TestServer::Identity::PlainHttp);
