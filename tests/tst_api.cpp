@@ -116,7 +116,6 @@ private Q_SLOTS:
         if (call != u"login" && !printed.isEmpty())
             QCOMPARE(m_server->requests().constFirst().target, QByteArray("/new/") + call.toUtf8());
     }
-
     void lateAnswer_afterTheSessionMovedOn_changesNothing_data()
     {
         QTest::addColumn<QString>("operation");  // answered late

@@ -186,7 +186,6 @@ private Q_SLOTS:
         QCOMPARE(stored(), after);
         QVERIFY2(!console.all().contains(kSecretMark), qPrintable(console.all()));
     }
-
     void passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued()
     {
         QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());

@@ -96,7 +96,6 @@ private Q_SLOTS:
         clearSettings();
         trustTestServer();
     }
-
     void request_headersTokenAndBody_data()
     {
         QTest::addColumn<Sent>("row");
@@ -158,7 +157,6 @@ private Q_SLOTS:
         QCOMPARE(request.body.contains('\n'), post);
         QCOMPARE(request.body.isEmpty(), !post);
     }
-
     void reply_isDeliveredDecodedOrNotAtAll_data()
     {
         QTest::addColumn<Replied>("row");
@@ -247,7 +245,6 @@ private Q_SLOTS:
         if (server == u"rogue")
             QCOMPARE(scripted->requestCount(), 0);
     }
-
     void requestOptions_familyInterfaceProxyAndCancel_data()
     {
         QTest::addColumn<Options>("row");
@@ -288,7 +285,6 @@ private Q_SLOTS:
         QCOMPARE(server.requestCount(), reaches == u"server" ? 1 : 0);
         QCOMPARE(proxy.requestCount(), reaches == u"proxy" ? 1 : 0);
     }
-
     void updateRequestUrl_keepsTheLinkOnTheOrigin_data()
     {
         QTest::addColumn<QString>("link");
@@ -318,7 +314,6 @@ private Q_SLOTS:
             QVERIFY(console.output().constFirst().startsWith(QStringLiteral("invalid URL, request not sent: ")));
         QVERIFY(!console.all().contains(QStringLiteral("K3y")));
     }
-
     void version_namesEachExtraCaTrusted()
     {
         QFile ca(QStringLiteral(VENNACOTT_TEST_CERT_DIR "/ca.pem"));

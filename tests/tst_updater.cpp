@@ -22,14 +22,13 @@ namespace {
 
 constexpr auto kInterval = 100ms;
 
-const QRegularExpression kReplyLine(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000 (.*)$)"));
-
 // The replies among the printed lines, each after its time in UTC.
 QStringList replyValues(const QStringList &lines)
 {
+    static const QRegularExpression reply(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \+0000 (.*)$)"));
     QStringList values;
     for (const QString &line : lines) {
-        if (const QRegularExpressionMatch match = kReplyLine.match(line); match.hasMatch())
+        if (const QRegularExpressionMatch match = reply.match(line); match.hasMatch())
             values.append(match.captured(1));
     }
     return values;
@@ -55,17 +54,14 @@ private Q_SLOTS:
         clearSettings();
         QFile::remove(setup::statusFilePath());
     }
-
     void signOut_dropsTheUpdatesInFlightAndSendsNoMore()
     {
         storeSetting(keys::kToken, QStringLiteral("t"));
         storeSetting(keys::kDnsLink, QStringLiteral("/update/host/k"));
         TestServer server;
-        server.setHandler([](const RecordedRequest &) {
-            ScriptedResponse response = ScriptedResponse::json(R"({"ip":"192.0.2.7"})");
-            response.delay = 5 * kInterval;
-            return response;
-        });
+        ScriptedResponse slow = ScriptedResponse::json(R"({"ip":"192.0.2.7"})");
+        slow.delay = 5 * kInterval;
+        server.respondWith(slow);
         ConsoleCapture console;
         Core core(coreOptions(server.baseUrl()));
         core.updater().start(kInterval);
@@ -83,7 +79,6 @@ private Q_SLOTS:
         QCOMPARE(server.requestCount(), sent);
         QCOMPARE(storedSetting(keys::kDnsLink), std::nullopt);
     }
-
     void newHost_startsWithoutTheOldRunOfFailures()
     {
         storeSetting(keys::kDnsLink, QStringLiteral("/update/a/k"));
@@ -101,7 +96,6 @@ private Q_SLOTS:
         QCOMPARE(core.updater().status().failuresInARow, 1);
         QCOMPARE(statuses.constLast().constFirst().value<QList<StatusEvent>>(), QList<StatusEvent>());
     }
-
     void serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges()
     {
         QTemporaryDir dir;
