@@ -117,7 +117,6 @@ class CtlTest final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { trustTestServer(); }
     void init() { clearSettings(); }
     void cleanup() { endpoints::overrideForTesting({}, {}); }
 
