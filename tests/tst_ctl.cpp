@@ -1,5 +1,5 @@
-// vennacott-ddnsctl's commands in this process against the local test server: exit statuses, what is
-// stored, what is printed, the updater it runs and the status it reports.
+// vennacott-ddnsctl's commands in this process against the local test server: exit statuses, what is stored and
+// printed; the password prompt on a terminal.
 #include "commandline.h"
 #include "endpoints.h"
 #include "passwordprompt.h"
@@ -7,15 +7,12 @@
 #include "settings.h"
 #include "settingskeys.h"
 #include "setuppaths.h"
-#include "statuscommand.h"
 #include "testserver.h"
 #include "testsupport.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QJsonObject>
 #include <QLockFile>
 #include <QTest>
 
@@ -26,46 +23,43 @@
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace vennacott;
 using namespace vennacott::ctl;
 using namespace vennacott::test;
-using namespace std::chrono_literals;
 
 namespace {
 
 // Every secret of these tests holds this word, so one search covers the password, tokens and update keys.
-const QString kSecretMark = QStringLiteral("SECRET");
-const QString kPassword = QStringLiteral("pw-SECRET-2");
-const QString kOldToken = QStringLiteral("tok-SECRET-0");
-const QString kNewToken = QStringLiteral("tok-SECRET-1");
-const QString kOldLink = QStringLiteral("/update/old/key-SECRET-0");
-const QString kNewLink = QStringLiteral("/update/host/key-SECRET-3");
+const QString kSecretMark = QStringLiteral("SECRET"), kPassword = QStringLiteral("pw-SECRET-2");
+const QString kOldToken = QStringLiteral("tok-SECRET-0"), kNewToken = QStringLiteral("tok-SECRET-1");
+const QString kOldLink = QStringLiteral("/update/old/key-SECRET-0"),
+              kNewLink = QStringLiteral("/update/host/key-SECRET-3");
 
-// Replies by request path that differ from the granting ones: "stall", or the status and the body.
+// Replies by request path that differ from the granting ones: "stall", or the status and the body; and the
+// circumstances: "lock" (another program holds the settings locked), "no password" (none can be read).
 using Replies = QMap<QByteArray, QByteArray>;
+// The arguments, the settings before (token, host name, link), the replies, the exit status, part of standard error,
+// the requests sent and the settings after.
+using Case = std::tuple<QStringList, QStringList, Replies, int, QString, int, QStringList>;
 
 ScriptedResponse reply(const RecordedRequest &request, const Replies &overrides)
 {
-    const QByteArray path = request.target;
-    if (overrides.contains(path)) {
-        const QByteArray scripted = overrides.value(path);
-        if (scripted == "stall")
-            return {ScriptedResponse::Action::Stall, 0, {}, {}, {}, {}, {}};
-        const qsizetype blank = scripted.indexOf(' ');
-        return ScriptedResponse::json(scripted.mid(blank + 1), scripted.left(blank).toInt());
-    }
+    const QByteArray path = request.target, scripted = overrides.value(path);
+    if (scripted == "stall")
+        return {ScriptedResponse::Action::Stall, 0, {}, {}, {}, {}, {}};
+    if (!scripted.isEmpty())
+        return ScriptedResponse::json(scripted.mid(scripted.indexOf(' ') + 1), scripted.left(3).toInt());
     if (path == "/login")
         return ScriptedResponse::json(R"({"token":")" + kNewToken.toUtf8() + R"("})");
     if (path == "/secure/api/get_dns") // a JSON string, its slashes escaped: the link is its value
         return ScriptedResponse::json('"' + kNewLink.toUtf8().replace("/", "\\/") + '"');
-    if (path == "/secure/api/save_dns")
-        return ScriptedResponse::json(R"({"saved":true})");
     if (path == "/new/host")
         return ScriptedResponse::json(R"({"update_link":")" + kNewLink.toUtf8() + R"("})");
-    if (path.startsWith("/update/"))
-        return ScriptedResponse::json(R"({"host":"old","ip":"192.0.2.7"})");
+    if (path == "/secure/api/save_dns")
+        return ScriptedResponse::json(R"({"saved":true})");
     return ScriptedResponse::json(R"({"code":404,"error":"no such path"})", 404);
 }
 
@@ -80,25 +74,6 @@ QStringList stored()
     return values;
 }
 
-using Ended = std::shared_ptr<std::optional<ExitStatus>>;
-
-Ended start(CommandLine &commandLine, const QStringList &arguments)
-{
-    auto ended = std::make_shared<std::optional<ExitStatus>>();
-    commandLine.start(arguments, [ended](ExitStatus status) { *ended = status; });
-    return ended;
-}
-
-Options testOptions(const QString &password = kPassword)
-{
-    Options options;
-    options.readPassword = [password](const QString &) {
-        return password.isNull() ? std::nullopt : std::optional<QString>(password);
-    };
-    options.updateInterval = 100ms;
-    return options;
-}
-
 // The password prompt, as a child on the test's terminal.
 int childMain(const QString &)
 {
@@ -109,7 +84,7 @@ int childMain(const QString &)
 
 // A shell's job control on its terminal, in a child of a fork, so system calls only: `argv` runs as the
 // foreground job; each time it stops, whether echo is on is shown and the job is continued, as `fg` does.
-[[noreturn]] void jobControl(char *const argv[], char *const environment[])
+[[noreturn]] void jobControl(char *const argv[])
 {
     ::signal(SIGTTOU, SIG_IGN); // it takes the terminal back from the background, as shells do
     const pid_t job = ::fork();
@@ -117,7 +92,7 @@ int childMain(const QString &)
         ::setpgid(0, 0);
         ::tcsetpgrp(STDIN_FILENO, ::getpid());
         ::signal(SIGTTOU, SIG_DFL);
-        ::execve(argv[0], argv, environment);
+        ::execv(argv[0], argv);
         ::_exit(127);
     }
     ::setpgid(job, job);
@@ -135,194 +110,127 @@ int childMain(const QString &)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Case)
+
 class CtlTest final : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { trustTestServer(); }
     void init() { clearSettings(); }
     void cleanup() { endpoints::overrideForTesting({}, {}); }
 
-    void command_endsWithItsStatus_storesAndPrintsNoSecret_data();
-    void command_endsWithItsStatus_storesAndPrintsNoSecret();
-    void run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt();
-    void passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued();
-};
-
-void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("password"); // null: none can be read
-    QTest::addColumn<QStringList>("before");
-    QTest::addColumn<Replies>("replies");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("error"); // part of standard error
-    QTest::addColumn<int>("requests");
-    QTest::addColumn<QStringList>("after");
-
-    const QStringList old{kOldToken, QStringLiteral("old"), kOldLink};
-    const QStringList signedOut{QString(), QStringLiteral("old"), kOldLink};
-    const QStringList registered{kOldToken, QStringLiteral("host"), kNewLink};
-    const QString none;
-    const QByteArray taken = R"(409 {"code":409,"error":"the host name \"host\" is taken"})";
-
-    const QString unanswered = QStringLiteral("no answer from");
-    const QStringList login{"login", "me@example.org"};
-    const QStringList reg{"register", "host"};
-    const QStringList updated{kNewToken, QStringLiteral("host"), kNewLink};
-    const QStringList tokenOnly{kNewToken, QStringLiteral("old"), kOldLink};
-    // A registration that is granted and saved is walked by the end-to-end test, through the real program.
-    // clang-format off
-    QTest::newRow("unknown command")   << QStringList{"frobnicate"} << kPassword << old << Replies{} << 64 << "unknown command 'frobnicate'" << 0 << old;
-    QTest::newRow("unknown option")    << QStringList{"status", "--xml"} << kPassword << old << Replies{} << 64 << "unknown option '--xml'" << 0 << old;
-    QTest::newRow("missing argument")  << QStringList{"login"} << kPassword << old << Replies{} << 64 << "login needs EMAIL" << 0 << old;
-    QTest::newRow("extra argument")    << QStringList{"register", "a", "b"} << kPassword << old << Replies{} << 64 << "unexpected argument 'b'" << 0 << old;
-    QTest::newRow("login, host saved") << login << kPassword << signedOut << Replies{} << 0 << none << 2 << updated;
-    QTest::newRow("login, none saved") << login << kPassword << signedOut << Replies{{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}} << 0 << none << 2 << tokenOnly;
-    QTest::newRow("login refused")     << login << kPassword << signedOut << Replies{{"/login", R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}} << 1 << "wrong password for this e-mail address" << 1 << signedOut;
-    QTest::newRow("login, an array")   << login << kPassword << signedOut << Replies{{"/login", "200 []"}} << 1 << "not a JSON object" << 1 << signedOut;
-    QTest::newRow("login unanswered")  << login << kPassword << signedOut << Replies{{"/login", "stall"}} << 2 << unanswered << 1 << signedOut;
-    QTest::newRow("login, saved host unanswered") << login << kPassword << signedOut << Replies{{"/secure/api/get_dns", "stall"}} << 2 << unanswered << 2 << tokenOnly;
-    QTest::newRow("login, settings held locked") << login << kPassword << signedOut << Replies{{"lock", ""}} << 1 << "did not reach the settings file" << 1 << signedOut;
-    QTest::newRow("login, no password") << login << QString() << signedOut << Replies{} << 64 << "no password read" << 0 << signedOut;
-    QTest::newRow("register taken")    << reg << kPassword << old << Replies{{"/new/host", taken}} << 1 << "the host name \"host\" is taken" << 1 << old;
-    QTest::newRow("register signed out") << reg << kPassword << signedOut << Replies{} << 1 << "not signed in" << 0 << signedOut;
-    QTest::newRow("register unanswered") << reg << kPassword << old << Replies{{"/new/host", "stall"}} << 2 << unanswered << 1 << old;
-    QTest::newRow("register, not saved with the account") << reg << kPassword << old << Replies{{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}} << 1 << "unknown token" << 2 << registered;
-    QTest::newRow("status")            << QStringList{"status"} << kPassword << old << Replies{} << 0 << none << 0 << old;
-    QTest::newRow("reset")             << QStringList{"reset"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{kOldToken, QString(), QString()};
-    QTest::newRow("run, another updater runs") << QStringList{"run"} << kPassword << old << Replies{} << 1 << QStringLiteral("already runs for these settings (process %1)").arg(::getpid()) << 0 << old;
-    QTest::newRow("logout")            << QStringList{"logout"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{QString(), QString(), QString()};
-    // clang-format on
-}
-
-void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, password);
-    QFETCH(QStringList, before);
-    QFETCH(Replies, replies);
-    QFETCH(int, status);
-    QFETCH(QString, error);
-    QFETCH(int, requests);
-    QFETCH(QStringList, after);
-
-    for (qsizetype i = 0; i < kKeys.size(); ++i) {
-        if (!before.at(i).isEmpty())
-            storeSetting(kKeys.at(i), before.at(i));
-    }
-    // Another program writing the settings for longer than a command waits.
-    QLockFile writer(Settings::defaultFilePath() + QStringLiteral(".lock"));
-    if (replies.contains("lock"))
-        QVERIFY(writer.tryLock());
-    // Meanwhile this process is the updater of these settings, so run refuses to start a second.
-    ProcessLock updater(setup::updaterLockPath());
-    QVERIFY(updater.tryLock());
-    TestServer server;
-    server.setHandler([replies](const RecordedRequest &request) { return reply(request, replies); });
-    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
-    ConsoleCapture console;
+    void command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     {
-        CommandLine commandLine(testOptions(password));
-        const Ended ended = start(commandLine, arguments);
-        QTRY_VERIFY_WITH_TIMEOUT(ended->has_value(), 10'000);
-        QCOMPARE(int(**ended), status);
+        QTest::addColumn<Case>("row");
+        const QStringList old{kOldToken, QStringLiteral("old"), kOldLink};
+        const QStringList signedOut{QString(), QStringLiteral("old"), kOldLink};
+        const QStringList tokenOnly{kNewToken, QStringLiteral("old"), kOldLink};
+        const QString none, unanswered = QStringLiteral("no answer from");
+        const QStringList login{"login", "me@example.org"}, reg{"register", "host"};
+        // A registration granted and saved, status, reset and logout are walked by the end-to-end test, through the
+        // real program.
+        // clang-format off
+        QTest::newRow("unknown command")   << Case{{"frobnicate"}, old, {}, 64, "unknown command 'frobnicate'", 0, old};
+        QTest::newRow("unknown option")    << Case{{"status", "--xml"}, old, {}, 64, "unknown option '--xml'", 0, old};
+        QTest::newRow("missing argument")  << Case{{"login"}, old, {}, 64, "login needs EMAIL", 0, old};
+        QTest::newRow("extra argument")    << Case{{"register", "a", "b"}, old, {}, 64, "unexpected argument 'b'", 0, old};
+        QTest::newRow("login, host saved") << Case{login, signedOut, {}, 0, none, 2, QStringList{kNewToken, "host", kNewLink}};
+        QTest::newRow("login, none saved") << Case{login, signedOut, {{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}}, 0, none, 2, tokenOnly};
+        QTest::newRow("login refused")     << Case{login, signedOut, {{"/login", R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}}, 1, "wrong password for this e-mail address", 1, signedOut};
+        QTest::newRow("login, an array")   << Case{login, signedOut, {{"/login", "200 []"}}, 1, "not a JSON object", 1, signedOut};
+        QTest::newRow("login unanswered")  << Case{login, signedOut, {{"/login", "stall"}}, 2, unanswered, 1, signedOut};
+        QTest::newRow("login, saved host unanswered") << Case{login, signedOut, {{"/secure/api/get_dns", "stall"}}, 2, unanswered, 2, tokenOnly};
+        QTest::newRow("login, settings held locked") << Case{login, signedOut, {{"lock", ""}}, 1, "did not reach the settings file", 1, signedOut};
+        QTest::newRow("login, no password") << Case{login, signedOut, {{"no password", ""}}, 64, "no password read", 0, signedOut};
+        QTest::newRow("register taken")    << Case{reg, old, {{"/new/host", "409 {\"error\":\"the host name \\\"host\\\" is taken\"}"}}, 1, "the host name \"host\" is taken", 1, old};
+        QTest::newRow("register signed out") << Case{reg, signedOut, {}, 1, "not signed in", 0, signedOut};
+        QTest::newRow("register unanswered") << Case{reg, old, {{"/new/host", "stall"}}, 2, unanswered, 1, old};
+        QTest::newRow("register, not saved with the account") << Case{reg, old, {{"/secure/api/save_dns", R"(401 {"code":401,"error":"unknown token"})"}}, 1, "unknown token", 2, QStringList{kOldToken, "host", kNewLink}};
+        QTest::newRow("run, another updater runs") << Case{{"run"}, old, {}, 1, QStringLiteral("already runs for these settings (process %1)").arg(::getpid()), 0, old};
+        // clang-format on
     }
-    if (error.isEmpty())
-        QCOMPARE(console.errors(), QStringList());
-    else
-        QVERIFY2(console.errors().join(QLatin1Char('\n')).contains(error), qPrintable(console.all()));
-    QCOMPARE(server.requestCount(), requests);
-    QCOMPARE(stored(), after);
-    QVERIFY2(!console.all().contains(kSecretMark), qPrintable(console.all()));
-}
-
-void CtlTest::run_withAnEmptyLink_updatesOnceOneIsStored_andStatusReportsIt()
-{
-    storeSetting(keys::kHostname, QStringLiteral("host"));
-    storeSetting(keys::kDnsLink, QString());
-    TestServer server;
-    server.setHandler([](const RecordedRequest &request) { return reply(request, {}); });
-    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
-    ConsoleCapture console;
-    CommandLine run(testOptions());
-    const Ended ended = start(run, {"run"});
-    // Without a link, run keeps running (the updater sends nothing, as its own test shows); stored by another
-    // process, a link is updated from the next tick on, and status reports the update.
-    storeSetting(keys::kDnsLink, QStringLiteral("/update/host/key-SECRET-7"));
-    Core reader(Core::Options{});
-    StatusCommand statusCommand(reader);
-    QJsonObject status;
-    QTRY_VERIFY_WITH_TIMEOUT((status = statusCommand.json()).value(QStringLiteral("last_update")).isObject(), 10'000);
-    QJsonObject last = status.take(QStringLiteral("last_update")).toObject();
-    const QString time = last.take(QStringLiteral("time")).toString();
-    QVERIFY2(time.endsWith(QLatin1Char('Z')) && QDateTime::fromString(time, Qt::ISODate).isValid(), qPrintable(time));
-    QCOMPARE(last, (QJsonObject{{"result", "updated"}, {"address", "192.0.2.7"}, {"error", QJsonValue::Null}}));
-    const QString fullName = QStringLiteral("host") + endpoints::zoneSuffix();
-    QCOMPARE(
-        status,
-        (QJsonObject{{"signed_in", false}, {"hostname", "host"}, {"full_name", fullName}, {"updater_running", true}}));
-
-    QVERIFY(!ended->has_value());
-    ::raise(SIGTERM);
-    QTRY_VERIFY(ended->has_value());
-    QCOMPARE(**ended, ExitStatus::Done);
-}
-
-void CtlTest::passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued()
-{
-    QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
-    QByteArray role("VENNACOTT_TEST_CHILD=password-prompt");
-    std::vector<char *> environment{role.data()}; // first, so it wins
-    for (char **variable = environ; *variable; ++variable)
-        environment.push_back(*variable);
-    environment.push_back(nullptr);
-    char *const argv[] = {self.data(), nullptr};
-    int terminal = -1;
-    const pid_t shell = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (shell == 0)
-        jobControl(argv, environment.data());
-    QVERIFY(shell > 0);
-    const auto reap = qScopeGuard([&] {
-        ::kill(shell, SIGKILL); // its job gets the terminal's hang-up
-        ::close(terminal);
-        ::waitpid(shell, nullptr, 0);
-    });
-    QByteArray shown;
-    // What the terminal shows, until `text` has appeared `times` times or 20 seconds have passed.
-    const auto waitFor = [&](const QByteArray &text, qsizetype times = 1) {
-        const QDeadlineTimer deadline(20'000);
-        while (shown.count(text) < times) {
-            pollfd ready = {terminal, POLLIN, 0};
-            char buffer[256];
-            if (::poll(&ready, 1, int(deadline.remainingTime())) <= 0)
-                break;
-            const ssize_t got = ::read(terminal, buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            shown.append(buffer, got);
+    void command_endsWithItsStatus_storesAndPrintsNoSecret()
+    {
+        QFETCH(Case, row);
+        const auto &[arguments, before, replies, status, error, requests, after] = row;
+        for (qsizetype i = 0; i < kKeys.size(); ++i) {
+            if (!before.at(i).isEmpty())
+                storeSetting(kKeys.at(i), before.at(i));
         }
-        return shown.count(text) >= times;
-    };
-    const auto echoOn = [&] {
-        termios now = {};
-        return ::tcgetattr(terminal, &now) == 0 && (now.c_lflag & ECHO);
-    };
-    const QByteArray password = kPassword.toUtf8();
-
-    QVERIFY2(waitFor("Password: "), shown.constData());
-    QVERIFY(!echoOn());
-    QCOMPARE(::write(terminal, "pw-\x1a", 4), 4); // half a password, then Ctrl-Z
-    QVERIFY2(waitFor("stopped, echo "), shown.constData());
-    QVERIFY2(shown.contains("stopped, echo on"), shown.constData());
-    // Continued: echo off again, and the prompt asks anew.
-    QVERIFY2(waitFor("Password: ", 2), shown.constData());
-    QVERIFY(!echoOn());
-    QCOMPARE(::write(terminal, password + '\n', password.size() + 1), password.size() + 1);
-    QVERIFY2(waitFor("read " + password + '\r'), shown.constData());
-    QCOMPARE(shown.count(password), 1); // never echoed
-}
+        QLockFile writer(Settings::defaultFilePath() + QStringLiteral(".lock"));
+        if (replies.contains("lock"))
+            QVERIFY(writer.tryLock());
+        // This process is the updater of these settings, so run refuses to start a second.
+        ProcessLock updater(setup::updaterLockPath());
+        QVERIFY(updater.tryLock());
+        TestServer server;
+        server.setHandler([replies = replies](const RecordedRequest &request) { return reply(request, replies); });
+        endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
+        ConsoleCapture console;
+        {
+            Options options;
+            options.readPassword = [&replies = replies](const QString &) {
+                return replies.contains("no password") ? std::nullopt : std::optional<QString>(kPassword);
+            };
+            CommandLine commandLine(options);
+            std::optional<ExitStatus> ended;
+            commandLine.start(arguments, [&ended](ExitStatus status) { ended = status; });
+            QTRY_VERIFY_WITH_TIMEOUT(ended.has_value(), 10'000);
+            QCOMPARE(int(*ended), status);
+        }
+        QVERIFY2(error.isEmpty() ? console.errors().isEmpty() : console.errors().join('\n').contains(error),
+                 qPrintable(console.all()));
+        QCOMPARE(server.requestCount(), requests);
+        QCOMPARE(stored(), after);
+        QVERIFY2(!console.all().contains(kSecretMark), qPrintable(console.all()));
+    }
+    void passwordPrompt_stoppedByCtrlZ_showsEchoUntilContinued()
+    {
+        QByteArray self = QFile::encodeName(QCoreApplication::applicationFilePath());
+        char *const argv[] = {self.data(), nullptr};
+        int terminal = -1;
+        qputenv("VENNACOTT_TEST_CHILD", "password-prompt"); // for the child only
+        const pid_t shell = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (shell == 0)
+            jobControl(argv);
+        qunsetenv("VENNACOTT_TEST_CHILD");
+        QVERIFY(shell > 0);
+        const auto reap = qScopeGuard([&] {
+            ::kill(shell, SIGKILL); // its job gets the terminal's hang-up
+            ::close(terminal);
+            ::waitpid(shell, nullptr, 0);
+        });
+        QByteArray shown;
+        // What the terminal shows, until `text` has appeared `times` times or 20 seconds have passed.
+        const auto waitFor = [&](const QByteArray &text, qsizetype times = 1) {
+            const QDeadlineTimer deadline(20'000);
+            char buffer[256];
+            pollfd ready = {terminal, POLLIN, 0};
+            ssize_t got = 0;
+            while (shown.count(text) < times && ::poll(&ready, 1, int(deadline.remainingTime())) > 0 &&
+                   (got = ::read(terminal, buffer, sizeof buffer)) > 0)
+                shown.append(buffer, got);
+            return shown.count(text) >= times;
+        };
+        const auto echoOn = [&] {
+            termios now = {};
+            return ::tcgetattr(terminal, &now) == 0 && (now.c_lflag & ECHO);
+        };
+        const QByteArray password = kPassword.toUtf8();
+        QVERIFY2(waitFor("Password: "), shown.constData());
+        QVERIFY(!echoOn());
+        QCOMPARE(::write(terminal, "pw-\x1a", 4), 4); // half a password, then Ctrl-Z
+        QVERIFY2(waitFor("stopped, echo "), shown.constData());
+        QVERIFY2(shown.contains("stopped, echo on"), shown.constData());
+        // Continued: echo off again, and the prompt asks anew.
+        QVERIFY2(waitFor("Password: ", 2), shown.constData());
+        QVERIFY(!echoOn());
+        QCOMPARE(::write(terminal, password + '\n', password.size() + 1), password.size() + 1);
+        QVERIFY2(waitFor("read " + password + '\r'), shown.constData());
+        QCOMPARE(shown.count(password), 1); // never echoed
+    }
+};
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(CtlTest, QCoreApplication, childMain)
 #include "tst_ctl.moc"
