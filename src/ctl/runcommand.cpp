@@ -107,6 +107,7 @@ void RunCommand::start(const Invocation &invocation, const Finish &finish)
             m_metrics.reset();
             return finish(ExitStatus::Refused);
         }
+        complain(QStringLiteral("metrics at port %1").arg(m_metrics->port()), console::Priority::Notice);
     }
     if (invocation.values.contains(kExec))
         m_hook = std::make_unique<EventHook>(exec, m_hookTimeLimit);
