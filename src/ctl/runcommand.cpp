@@ -144,6 +144,11 @@ void RunCommand::statusChanged(const QList<StatusEvent> &events)
     const QString link = m_core.settings().dnsLink();
     const QString error =
         last.result == UpdateResult::NoAnswer ? QStringLiteral("no answer") : errorWithoutKey(last.error, link);
+    // A refusal is told once, when it starts: the server's reason rarely changes from one tick to the next.
+    const bool refused = last.result == UpdateResult::Refused;
+    if (refused && !m_refused)
+        complain(QStringLiteral("update refused: %1").arg(error));
+    m_refused = refused;
     for (const StatusEvent event : events) {
         HookEvent hook;
         hook.host = fullName(m_core.settings().registeredHostname().value_or(QString()));

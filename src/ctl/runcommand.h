@@ -40,7 +40,8 @@ private:
     std::unique_ptr<MetricsServer> m_metrics;
     std::unique_ptr<EventHook> m_hook;
     std::unique_ptr<Heartbeat> m_heartbeat;
-    QString m_address; // the address the service reported before the last update, for the hook
+    QString m_address;      // the address the service reported before the last update, for the hook
+    bool m_refused = false; // the last update was refused
 };
 
 } // namespace vennacott::ctl
