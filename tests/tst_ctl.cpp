@@ -203,6 +203,7 @@ void CtlTest::command_endsWithItsStatus_storesAndPrintsNoSecret_data()
     QTest::newRow("reset")             << QStringList{"reset"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{kOldToken, QString(), QString()};
     QTest::newRow("run, another updater runs") << QStringList{"run"} << kPassword << old << Replies{} << 1 << QStringLiteral("already runs for these settings (process %1)").arg(::getpid()) << 0 << old;
     QTest::newRow("run, an option without its value") << QStringList{"run", "--ping"} << kPassword << old << Replies{} << 64 << "--ping needs a value" << 0 << old;
+    QTest::newRow("run, metrics on no address") << QStringList{"run", "--metrics", "localhost:9101"} << kPassword << old << Replies{} << 64 << "--metrics needs [ADDRESS:]PORT" << 0 << old;
     QTest::newRow("run, no such hook") << QStringList{"run", "--exec=no-such-hook-program"} << kPassword << old << Replies{} << 64 << "no program 'no-such-hook-program'" << 0 << old;
     QTest::newRow("logout")            << QStringList{"logout"} << kPassword << old << Replies{} << 0 << none << 0 << QStringList{QString(), QString(), QString()};
     // clang-format on

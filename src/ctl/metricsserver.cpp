@@ -62,8 +62,8 @@ MHD_Result answer(void *cls, MHD_Connection *connection, const char *url, const 
     return respond(connection, MHD_HTTP_OK, static_cast<MetricsServer *>(cls)->text(), kContentType);
 }
 
-// A listening socket on `where` ("[ADDRESS:]PORT"), or -1 with the reason.
-int listeningSocket(const QString &where, quint16 *port, QString *error)
+// The socket address `where` ("[ADDRESS:]PORT") names, and its length; 0 when it names none.
+socklen_t socketAddress(const QString &where, sockaddr_storage *storage)
 {
     const qsizetype colon = where.lastIndexOf(QLatin1Char(':'));
     QString host = colon < 0 ? QStringLiteral("127.0.0.1") : where.left(colon);
@@ -71,23 +71,36 @@ int listeningSocket(const QString &where, quint16 *port, QString *error)
         host = host.mid(1, host.size() - 2);
     bool ok = false;
     const uint number = where.mid(colon + 1).toUInt(&ok);
+    if (!ok || number > 65535)
+        return 0;
     const QByteArray name = host.toLatin1();
-    sockaddr_storage storage = {};
-    socklen_t length = 0;
-    auto *in = reinterpret_cast<sockaddr_in *>(&storage);
-    auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
-    if (ok && number <= 65535 && ::inet_pton(AF_INET, name.constData(), &in->sin_addr) == 1) {
+    *storage = {};
+    auto *in = reinterpret_cast<sockaddr_in *>(storage);
+    auto *in6 = reinterpret_cast<sockaddr_in6 *>(storage);
+    if (::inet_pton(AF_INET, name.constData(), &in->sin_addr) == 1) {
         in->sin_family = AF_INET;
         in->sin_port = htons(quint16(number));
-        length = sizeof *in;
-    } else if (ok && number <= 65535 && ::inet_pton(AF_INET6, name.constData(), &in6->sin6_addr) == 1) {
+        return sizeof *in;
+    }
+    if (::inet_pton(AF_INET6, name.constData(), &in6->sin6_addr) == 1) {
         in6->sin6_family = AF_INET6;
         in6->sin6_port = htons(quint16(number));
-        length = sizeof *in6;
-    } else {
+        return sizeof *in6;
+    }
+    return 0;
+}
+
+// A listening socket on `where`, or -1 with the reason.
+int listeningSocket(const QString &where, quint16 *port, QString *error)
+{
+    sockaddr_storage storage = {};
+    socklen_t length = socketAddress(where, &storage);
+    if (length == 0) {
         *error = QStringLiteral("'%1' is no [ADDRESS:]PORT").arg(where);
         return -1;
     }
+    auto *in = reinterpret_cast<sockaddr_in *>(&storage);
+    auto *in6 = reinterpret_cast<sockaddr_in6 *>(&storage);
     const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const int on = 1;
     if (fd >= 0)
@@ -104,6 +117,12 @@ int listeningSocket(const QString &where, quint16 *port, QString *error)
 }
 
 } // namespace
+
+bool MetricsServer::isAddress(const QString &where)
+{
+    sockaddr_storage storage = {};
+    return socketAddress(where, &storage) != 0;
+}
 
 MetricsServer::MetricsServer(Updater &updater, QObject *parent)
     : QObject(parent)

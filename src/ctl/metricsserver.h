@@ -22,6 +22,9 @@ public:
     explicit MetricsServer(Updater &updater, QObject *parent = nullptr);
     ~MetricsServer() override;
 
+    // Whether `where` is an [ADDRESS:]PORT listen() can take.
+    static bool isAddress(const QString &where);
+
     // Serves GET /metrics on `where`, "[ADDRESS:]PORT" (loopback without an address; "[::1]:9101" for IPv6).
     // False, with the reason in `error`, when it cannot.
     bool listen(const QString &where, QString *error);

@@ -88,6 +88,10 @@ void RunCommand::start(const Invocation &invocation, const Finish &finish)
         return finish(ExitStatus::Usage);
     }
 
+    if (invocation.values.contains(kMetrics) && !MetricsServer::isAddress(invocation.values.value(kMetrics))) {
+        complain(QStringLiteral("%1 needs [ADDRESS:]PORT, such as 9101 or 127.0.0.1:9101").arg(kMetrics));
+        return finish(ExitStatus::Usage);
+    }
     Updater &updater = m_core.updater();
     if (!updater.tryToBecomeTheUpdater()) {
         const std::optional<qint64> holder = ProcessLock::holder(setup::updaterLockPath());
@@ -103,7 +107,7 @@ void RunCommand::start(const Invocation &invocation, const Finish &finish)
         m_metrics = std::make_unique<MetricsServer>(updater);
         QString error;
         if (!m_metrics->listen(invocation.values.value(kMetrics), &error)) {
-            complain(error);
+            complain(error); // a port in use: the service's restart may find it free
             m_metrics.reset();
             return finish(ExitStatus::Refused);
         }
@@ -151,7 +155,8 @@ void RunCommand::statusChanged(const QList<StatusEvent> &events)
     m_refused = refused;
     for (const StatusEvent event : events) {
         HookEvent hook;
-        hook.host = fullName(m_core.settings().registeredHostname().value_or(QString()));
+        const std::optional<QString> hostname = m_core.settings().registeredHostname();
+        hook.host = hostname ? fullName(*hostname) : QString();
         hook.family = QStringLiteral("any");
         hook.address = status.knownAddress;
         hook.previousAddress = previous;
