@@ -13,14 +13,24 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonObject>
 #include <QLockFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <tuple>
@@ -29,6 +39,7 @@
 using namespace vennacott;
 using namespace vennacott::ctl;
 using namespace vennacott::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -72,6 +83,15 @@ QStringList stored()
     for (const QString &key : kKeys)
         values << storedSetting(key).value_or(QString());
     return values;
+}
+
+using Ended = std::shared_ptr<std::optional<ExitStatus>>;
+
+Ended start(CommandLine &commandLine, const QStringList &arguments)
+{
+    auto ended = std::make_shared<std::optional<ExitStatus>>();
+    commandLine.start(arguments, [ended](ExitStatus status) { *ended = status; });
+    return ended;
 }
 
 // The password prompt, as a child on the test's terminal.
@@ -118,6 +138,7 @@ class CtlTest final : public QObject
 
 private Q_SLOTS:
     void init() { clearSettings(); }
+    void run_asAService_tellsSystemdMetricsHookAndPing_whichChangeNothing();
     void cleanup() { endpoints::overrideForTesting({}, {}); }
 
     void command_endsWithItsStatus_storesAndPrintsNoSecret_data()
@@ -131,6 +152,9 @@ private Q_SLOTS:
         // A registration granted and saved, status, reset and logout: the end-to-end test walks them.
         // clang-format off
         QTest::newRow("unknown command")   << Case{{"frobnicate"}, old, {}, 64, "unknown command 'frobnicate'", 0, old};
+        QTest::newRow("run, an option without its value") << Case{{"run", "--ping"}, old, {}, 64, "--ping needs a value", 0, old};
+        QTest::newRow("run, metrics on no address") << Case{{"run", "--metrics", "localhost:9101"}, old, {}, 64, "--metrics needs [ADDRESS:]PORT", 0, old};
+        QTest::newRow("run, no such hook") << Case{{"run", "--exec=no-such-hook-program"}, old, {}, 64, "no program 'no-such-hook-program'", 0, old};
         QTest::newRow("login, host saved") << Case{login, signedOut, {}, 0, none, 2, QStringList{kNewToken, "host", kNewLink}};
         QTest::newRow("login, none saved") << Case{login, signedOut, {{"/secure/api/get_dns", R"(404 {"code":404,"error":"no update link is saved"})"}}, 0, none, 2, tokenOnly};
         QTest::newRow("login refused")     << Case{login, signedOut, {{"/login", R"(401 {"code":401,"error":"wrong password for this e-mail address"})"}}, 1, "wrong password for this e-mail address", 1, signedOut};
@@ -221,6 +245,154 @@ private Q_SLOTS:
         QCOMPARE(shown.count(password), 1); // never echoed
     }
 };
+
+void CtlTest::run_asAService_tellsSystemdMetricsHookAndPing_whichChangeNothing()
+{
+    // The ticks' replies: updated, refused, no answer twice (failing from the third failure), updated again
+    // from another address; pings are answered with an error, and the hook fails.
+    storeSetting(keys::kHostname, QStringLiteral("host"));
+    storeSetting(keys::kDnsLink, kNewLink);
+    TestServer server;
+    int updates = 0;
+    int pings = 0;
+    server.setHandler([&](const RecordedRequest &request) {
+        if (request.target.startsWith("/ping/"))
+            return ++pings, ScriptedResponse::json("{}", 500);
+        switch (++updates) {
+        case 1:
+            return ScriptedResponse::json(R"({"ip":"192.0.2.7"})");
+        case 2:
+            return ScriptedResponse::json(R"({"error":"unknown key key-SECRET-3"})", 400);
+        case 3:
+        case 4:
+            return ScriptedResponse{
+                ScriptedResponse::Action::DropMidBody, 200, {}, R"({"ip":"192.0.2.7"})", {}, {}, {}};
+        default:
+            return ScriptedResponse::json(R"({"ip":"192.0.2.8"})");
+        }
+    });
+    endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
+
+    // systemd's side: a notify socket of the test's own, a watchdog for this process, the journal on stderr.
+    QTemporaryDir dir;
+    const QByteArray socketPath = QFile::encodeName(dir.filePath(QStringLiteral("notify")));
+    const int notifySocket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path - 1);
+    QCOMPARE(::bind(notifySocket, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    struct stat error = {};
+    QCOMPARE(::fstat(STDERR_FILENO, &error), 0);
+    const std::map<QByteArray, QByteArray> environment{
+        {"NOTIFY_SOCKET", socketPath},
+        {"WATCHDOG_USEC", "100000"},
+        {"WATCHDOG_PID", QByteArray::number(::getpid())},
+        {"JOURNAL_STREAM", QByteArray::number(error.st_dev) + ':' + QByteArray::number(error.st_ino)},
+        {"VENNACOTT_LEAK", kSecretMark.toUtf8()}, // no hook may see this process's environment
+    };
+    for (const auto &[name, value] : environment)
+        qputenv(name.constData(), value);
+    // Drained as datagrams arrive, as systemd does: a full queue would block the sender.
+    QStringList notified;
+    const auto drain = [&] {
+        char datagram[1024];
+        for (ssize_t n; (n = ::recv(notifySocket, datagram, sizeof datagram, 0)) > 0;)
+            notified.append(QString::fromUtf8(datagram, n));
+    };
+    QSocketNotifier readable(notifySocket, QSocketNotifier::Read);
+    connect(&readable, &QSocketNotifier::activated, this, drain);
+    const auto received = [&] {
+        drain();
+        return notified.join(QLatin1Char('|'));
+    };
+
+    // The hook records what it is told; on "failing" it hangs past its time limit.
+    const QString hookLog = dir.filePath(QStringLiteral("hook.log"));
+    const QString hook = dir.filePath(QStringLiteral("hook"));
+    QFile script(hook);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\n{ echo \"event $VENNACOTT_EVENT $VENNACOTT_HOST $VENNACOTT_FAMILY $VENNACOTT_ADDRESS "
+                 "$VENNACOTT_PREVIOUS_ADDRESS $VENNACOTT_ERROR\"; env | sort; } >> " +
+                 QFile::encodeName(hookLog) + "\n[ \"$VENNACOTT_EVENT\" = failing ] && exec sleep 30\nexit 3\n");
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const auto hookRuns = [&] {
+        QFile log(hookLog);
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    };
+
+    ConsoleCapture console;
+    Options options;
+    options.updateInterval = 100ms;
+    options.hookTimeLimit = 300ms;
+    options.pingGap = 1h;
+    {
+        CommandLine run(options);
+        const Ended ended = start(
+            run, {"run", "--metrics", "127.0.0.1:0", "--exec", hook, "--ping", server.baseUrl() + "/ping/SECRET-9"});
+        const QString full = QStringLiteral("host") + endpoints::zoneSuffix();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            hookRuns().contains(QStringLiteral("event address-changed %1 any 192.0.2.8 192.0.2.7").arg(full)) &&
+                console.all().contains("<4>vennacott-ddnsctl: hook " + hook + " (failing) ended"),
+            20'000);
+        QVERIFY2(hookRuns().contains(QStringLiteral("event failing %1 any 192.0.2.7 192.0.2.7 no answer").arg(full)),
+                 qPrintable(hookRuns()));
+
+        // A scrape, and what else the server answers.
+        const QRegularExpression portLine(QStringLiteral("metrics at port (\\d+)"));
+        const QString port = portLine.match(console.all()).captured(1);
+        const auto get = [&port](const QByteArray &request) {
+            QTcpSocket socket;
+            QSignalSpy closed(&socket, &QTcpSocket::disconnected); // the server runs on this thread's loop
+            socket.connectToHost(QStringLiteral("127.0.0.1"), port.toUShort());
+            socket.write(request + " HTTP/1.0\r\n\r\n");
+            closed.wait(10'000);
+            return socket.readAll();
+        };
+        QVERIFY2(get("GET /").startsWith("HTTP/1.1 404"), get("GET /"));
+        QVERIFY(get("DELETE /metrics").startsWith("HTTP/1.1 405"));
+        const QString metrics = QString::fromUtf8(get("GET /metrics"));
+        for (const QString &sample :
+             {QStringLiteral("updates_total{family=\"any\",result=\"updated\"} [2-9]"),
+              QStringLiteral("updates_total{family=\"any\",result=\"refused\"} 1\n"),
+              QStringLiteral("updates_total{family=\"any\",result=\"no_answer\"} 2\n"),
+              QStringLiteral("failures_in_a_row{family=\"any\"} 0\n"),
+              QStringLiteral("address_info{family=\"any\",address=\"192.0.2.8\"} 1\n"),
+              QStringLiteral("last_success_timestamp_seconds{family=\"any\"} 1[0-9]{9}\\.[0-9]{3}\n"),
+              QStringLiteral("\n# EOF\n$")})
+            QVERIFY2(metrics.contains(QRegularExpression(sample)), qPrintable(sample + QLatin1Char('\n') + metrics));
+
+        QTRY_VERIFY(received().contains(QLatin1String("WATCHDOG=1")));
+        QVERIFY(!ended->has_value());
+    }
+    readable.setEnabled(false);
+    ::close(notifySocket);
+    for (const auto &[name, value] : environment)
+        qunsetenv(name.constData());
+
+    const QString sent = received();
+    QVERIFY2(notified.value(0) == QLatin1String("READY=1\nSTATUS=waiting for the first update"), qPrintable(sent));
+    for (const QString &status :
+         {QStringLiteral("STATUS=updated \\d\\d:\\d\\d UTC, 192.0.2.7\\|"),
+          QStringLiteral("STATUS=refused since \\d\\d:\\d\\d UTC: unknown key \\[redacted\\]\\|"),
+          QStringLiteral("STATUS=no answer since \\d\\d:\\d\\d UTC\\|")})
+        QVERIFY2(sent.contains(QRegularExpression(status)), qPrintable(status + QLatin1Char('\n') + sent));
+    // The heartbeat: once in the gap, whatever it was answered, and the updates went on as scripted above.
+    QCOMPARE(pings, 1);
+    for (const char *problem :
+         {"<3>vennacott-ddnsctl: update refused: unknown key [redacted]\n", "<4>vennacott-ddnsctl: no answer since"})
+        QVERIFY2(console.all().contains(problem), qPrintable(console.all()));
+    for (const QString &line : console.output())
+        QVERIFY2(!line.startsWith(QLatin1Char('<')), qPrintable(line));
+    // The environment is the hook's own: VENNACOTT_* and PATH, HOME, LANG.
+    const QStringList names =
+        hookRuns().split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^[A-Z_]+=")));
+    for (const QString &name : names)
+        QVERIFY2(name.contains(QRegularExpression(QStringLiteral("^(VENNACOTT_|PATH=|HOME=|LANG=|PWD=|SHLVL=|_=)"))),
+                 qPrintable(name));
+    QVERIFY2(!(sent + hookRuns() + console.errors().join(QLatin1Char('\n'))).contains(kSecretMark),
+             qPrintable(sent + hookRuns() + console.errors().join(QLatin1Char('\n'))));
+}
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(CtlTest, QCoreApplication, childMain)
 #include "tst_ctl.moc"

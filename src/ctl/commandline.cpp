@@ -38,6 +38,8 @@ QString callOf(const Command &command)
     QString call = command.name();
     for (const QString &flag : command.flags())
         call += QStringLiteral(" [%1]").arg(flag);
+    for (const auto &[option, value] : command.valueOptions())
+        call += QStringLiteral(" [%1 %2]").arg(option, value);
     if (!command.argumentName().isEmpty())
         call += QLatin1Char(' ') + command.argumentName();
     return call;
@@ -59,6 +61,17 @@ Core::Options coreOptions(const Options &options)
     return core;
 }
 
+// The value option `argument` names ("--ping" in "--ping=URL" too), or nothing.
+std::optional<QString> valueOptionOf(const Command &command, const QString &argument)
+{
+    const QString name = argument.section(QLatin1Char('='), 0, 0);
+    for (const auto &option : command.valueOptions()) {
+        if (option.first == name)
+            return name;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 CommandLine::CommandLine(Options options)
@@ -70,7 +83,7 @@ CommandLine::CommandLine(Options options)
     m_commands.push_back(std::make_unique<StatusCommand>(m_core));
     m_commands.push_back(std::make_unique<ResetCommand>(m_core));
     m_commands.push_back(std::make_unique<LogoutCommand>(m_core));
-    m_commands.push_back(std::make_unique<RunCommand>(m_core));
+    m_commands.push_back(std::make_unique<RunCommand>(m_core, options));
 }
 
 CommandLine::~CommandLine() = default;
@@ -142,8 +155,19 @@ void CommandLine::start(const QStringList &arguments, std::function<void(ExitSta
     Invocation invocation;
     bool help = false;
     bool optionsEnded = false;
-    for (const QString &argument : arguments.mid(1)) {
-        if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
+    const QStringList rest = arguments.mid(1);
+    for (qsizetype i = 0; i < rest.size(); ++i) {
+        const QString &argument = rest.at(i);
+        const std::optional<QString> valueOption = optionsEnded ? std::nullopt : valueOptionOf(*command, argument);
+        if (valueOption) {
+            const qsizetype equals = argument.indexOf(QLatin1Char('='));
+            if (equals < 0 && i + 1 >= rest.size())
+                return usageError(QStringLiteral("%1 needs a value").arg(*valueOption), commandCall);
+            const QString value = equals >= 0 ? argument.mid(equals + 1) : rest.at(++i);
+            if (invocation.values.contains(*valueOption))
+                return usageError(QStringLiteral("%1 given twice").arg(*valueOption), commandCall);
+            invocation.values.insert(*valueOption, value);
+        } else if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
             invocation.arguments.append(argument);
         } else if (argument == QLatin1String("--")) {
             optionsEnded = true;
