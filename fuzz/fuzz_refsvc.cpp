@@ -30,9 +30,8 @@ public:
     explicit MemorySocket(QByteArray request)
         : m_request(std::move(request))
     {
-        setPeerAddress(QHostAddress::LocalHost);
-        setSocketState(ConnectedState);
-        QIODevice::open(ReadWrite | Unbuffered);
+        setPeerAddress(QHostAddress::LocalHost), setSocketState(ConnectedState),
+            QIODevice::open(ReadWrite | Unbuffered);
     }
     ~MemorySocket() override { setSocketState(UnconnectedState); }
     qint64 bytesAvailable() const override { return QIODevice::bytesAvailable() + m_request.size() - m_read; }
@@ -44,8 +43,7 @@ protected:
     {
         const qint64 count = qMin(max, m_request.size() - m_read);
         std::memcpy(data, m_request.constData() + m_read, static_cast<size_t>(count));
-        m_read += count;
-        return count;
+        return m_read += count, count;
     }
     qint64 writeData(const char *data, qint64 size) override { return written.append(data, size), size; }
 
@@ -90,12 +88,12 @@ std::pair<int, QByteArray> send(QByteArray input)
 {
     input.replace("$TOKEN", service->token).replace("$KEY", service->key);
     const qsizetype headersEnd = input.indexOf("\n\n");
-    const QByteArray body = headersEnd < 0 ? QByteArray() : input.mid(headersEnd + 2);
     QList<QByteArray> lines = (headersEnd < 0 ? input : input.left(headersEnd)).split('\n');
     const QList<QByteArray> words = lines.takeFirst().split(' ');
     QByteArray request = words.value(1) + ' ' + words.value(2) + " HTTP/1.1\r\n";
     for (const QByteArray &line : lines)
         request += line + "\r\n";
+    const QByteArray body = headersEnd < 0 ? QByteArray() : input.mid(headersEnd + 2);
     request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
     const QByteArray reply = (words.value(0) == "api" ? service->api : service->update).exchange(request);
     const qsizetype end = reply.indexOf("\r\n\r\n");
@@ -120,11 +118,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     service = new Service;
     const QString database = fuzz::scratchFolder() + QStringLiteral("/refsvc.sqlite3");
     FUZZ_CHECK(service->store.open(database));
-    service->frontend.serve(Origin::Api, &service->api);
-    service->frontend.serve(Origin::Update, &service->update);
+    service->frontend.serve(Origin::Api, &service->api), service->frontend.serve(Origin::Update, &service->update);
     QSqlDatabase observer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("observer"));
-    observer.setDatabaseName(database);
-    FUZZ_CHECK(observer.open());
+    observer.setDatabaseName(database), FUZZ_CHECK(observer.open());
     const auto member = [](const QByteArray &input, const char *name) {
         return QJsonDocument::fromJson(send(input).second).object().value(QLatin1String(name)).toString().toLatin1();
     };
