@@ -58,72 +58,72 @@ public:
     {}
 
 private Q_SLOTS:
-    void events_notifyOnceEachAndNeverPerTick();
+    void events_notifyOnceEachAndNeverPerTick()
+    {
+        QVERIFY2(m_session.error().isEmpty(), qPrintable(m_session.error()));
+        QVERIFY2(m_session.start(QStringLiteral("dunst")), qPrintable(m_session.error()));
+        QTRY_VERIFY2_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                                      QStringLiteral("org.freedesktop.Notifications")),
+                                  "dunst did not take the notification service's name", 10'000);
+        const SessionProgram *monitor =
+            m_session.start(QStringLiteral("dbus-monitor"),
+                            {QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'")});
+        QVERIFY2(monitor && monitor->waitForLine(QStringLiteral("signal ")), "dbus-monitor did not start");
+        const auto sent = [monitor] { return notificationsIn(monitor->lines); };
+
+        TestServer server;
+        Core core(Core::Options{{}, 10ms, 1h, server.baseUrl()});
+        QVERIFY(core.settings().setToken(kToken));
+        QVERIFY(core.settings().setHost(QStringLiteral("my-computer"), QStringLiteral("/update/my-computer/") + kKey));
+        Updater &updater = core.updater();
+        DesktopPreferences preferences(DesktopPreferences::defaultFilePath());
+        Notifier notifier(core, preferences);
+        const auto tick = [&](const QByteArray &body, int status = 200) {
+            server.respondWith(ScriptedResponse::json(body, status));
+            QSignalSpy changed(&updater, &Updater::statusChanged);
+            return updater.tick(), changed.wait();
+        };
+
+        QVERIFY(tick(R"({"ip":"203.0.113.7"})"));
+        QVERIFY(tick(R"({"ip":"203.0.113.8"})")); // the address changed
+        // The server's text quotes the key and has markup; a notification service may keep its texts.
+        for (int failure = 1; failure <= 4; ++failure) // failing from the third on
+            QVERIFY(tick(R"({"error":"<b>unknown</b> key )" + kKey.toUtf8() + R"( & more"})", 403));
+        QVERIFY(tick(R"({"ip":"203.0.113.8"})")); // working again
+        QTRY_COMPARE(sent().size(), 3);
+
+        preferences.setNotificationsEnabled(false);
+        QVERIFY(tick(R"({"ip":"203.0.113.9"})"));
+        preferences.setNotificationsEnabled(true);
+        QVERIFY(tick(R"({"ip":"203.0.113.10"})"));
+        // Calls from one connection arrive in order: the last one is there, so the one turned off was never sent.
+        QTRY_VERIFY(sent().size() == 4 && !sent().last().body.isEmpty());
+
+        const QList<Notification> notifications = sent();
+        const QString name = QStringLiteral("my-computer") + endpoints::zoneSuffix();
+        // Each replaces the earlier one on its subject instead of piling up (dunst numbers them in order).
+        QStringList summaries;
+        QList<uint> replaced;
+        for (const Notification &notification : notifications) {
+            summaries.append(notification.summary), replaced.append(notification.replaces);
+            for (const QString &secret : {kKey, kToken})
+                QVERIFY(!notification.summary.contains(secret) && !notification.body.contains(secret));
+        }
+        QCOMPARE(summaries, (QStringList{name + " now points at 203.0.113.8", "Updates of " + name + " fail",
+                                         "Updates of " + name + " work again", name + " now points at 203.0.113.10"}));
+        QVERIFY2(
+            replaced[0] == 0 && replaced[1] == 0 && 0 < replaced[3] && replaced[3] < replaced[2],
+            qPrintable(
+                QStringLiteral("%1 %2 %3 %4").arg(replaced[0]).arg(replaced[1]).arg(replaced[2]).arg(replaced[3])));
+        // dunst reads bodies as markup: the server's is escaped to show as written.
+        QVERIFY2(
+            notifications[1].body.endsWith(QStringLiteral(": &lt;b&gt;unknown&lt;/b&gt; key [redacted] &amp; more")),
+            qPrintable(notifications[1].body));
+    }
 
 private:
     DesktopSession &m_session;
 };
-
-void NotifierTest::events_notifyOnceEachAndNeverPerTick()
-{
-    QVERIFY2(m_session.error().isEmpty(), qPrintable(m_session.error()));
-    QVERIFY2(m_session.start(QStringLiteral("dunst")), qPrintable(m_session.error()));
-    QTRY_VERIFY2_WITH_TIMEOUT(
-        QDBusConnection::sessionBus().interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")),
-        "dunst did not take the notification service's name", 10'000);
-    const SessionProgram *monitor =
-        m_session.start(QStringLiteral("dbus-monitor"),
-                        {QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'")});
-    QVERIFY2(monitor && monitor->waitForLine(QStringLiteral("signal ")), "dbus-monitor did not start");
-    const auto sent = [monitor] { return notificationsIn(monitor->lines); };
-
-    TestServer server;
-    Core core(Core::Options{{}, 10ms, 1h, server.baseUrl()});
-    QVERIFY(core.settings().setToken(kToken));
-    QVERIFY(core.settings().setHost(QStringLiteral("my-computer"), QStringLiteral("/update/my-computer/") + kKey));
-    Updater &updater = core.updater();
-    DesktopPreferences preferences(DesktopPreferences::defaultFilePath());
-    Notifier notifier(core, preferences);
-    const auto tick = [&](const QByteArray &body, int status = 200) {
-        server.respondWith(ScriptedResponse::json(body, status));
-        QSignalSpy changed(&updater, &Updater::statusChanged);
-        return updater.tick(), changed.wait();
-    };
-
-    QVERIFY(tick(R"({"ip":"203.0.113.7"})"));
-    QVERIFY(tick(R"({"ip":"203.0.113.8"})")); // the address changed
-    // The server's text quotes the key and has markup; a notification service may keep its texts.
-    for (int failure = 1; failure <= 4; ++failure) // failing from the third on
-        QVERIFY(tick(R"({"error":"<b>unknown</b> key )" + kKey.toUtf8() + R"( & more"})", 403));
-    QVERIFY(tick(R"({"ip":"203.0.113.8"})")); // working again
-    QTRY_COMPARE(sent().size(), 3);
-
-    preferences.setNotificationsEnabled(false);
-    QVERIFY(tick(R"({"ip":"203.0.113.9"})"));
-    preferences.setNotificationsEnabled(true);
-    QVERIFY(tick(R"({"ip":"203.0.113.10"})"));
-    // Calls from one connection arrive in order: the last one is there, so the one turned off was never sent.
-    QTRY_VERIFY(sent().size() == 4 && !sent().last().body.isEmpty());
-
-    const QList<Notification> notifications = sent();
-    const QString name = QStringLiteral("my-computer") + endpoints::zoneSuffix();
-    // Each replaces the earlier one on its subject instead of piling up (dunst numbers them in order).
-    QStringList summaries;
-    QList<uint> replaced;
-    for (const Notification &notification : notifications) {
-        summaries.append(notification.summary), replaced.append(notification.replaces);
-        for (const QString &secret : {kKey, kToken})
-            QVERIFY(!notification.summary.contains(secret) && !notification.body.contains(secret));
-    }
-    QCOMPARE(summaries, (QStringList{name + " now points at 203.0.113.8", "Updates of " + name + " fail",
-                                     "Updates of " + name + " work again", name + " now points at 203.0.113.10"}));
-    QVERIFY2(
-        replaced[0] == 0 && replaced[1] == 0 && 0 < replaced[3] && replaced[3] < replaced[2],
-        qPrintable(QStringLiteral("%1 %2 %3 %4").arg(replaced[0]).arg(replaced[1]).arg(replaced[2]).arg(replaced[3])));
-    // dunst reads bodies as markup: the server's is escaped to show as written.
-    QVERIFY2(notifications[1].body.endsWith(QStringLiteral(": &lt;b&gt;unknown&lt;/b&gt; key [redacted] &amp; more")),
-             qPrintable(notifications[1].body));
-}
 
 VENNACOTT_DESKTOP_TEST_MAIN(NotifierTest)
 
