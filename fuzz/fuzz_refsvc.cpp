@@ -24,53 +24,45 @@ using namespace vennacott::refsvc;
 namespace {
 
 // A connected socket whose peer is 127.0.0.1: reads the request, keeps what is written.
-class MemorySocket final : public QTcpSocket
+struct MemorySocket final : QTcpSocket
 {
-public:
     explicit MemorySocket(QByteArray request)
-        : m_request(std::move(request))
+        : request(std::move(request))
     {
-        setPeerAddress(QHostAddress::LocalHost), setSocketState(ConnectedState),
-            QIODevice::open(ReadWrite | Unbuffered);
+        setPeerAddress(QHostAddress::LocalHost), setSocketState(ConnectedState);
+        QIODevice::open(ReadWrite | Unbuffered);
     }
     ~MemorySocket() override { setSocketState(UnconnectedState); }
-    qint64 bytesAvailable() const override { return QIODevice::bytesAvailable() + m_request.size() - m_read; }
+    qint64 bytesAvailable() const override { return QIODevice::bytesAvailable() + request.size() - offset; }
     void disconnectFromHost() override { setSocketState(UnconnectedState); }
-    QByteArray written;
-
-protected:
     qint64 readData(char *data, qint64 max) override
     {
-        const qint64 count = qMin(max, m_request.size() - m_read);
-        std::memcpy(data, m_request.constData() + m_read, static_cast<size_t>(count));
-        return m_read += count, count;
+        const qint64 count = qMin(max, request.size() - offset);
+        std::memcpy(data, request.constData() + offset, static_cast<size_t>(count));
+        return offset += count, count;
     }
     qint64 writeData(const char *data, qint64 size) override { return written.append(data, size), size; }
-
-private:
-    const QByteArray m_request;
-    qint64 m_read = 0;
+    const QByteArray request;
+    qint64 offset = 0;
+    QByteArray written;
 };
 
 // Hands the front end one memory connection per request instead of accepting from the network.
-class MemoryServer final : public QTcpServer
+struct MemoryServer final : QTcpServer
 {
-public:
-    QTcpSocket *nextPendingConnection() override { return std::exchange(m_next, nullptr); }
+    QTcpSocket *nextPendingConnection() override { return std::exchange(next, nullptr); }
     // The bytes written back for `request`, which Qt's server answers before this returns.
     QByteArray exchange(const QByteArray &request)
     {
         auto socket = std::make_unique<MemorySocket>(request);
-        addPendingConnection(m_next = socket.get()); // the server takes it with nextPendingConnection()
+        addPendingConnection(next = socket.get()); // the server takes it with nextPendingConnection()
         emit socket->readyRead();
         const QByteArray reply = socket->written;
         socket.reset(); // before the posted events, which may hold its deleteLater()
         QCoreApplication::sendPostedEvents();
         return reply;
     }
-
-private:
-    QTcpSocket *m_next = nullptr;
+    QTcpSocket *next = nullptr;
 };
 
 struct Service

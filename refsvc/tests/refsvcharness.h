@@ -92,12 +92,11 @@ public:
                                    QString::number(updatePort)} +
                        m_options);
         QRegularExpressionMatch match;
-        (void)QTest::qWaitFor(
-            [&] {
-                return (match = ready.match(QString::fromUtf8(output()))).hasMatch() ||
-                       m_process.state() == QProcess::NotRunning;
-            },
-            kStepTimeoutMs);
+        const auto ended = [&] {
+            return (match = ready.match(QString::fromUtf8(output()))).hasMatch() ||
+                   m_process.state() == QProcess::NotRunning;
+        };
+        (void)QTest::qWaitFor(ended, kStepTimeoutMs);
         m_apiPort = match.captured(1).toUShort(), m_updatePort = match.captured(2).toUShort();
         return match.hasMatch();
     }
