@@ -64,20 +64,13 @@ private Q_SLOTS:
             server.respondWith(ScriptedResponse::json(body, status)), core.updater().tick();
             return changed.wait();
         };
-        QVERIFY(tick(R"({"ip":"203.0.113.7"})"));
-        QTRY_VERIFY2(lastToolTip().startsWith(name + QStringLiteral("\\nUpdated at ")) &&
-                         lastToolTip().endsWith(QStringLiteral("the service sees 203.0.113.7")),
-                     qPrintable(lastToolTip()));
         // The server's text is shown as it was written, markup included: escaped for the panel, plain in the window.
         QVERIFY(tick(R"({"error":"<s>wrong</s> key & <b>all fine</b>"})", 403));
         QTRY_VERIFY2(
             lastToolTip().endsWith(QStringLiteral(": &lt;s&gt;wrong&lt;/s&gt; key &amp; &lt;b&gt;all fine&lt;/b&gt;")),
             qPrintable(lastToolTip()));
-        Storyboard doneScreen = mainStoryboard(core);
-        doneScreen.initialScreen = screens::kDone;
-        StoryboardWindow done(doneScreen);
-        done.showInitialScreen();
-        auto *line = done.findChild<QLabel *>(QStringLiteral("updaterStatusLabel"));
+        QTRY_COMPARE(window->currentScreen(), screens::kDone);
+        auto *line = window->findChild<QLabel *>(QStringLiteral("updaterStatusLabel"));
         // What a screen reader hears is what the label draws: its text without markup where it reads some.
         const QString heard = QAccessible::queryAccessibleInterface(line)->text(QAccessible::Name);
         QVERIFY2(heard.contains(QStringLiteral(": <s>wrong</s> key")), qPrintable(heard));
