@@ -184,13 +184,9 @@ private Q_SLOTS:
         for (int address : {3, 3, 4, 4, 5, 5})
             QVERIFY(connect(address));
         QVERIFY(!connect(6));
-        // Those already open are served as before.
-        const QByteArray request = "GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-        for (const auto &socket : open)
-            QCOMPARE(exchange(*socket, request + "\r\n"), 404);
         // A request that trickles in a byte at a time still ends at its deadline.
         QSslSocket &slow = *open.front();
-        slow.write(request + "X-Slow: ");
+        slow.write("GET /nowhere HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
         QTimer trickle;
         QObject::connect(&trickle, &QTimer::timeout, &slow, [&] { slow.write("a"); });
         trickle.start(100);
