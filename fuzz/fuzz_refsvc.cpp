@@ -1,7 +1,6 @@
-// A request to the reference service through its HTTP front end, on memory connections: never a crash, never a 5xx
-// for a bad request, every error in the documented shape, nothing stored for a refused request. The input reads
-// "<api|update> <method> <path>", header lines, a blank line and the body; $TOKEN and $KEY stand for a valid bearer
-// token and the update key of the host "fuzzhost".
+// A request to the reference service's HTTP front end on memory connections: no crash, no 5xx for a bad request, every
+// error in the documented shape, nothing stored for a refusal. The input reads "<api|update> <method> <path>", header
+// lines, a blank line and the body; $TOKEN and $KEY stand for a valid token and the update key of "fuzzhost".
 #include "fuzzsupport.h"
 #include "guardedsslserver.h"
 #include "httpfrontend.h"

@@ -59,9 +59,8 @@ private Q_SLOTS:
         QTRY_VERIFY2_WITH_TIMEOUT(QDBusConnection::sessionBus().interface()->isServiceRegistered(
                                       QStringLiteral("org.freedesktop.Notifications")),
                                   "dunst did not take the notification service's name", 10'000);
-        const SessionProgram *monitor =
-            m_session.start(QStringLiteral("dbus-monitor"),
-                            {QStringLiteral("type='method_call',interface='org.freedesktop.Notifications'")});
+        const SessionProgram *monitor = m_session.start(
+            QStringLiteral("dbus-monitor"), {"type='method_call',interface='org.freedesktop.Notifications'"});
         QVERIFY2(monitor && monitor->waitForLine(QStringLiteral("signal ")), "dbus-monitor did not start");
         const auto sent = [monitor] { return notificationsIn(monitor->lines); };
 
