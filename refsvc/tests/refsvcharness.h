@@ -26,16 +26,14 @@ struct Finished
     QByteArray out, err;
 };
 
-// Runs a program to its end, with `input` on its standard input.
+// Runs a program to its end, with `input` on its standard input; events keep flowing meanwhile.
 inline Finished runToEnd(const QString &program, const QStringList &arguments, const QByteArray &input = {},
                          const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    // Events keep flowing meanwhile, so a service's log is read.
+    process.write(input), process.closeWriteChannel();
     if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kStepTimeoutMs))
         process.kill();
     process.waitForFinished(kStepTimeoutMs);
@@ -47,17 +45,14 @@ inline Finished runToEnd(const QString &program, const QStringList &arguments, c
 class Program
 {
 public:
-    explicit Program(const QString &program, const QProcessEnvironment &environment = {})
+    explicit Program(const QString &program, const QProcessEnvironment &environment = {}) // empty: the test's own
     {
-        m_process.setProgram(program);
-        m_process.setProcessEnvironment(environment); // an empty one: the test's own
+        m_process.setProgram(program), m_process.setProcessEnvironment(environment);
     }
     ~Program() { kill(); }
     bool start(const QStringList &arguments)
     {
-        m_process.setArguments(arguments);
-        m_output.clear(), m_errors.clear();
-        m_process.start();
+        m_process.setArguments(arguments), m_output.clear(), m_errors.clear(), m_process.start();
         return m_process.waitForStarted(kStepTimeoutMs);
     }
     // SIGTERM; true when the program then ends by itself with status 0.
@@ -102,8 +97,7 @@ public:
                    m_process.state() == QProcess::NotRunning;
         };
         (void)QTest::qWaitFor(ended, kStepTimeoutMs);
-        m_apiPort = match.captured(1).toUShort();
-        m_updatePort = match.captured(2).toUShort();
+        m_apiPort = match.captured(1).toUShort(), m_updatePort = match.captured(2).toUShort();
         return match.hasMatch();
     }
     QString apiUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_apiPort); }
@@ -151,8 +145,7 @@ public:
         QNetworkRequest request{QUrl(url)};
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setCaCertificates(m_trusted);
-        request.setSslConfiguration(tls);
-        request.setTransferTimeout(kStepTimeoutMs);
+        request.setSslConfiguration(tls), request.setTransferTimeout(kStepTimeoutMs);
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
         if (!authorization.isEmpty())
             request.setRawHeader("Authorization", authorization);
