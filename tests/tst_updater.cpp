@@ -81,20 +81,27 @@ private Q_SLOTS:
     }
     void newHost_startsWithoutTheOldRunOfFailures()
     {
-        storeSetting(keys::kDnsLink, QStringLiteral("/update/a/k"));
-        TestServer server;
-        server.respondWith(ScriptedResponse::json(R"({"error":"wrong update key"})", 403));
+        storeSetting(keys::kDnsLink, QStringLiteral("/update/a/key-SECRET-a"));
+        TestServer server; // its refusal quotes the key, which no output and no status may then hold
+        server.setHandler([](const RecordedRequest &request) {
+            return ScriptedResponse::json("{\"error\":\"unknown key " + request.target.mid(10) + "\"}", 403);
+        });
+        ConsoleCapture console;
         Core core(coreOptions(server.baseUrl()));
         QSignalSpy statuses(&core.updater(), &Updater::statusChanged);
         for (int tick = 0; tick < 3; ++tick) {
             if (tick == 2)
-                QVERIFY(core.settings().setHost(QStringLiteral("b"), QStringLiteral("/update/b/k")));
+                QVERIFY(core.settings().setHost(QStringLiteral("b"), QStringLiteral("/update/b/key-SECRET-b")));
             core.updater().tick();
             QVERIFY(statuses.wait());
         }
-        QCOMPARE(server.requests().constLast().target, QByteArray("/update/b/k")); // from the next tick on
+        QCOMPARE(server.requests().constLast().target, QByteArray("/update/b/key-SECRET-b")); // from the next tick on
         QCOMPARE(core.updater().status().failuresInARow, 1);
         QCOMPARE(statuses.constLast().constFirst().value<QList<StatusEvent>>(), QList<StatusEvent>());
+        QCOMPARE(core.updater().status().last->error, QStringLiteral("unknown key [redacted]"));
+        QFile published(setup::statusFilePath());
+        QVERIFY(published.open(QIODevice::ReadOnly) && !published.readAll().contains("SECRET"));
+        QVERIFY2(!console.all().contains(QLatin1String("SECRET")), qPrintable(console.all()));
     }
     void serviceKilledAndRestarted_nextTickIsAnsweredAndNothingStoredChanges()
     {

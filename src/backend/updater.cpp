@@ -156,10 +156,12 @@ void Updater::tick()
     options.useProxy = false; // the service must see this machine's own address
     options.cancelled = cancelled;
     QPointer<Updater> self(this);
-    const auto observer = [self, fingerprint, sentAt, cancelled](const Exchange &exchange) {
+    const auto observer = [self, fingerprint, sentAt, cancelled, link](const Exchange &exchange) {
         if (exchange.end == Exchange::End::Cancelled)
             return;
-        const UpdateAttempt attempt = attemptOf(exchange, sentAt);
+        UpdateAttempt attempt = attemptOf(exchange, sentAt);
+        // The server's text may quote the key: the status, its file and everything that shows it never hold it.
+        attempt.error = withoutUpdateKey(attempt.error, link);
         dispatch::mainAsync([self, fingerprint, attempt, cancelled] {
             if (!self)
                 return;
@@ -176,7 +178,8 @@ void Updater::tick()
     // Straight to the network thread: a tick crosses no other.
     sendGet(
         url->toString(QUrl::FullyEncoded),
-        [](const ResponseValue &value) { console::printLine(updateReplyLine(value)); }, observer, options);
+        [link](const ResponseValue &value) { console::printLine(withoutUpdateKey(updateReplyLine(value), link)); },
+        observer, options);
 }
 
 UpdaterStatus Updater::status()
