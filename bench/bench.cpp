@@ -9,7 +9,6 @@
 #include "desktopsession.h"
 #include "firstscreenreport.h"
 #include "measure.h"
-#include "settingskeys.h"
 #include "transport.h"
 #include "updater.h"
 #include "urlsession.h"
