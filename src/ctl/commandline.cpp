@@ -32,6 +32,33 @@ Finish onceOnMainThread(std::function<void(ExitStatus)> finish)
     };
 }
 
+// What a command says when the sign-in it needs lies in a keyring it cannot reach.
+QString keyringUnreachable(const Settings &settings)
+{
+    return settings.keyring() == Settings::Keyring::Absent
+               ? QStringLiteral("the sign-in is kept in the system keyring, but no keyring is running on this session")
+               : QStringLiteral("the sign-in is kept in the system keyring, which is locked; unlock it and try again");
+}
+
+bool keyringUnreachable(Settings::Keyring state)
+{
+    return state == Settings::Keyring::Locked || state == Settings::Keyring::Absent;
+}
+
+// Calls `then` once the keyring has answered what was asked of it (at once when the token is in the file).
+void afterKeyring(Settings &settings, std::function<void()> then)
+{
+    if (!settings.keyringBusy())
+        return then();
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(&settings, &Settings::keyringChanged, &settings, [&settings, connection, then] {
+        if (settings.keyringBusy())
+            return;
+        QObject::disconnect(*connection);
+        then();
+    });
+}
+
 // "register NAME", "status [--json]".
 QString callOf(const Command &command)
 {
@@ -112,7 +139,17 @@ void CommandLine::commandHelp(const Command &command) const
 
 void CommandLine::start(const QStringList &arguments, std::function<void(ExitStatus)> finishWith)
 {
-    const Finish finish = onceOnMainThread(std::move(finishWith));
+    // A command ends once what it wrote to the keyring is there; one that did not get there fails.
+    Settings &settings = m_core.settings();
+    const Finish finish = onceOnMainThread([&settings, finishWith = std::move(finishWith)](ExitStatus status) {
+        afterKeyring(settings, [&settings, finishWith, status] {
+            if (status == ExitStatus::Done && settings.keyringChosen() && keyringUnreachable(settings.keyring())) {
+                complain(keyringUnreachable(settings));
+                return finishWith(ExitStatus::Refused);
+            }
+            finishWith(status);
+        });
+    });
     const auto usageError = [&finish](const QString &problem, const QString &helpCall) {
         complain(problem);
         console::logLine(QStringLiteral("Try '%1 --help'.").arg(helpCall));
@@ -165,7 +202,16 @@ void CommandLine::start(const QStringList &arguments, std::function<void(ExitSta
     if (invocation.arguments.size() > expected)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(invocation.arguments.at(expected)),
                           commandCall);
-    command->start(invocation, finish);
+    // Every command but run (which needs only the update link) reads or writes the sign-in.
+    if (!settings.keyringChosen() || command->name() == QLatin1String("run"))
+        return command->start(invocation, finish);
+    afterKeyring(settings, [&settings, command, invocation, finish] {
+        if (keyringUnreachable(settings.keyring())) {
+            complain(keyringUnreachable(settings));
+            return finish(ExitStatus::Refused);
+        }
+        command->start(invocation, finish);
+    });
 }
 
 } // namespace vennacott::ctl
