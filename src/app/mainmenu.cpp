@@ -43,11 +43,15 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Cor
     keyringProblem->setObjectName(QStringLiteral("labelKeyringProblem"));
     keyringProblem->setWordWrap(true);
     window.statusBar()->addWidget(keyringProblem, 1);
+    window.statusBar()->hide(); // shown only while there is something to say
     const auto showKeyring = [&settings, action = actions.keepInKeyring, keyringProblem, &window] {
         const QSignalBlocker quiet(action);
         action->setChecked(settings.keyringChosen());
         keyringProblem->setText(settings.keyringProblem());
-        window.statusBar()->setVisible(!settings.keyringProblem().isEmpty());
+        if (window.statusBar()->isHidden() == settings.keyringProblem().isEmpty())
+            return;
+        window.statusBar()->setHidden(settings.keyringProblem().isEmpty());
+        window.fitContent();
     };
     QObject::connect(&settings, &Settings::keyringChanged, keyringProblem, showKeyring);
     showKeyring();
