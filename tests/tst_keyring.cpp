@@ -119,12 +119,15 @@ void KeyringTest::choice_movesTheTokenIntoTheKeyring_andBack()
     TestServer server;
     server.setHandler([](const RecordedRequest &) { return ScriptedResponse::json(R"({"host":"host"})"); });
     endpoints::overrideForTesting(server.baseUrl(), server.baseUrl());
+    ConsoleCapture console;
     QCOMPARE(runCtl({"status"}), 0);
+    QVERIFY2(console.output().contains(QStringLiteral("Signed in:   yes")), qPrintable(console.all()));
     Core core(Core::Options{});
     QTRY_COMPARE_WITH_TIMEOUT(core.settings().token(), kToken, kWaitMs);
     core.updater().updateNow();
     QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 1, kWaitMs);
     QCOMPARE(storedSetting(keys::kToken), std::nullopt);
+    QVERIFY2(!console.all().contains(QStringLiteral("SECRET")), qPrintable(console.all()));
 
     core.settings().chooseKeyring(false);
     QTRY_VERIFY_WITH_TIMEOUT(!core.settings().keyringBusy(), kWaitMs);

@@ -43,7 +43,8 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Cor
     keyringProblem->setObjectName(QStringLiteral("labelKeyringProblem"));
     keyringProblem->setWordWrap(true);
     window.statusBar()->addWidget(keyringProblem, 1);
-    window.statusBar()->hide(); // shown only while there is something to say
+    window.statusBar()->setSizeGripEnabled(false); // the window keeps the size of its content
+    window.statusBar()->hide();                    // shown only while there is something to say
     const auto showKeyring = [&settings, action = actions.keepInKeyring, keyringProblem, &window] {
         const QSignalBlocker quiet(action);
         action->setChecked(settings.keyringChosen());
