@@ -33,7 +33,7 @@ Finish onceOnMainThread(std::function<void(ExitStatus)> finish)
 }
 
 // What a command says when the sign-in it needs lies in a keyring it cannot reach.
-QString keyringUnreachable(const Settings &settings)
+QString keyringProblem(const Settings &settings)
 {
     return settings.keyring() == Settings::Keyring::Absent
                ? QStringLiteral("the sign-in is kept in the system keyring, but no keyring is running on this session")
@@ -139,17 +139,7 @@ void CommandLine::commandHelp(const Command &command) const
 
 void CommandLine::start(const QStringList &arguments, std::function<void(ExitStatus)> finishWith)
 {
-    // A command ends once what it wrote to the keyring is there; one that did not get there fails.
-    Settings &settings = m_core.settings();
-    const Finish finish = onceOnMainThread([&settings, finishWith = std::move(finishWith)](ExitStatus status) {
-        afterKeyring(settings, [&settings, finishWith, status] {
-            if (status == ExitStatus::Done && settings.keyringChosen() && keyringUnreachable(settings.keyring())) {
-                complain(keyringUnreachable(settings));
-                return finishWith(ExitStatus::Refused);
-            }
-            finishWith(status);
-        });
-    });
+    const Finish finish = onceOnMainThread(std::move(finishWith));
     const auto usageError = [&finish](const QString &problem, const QString &helpCall) {
         complain(problem);
         console::logLine(QStringLiteral("Try '%1 --help'.").arg(helpCall));
@@ -202,15 +192,26 @@ void CommandLine::start(const QStringList &arguments, std::function<void(ExitSta
     if (invocation.arguments.size() > expected)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(invocation.arguments.at(expected)),
                           commandCall);
-    // Every command but run (which needs only the update link) reads or writes the sign-in.
+    // Every command but run (which needs only the update link) reads or writes the sign-in: with the sign-in
+    // in the keyring, it starts once the keyring has answered and ends once what it wrote there has arrived.
+    Settings &settings = m_core.settings();
     if (!settings.keyringChosen() || command->name() == QLatin1String("run"))
         return command->start(invocation, finish);
-    afterKeyring(settings, [&settings, command, invocation, finish] {
+    const Finish keyringFinish = onceOnMainThread([&settings, finish](ExitStatus status) {
+        afterKeyring(settings, [&settings, finish, status] {
+            if (status == ExitStatus::Done && keyringUnreachable(settings.keyring())) {
+                complain(keyringProblem(settings));
+                return finish(ExitStatus::Refused);
+            }
+            finish(status);
+        });
+    });
+    afterKeyring(settings, [&settings, command, invocation, keyringFinish] {
         if (keyringUnreachable(settings.keyring())) {
-            complain(keyringUnreachable(settings));
-            return finish(ExitStatus::Refused);
+            complain(keyringProblem(settings));
+            return keyringFinish(ExitStatus::Refused);
         }
-        command->start(invocation, finish);
+        command->start(invocation, keyringFinish);
     });
 }
 
