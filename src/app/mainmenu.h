@@ -1,4 +1,5 @@
-// The window's menu: File > Update now, Save, Sign out and Quit; Help > About.
+// The window's menu: File > Update now, Save, Keep sign-in in the system keyring, Sign out and Quit; Help >
+// About.
 #pragma once
 
 class QAction;
@@ -15,12 +16,15 @@ struct MainActions
     QAction *updateNow = nullptr;
     QAction *save = nullptr;
     QAction *signOut = nullptr;
+    QAction *keepInKeyring = nullptr;
     QAction *quit = nullptr;
 };
 
 // Update now sends one update through the same path as a tick; Save sends the delegate's save action;
 // Sign out forgets the account on this computer and shows the sign-in screen; Quit asks the application to
-// terminate, through the quit decision. Each carries the usual shortcut. Help > About opens the About box.
+// terminate, through the quit decision. Each carries the usual shortcut. Keep sign-in in the system keyring
+// is a tick that follows the settings; a keyring that cannot be used is said in a line at the window's foot.
+// Help > About opens the About box.
 MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Core &core);
 
 } // namespace vennacott
