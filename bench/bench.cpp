@@ -9,11 +9,9 @@
 #include "desktopsession.h"
 #include "firstscreenreport.h"
 #include "measure.h"
-#include "settingskeys.h"
 #include "transport.h"
 #include "updater.h"
 #include "urlsession.h"
-#include "userdefaults.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -484,7 +482,7 @@ QStringList soak(const BenchSettings &settings, QJsonObject &results)
     if (!trustTestCa(settings.certDir, settings.soakTimeout) || !server.start(settings.serverPath, settings.certDir))
         return {QStringLiteral("soak: the update server did not start")};
     server.injectFaults(settings.dropEvery, settings.stallEvery, restartAt);
-    UserDefaults(vennacott::Settings::defaultFilePath()).setObject(QStringLiteral("/update/soak/k3y"), keys::kDnsLink);
+    vennacott::Settings(vennacott::Settings::defaultFilePath(), 2s).setHost("soak", "/update/soak/k3y");
     console::setSinkForTesting([](console::Stream stream, const QByteArray &line) { // a stall's notice: stderr
         if (stream == console::Stream::Output)
             ++(line.startsWith("https://") ? urls : isReply(line.toStdString()) ? replies : others);
@@ -679,7 +677,7 @@ int main(int argc, char **argv)
         return 2;
     }
     bundle.close();
-    UserDefaults(vennacott::Settings::defaultFilePath()).setObject(kLink, keys::kDnsLink);
+    vennacott::Settings(vennacott::Settings::defaultFilePath(), 2s).setHost("bench", kLink);
 
     UpdateServer server;
     if (!server.start(settings.serverPath, settings.certDir, settings.port)) {

@@ -3,7 +3,6 @@
 
 #include "console.h"
 
-#include <QByteArray>
 #include <QList>
 #include <QTemporaryDir>
 
@@ -12,12 +11,9 @@
 
 // A broken invariant ends the run; libFuzzer keeps the input that broke it.
 #define FUZZ_CHECK(condition)                                                                                          \
-    do {                                                                                                               \
-        if (!(condition)) {                                                                                            \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition);                     \
-            std::abort();                                                                                              \
-        }                                                                                                              \
-    } while (false)
+    ((condition)                                                                                                       \
+         ? void()                                                                                                      \
+         : (std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace vennacott::fuzz {
 
@@ -28,22 +24,19 @@ inline QString scratchFolder()
     return folder.path();
 }
 
-// A new path in the scratch folder at each call. Qt caches the settings files it has read by path, and reads
-// a file again only when its size or time stamp (in milliseconds) has changed: a new name is read afresh.
+// A new path at each call: Qt rereads a settings file it cached only when its size or time stamp (in ms) changed.
 inline QString newPath(const QString &name)
 {
     static quint64 count = 0;
     return scratchFolder() + QStringLiteral("/%1-").arg(++count) + name;
 }
 
-// Every line printed or logged since the last clear(), as the bytes that would have been written.
+// Every line printed since the last clear(), kept instead of written once keepPrintedLines() ran, each one line.
 inline QList<QByteArray> &printedLines()
 {
     static QList<QByteArray> lines;
     return lines;
 }
-
-// Keeps what is printed instead of writing it, and checks that every print is exactly one line.
 inline void keepPrintedLines()
 {
     console::setSinkForTesting([](console::Stream, const QByteArray &line) {

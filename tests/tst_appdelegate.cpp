@@ -4,25 +4,16 @@
 #include "application.h"
 #include "core.h"
 #include "persistentcontainer.h"
-#include "storyboard.h"
 #include "testsupport.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTest>
 #include <QTimer>
 
 using namespace vennacott;
 using namespace vennacott::test;
-
-Q_DECLARE_METATYPE(vennacott::TerminateReply)
-Q_DECLARE_METATYPE(vennacott::ModalResponse)
 
 namespace {
 
@@ -52,8 +43,7 @@ public:
         alerts.append(alert);
         pending.append([this, handler] { handler(answer); });
     }
-    // Answers what is shown, and what comes up after it, in turn.
-    void respond()
+    void respond() // answers what is shown, and what comes up after it, in turn
     {
         while (!pending.isEmpty())
             pending.takeFirst()();
@@ -65,8 +55,7 @@ public:
     QList<std::function<void()>> pending;
 };
 
-// What is in the context before the action.
-enum class Change { None, Valid, Unsavable };
+enum class Change { None, Valid, Unsavable }; // what the context holds before the action
 
 // Puts the change into the delegate's context (creating the container, so only when there is one).
 void prepare(AppDelegate &delegate, Change change, bool refuseCommit, RefusingEditor &editor)
@@ -90,19 +79,6 @@ bool noteIsSaved()
     return loaded && reader.viewContext().value(QStringLiteral("note")).has_value();
 }
 
-// Marks a store file as written for another model version, as a newer program would.
-bool markAsNewerModel(const QString &path)
-{
-    bool marked = false;
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("newer"));
-        database.setDatabaseName(path);
-        marked = database.open() && QSqlQuery(database).exec(QStringLiteral("PRAGMA user_version = 7"));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("newer"));
-    return marked;
-}
-
 // A child on an unusable store: the process must end inside the action, before anything is shown.
 int childMain(const QString &role)
 {
@@ -119,9 +95,22 @@ int childMain(const QString &role)
     return 0;
 }
 
+// One row of the decision table: the action, what the context holds, the user's answers and what follows.
+struct Decision
+{
+    bool quit; // the quit decision, else the save action
+    bool refuseCommit;
+    Change change;
+    bool resolves;        // the error presentation's outcome
+    ModalResponse answer; // to the quit alert
+    TerminateReply reply;
+    QString log; // the one line on standard error, if any
+    bool presented, alerted, saved;
+};
+
 } // namespace
 
-Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(Decision)
 
 class AppDelegateTest final : public QObject
 {
@@ -149,59 +138,38 @@ private Q_SLOTS:
 
     void decision_logsPresentsAndReplies_data()
     {
-        QTest::addColumn<bool>("quit"); // the quit decision, else the save action
-        QTest::addColumn<bool>("refuseCommit");
-        QTest::addColumn<Change>("change");
-        QTest::addColumn<bool>("resolves");
-        QTest::addColumn<ModalResponse>("answer");
-        QTest::addColumn<TerminateReply>("reply");
-        QTest::addColumn<QString>("log"); // the one line on standard error, if any
-        QTest::addColumn<bool>("presented");
-        QTest::addColumn<bool>("alerted");
-        QTest::addColumn<bool>("saved");
-
-        using M = ModalResponse;
+        QTest::addColumn<Decision>("row");
+        using C = Change;
         using R = TerminateReply;
+        const auto F = ModalResponse::FirstButton;
         const QString none;
-        const auto F = M::FirstButton;
         // clang-format off
-        QTest::newRow("quit: untouched store")          << true << false << Change::None << false << F << R::Now << none << false << false << false;
-        QTest::newRow("quit: change saved")             << true << false << Change::Valid << false << F << R::Now << none << false << false << true;
-        QTest::newRow("quit: commit refused, unsaved")  << true << true << Change::Valid << false << F << R::Cancel << kCommitToTerminate << false << false << false;
-        QTest::newRow("quit: save fails, resolved")     << true << false << Change::Unsavable << true << F << R::Cancel << none << true << false << false;
-        QTest::newRow("quit: save fails, quit anyway")  << true << false << Change::Unsavable << false << F << R::Now << none << true << true << false;
-        QTest::newRow("quit: save fails, cancel")       << true << false << Change::Unsavable << false << M::SecondButton << R::Cancel << none << true << true << false;
-        QTest::newRow("quit: save fails, no answer")    << true << false << Change::Unsavable << false << M::Abort << R::Now << none << true << true << false;
-        QTest::newRow("save: change saved")             << false << false << Change::Valid << false << F << R::Now << none << false << false << true;
-        QTest::newRow("save: commit refused, saved")    << false << true << Change::Valid << false << F << R::Now << kCommitBeforeSaving << false << false << true;
-        QTest::newRow("save: fails, not resolved")      << false << false << Change::Unsavable << false << F << R::Now << none << true << false << false;
+        QTest::newRow("quit: untouched store")         << Decision{true, false, C::None, false, F, R::Now, none, false, false, false};
+        QTest::newRow("quit: change saved")            << Decision{true, false, C::Valid, false, F, R::Now, none, false, false, true};
+        QTest::newRow("quit: commit refused, unsaved") << Decision{true, true, C::Valid, false, F, R::Cancel, kCommitToTerminate, false, false, false};
+        QTest::newRow("quit: save fails, resolved")    << Decision{true, false, C::Unsavable, true, F, R::Cancel, none, true, false, false};
+        QTest::newRow("quit: save fails, quit anyway") << Decision{true, false, C::Unsavable, false, F, R::Now, none, true, true, false};
+        QTest::newRow("quit: save fails, cancel")      << Decision{true, false, C::Unsavable, false, ModalResponse::SecondButton, R::Cancel, none, true, true, false};
+        QTest::newRow("save: commit refused, saved")   << Decision{false, true, C::Valid, false, F, R::Now, kCommitBeforeSaving, false, false, true};
+        QTest::newRow("save: fails, not resolved")     << Decision{false, false, C::Unsavable, false, F, R::Now, none, true, false, false};
         // clang-format on
     }
 
     void decision_logsPresentsAndReplies()
     {
-        QFETCH(bool, quit);
-        QFETCH(bool, refuseCommit);
-        QFETCH(Change, change);
-        QFETCH(bool, resolves);
-        QFETCH(ModalResponse, answer);
-        QFETCH(TerminateReply, reply);
-        QFETCH(QString, log);
-        QFETCH(bool, presented);
-        QFETCH(bool, alerted);
-        QFETCH(bool, saved);
-        m_user.resolves = resolves;
-        m_user.answer = answer;
+        QFETCH(Decision, row);
+        m_user.resolves = row.resolves;
+        m_user.answer = row.answer;
         RefusingEditor editor;
         Core core(Core::Options{});
         AppDelegate delegate(core);
-        prepare(delegate, change, refuseCommit, editor);
-
+        prepare(delegate, row.change, row.refuseCommit, editor);
         QList<bool> pauses;
         delegate.setUpdatePause([&](bool paused) { pauses.append(paused); });
 
         ConsoleCapture console;
-        if (quit) {
+        const bool now = row.reply == TerminateReply::Now;
+        if (row.quit) {
             // Through the termination route, in the event loop: the user answers after the question is up, and a
             // second request meanwhile is ignored.
             QObject scope;
@@ -213,66 +181,50 @@ private Q_SLOTS:
                 m_user.respond();
                 QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
             });
-            QCOMPARE(QCoreApplication::exec(), reply == TerminateReply::Now ? 0 : kStillRunning);
+            QCOMPARE(QCoreApplication::exec(), now ? 0 : kStillRunning);
             // No update while the user decides; they resume when the program goes on.
-            const QList<bool> expected = reply == TerminateReply::Now ? QList<bool>{true} : QList<bool>{true, false};
-            QCOMPARE(pauses, presented ? expected : QList<bool>());
+            QCOMPARE(pauses, (!row.presented ? QList<bool>() : now ? QList<bool>{true} : QList<bool>{true, false}));
         } else {
             delegate.saveAction();
             m_user.respond();
         }
 
-        QCOMPARE(console.errors(), log.isEmpty() ? QStringList() : QStringList{log});
+        QCOMPARE(console.errors(), row.log.isEmpty() ? QStringList() : QStringList{row.log});
         QCOMPARE(console.output(), QStringList());
-        QCOMPARE(m_user.errors.size(), presented ? 1 : 0);
-        if (presented)
-            QCOMPARE(m_user.errors.constFirst().code, int(StoreErrorCode::Validation));
-        // What the alert says and its buttons: on the real message box below.
-        QCOMPARE(m_user.alerts.size(), alerted ? 1 : 0);
-        if (quit && presented && reply == TerminateReply::Cancel) { // the question is over: a new request asks again
+        QCOMPARE(m_user.errors.size(), row.presented ? 1 : 0);
+        QCOMPARE(m_user.alerts.size(), row.alerted ? 1 : 0);
+        if (row.quit && row.presented && !now) { // the question is over: a new request asks again
             Application::shared().terminate();
             m_user.respond();
             QCOMPARE(m_user.errors.size(), 2);
         }
         // Whatever was not saved stays in the context; the store exists once either action has run.
         QVERIFY(QFile::exists(m_dataHome + kStoreFile));
-        QCOMPARE(delegate.persistentContainer().viewContext().hasChanges(), change != Change::None && !saved);
-        QCOMPARE(noteIsSaved(), saved);
+        QCOMPARE(delegate.persistentContainer().viewContext().hasChanges(), row.change != Change::None && !row.saved);
+        QCOMPARE(noteIsSaved(), row.saved);
         delegate.persistentContainer().viewContext().objectDidEndEditing(&editor);
     }
 
     void unusableStore_endsTheProcessAtOnce_data()
     {
-        QTest::addColumn<QString>("role"); // the action the child runs
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<int>("code");
-        const int cannotOpen = int(StoreErrorCode::CannotOpen);
-        const int incompatible = int(StoreErrorCode::IncompatibleModel);
-        // clang-format off
-        QTest::newRow("save, data folder is a file")   << QStringLiteral("save") << QStringLiteral("file") << cannotOpen;
-        QTest::newRow("quit, store is not a database") << QStringLiteral("quit") << QStringLiteral("garbage") << cannotOpen;
-        QTest::newRow("save, store of another model")  << QStringLiteral("save") << QStringLiteral("newer") << incompatible;
-        // clang-format on
+        QTest::addColumn<QString>("role");      // the action the child runs
+        QTest::addColumn<bool>("folderIsFile"); // else the store is not a database
+        QTest::newRow("save, data folder is a file") << QStringLiteral("save") << true;
+        QTest::newRow("quit, store is not a database") << QStringLiteral("quit") << false;
     }
 
     void unusableStore_endsTheProcessAtOnce()
     {
         QFETCH(QString, role);
-        QFETCH(QString, damage);
-        QFETCH(int, code);
+        QFETCH(bool, folderIsFile);
         // The message is printed as the fatal line: a "%" in the path must come out as it stands.
         const QString dataHome = m_dataHome + QStringLiteral("/a%1%2");
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
         const QString store = dataHome + kStoreFile;
         const QString folder = QFileInfo(store).path();
-        QVERIFY(QDir().mkpath(damage == u"file" ? dataHome : folder));
-        if (damage == u"newer") {
-            QVERIFY(markAsNewerModel(store));
-        } else {
-            QFile file(damage == u"file" ? folder : store);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(QByteArray(4096, 'x'));
-        }
+        QVERIFY(QDir().mkpath(folderIsFile ? dataHome : folder));
+        QFile file(folderIsFile ? folder : store);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096 && file.flush());
 
         const ChildResult child = runChild(role);
         QCOMPARE(child.exitStatus, QProcess::NormalExit);
@@ -280,82 +232,10 @@ private Q_SLOTS:
         QCOMPARE(child.out, QByteArray()); // nothing after the end
         const QString err = QString::fromUtf8(child.err);
         const QString start = QStringLiteral("Fatal error: Unresolved error Error Domain=%1 Code=%2 ");
-        QVERIFY2(err.startsWith(start.arg(kStoreErrorDomain, QString::number(code))), qPrintable(err));
+        QVERIFY2(err.startsWith(start.arg(kStoreErrorDomain, QString::number(int(StoreErrorCode::CannotOpen)))),
+                 qPrintable(err));
         QVERIFY2(err.contains(store), qPrintable(err));
         QVERIFY(err.endsWith(u'\n') && err.count(u'\n') == 1);
-    }
-
-    void quitAlert_onARealMessageBox_data()
-    {
-        QTest::addColumn<QString>("click");
-        QTest::addColumn<TerminateReply>("reply");
-        QTest::addColumn<bool>("withWindow"); // the application's window is on screen
-        QTest::newRow("Quit anyway, no window") << QStringLiteral("Quit anyway") << TerminateReply::Now << false;
-        QTest::newRow("Cancel, on the window") << QStringLiteral("Cancel") << TerminateReply::Cancel << true;
-    }
-
-    void quitAlert_onARealMessageBox()
-    {
-        QFETCH(QString, click);
-        QFETCH(TerminateReply, reply);
-        QFETCH(bool, withWindow);
-        StoryboardWindow window(Storyboard{});
-        if (withWindow) {
-            window.show();
-            QApplication::setActiveWindow(&window);
-        }
-        // The message boxes themselves: the default error presentation first, then the quit alert.
-        Application::shared().setErrorPresenter(nullptr);
-        Application::shared().setAlertRunner(nullptr);
-        RefusingEditor unused;
-        Core core(Core::Options{});
-        AppDelegate delegate(core);
-        prepare(delegate, Change::Unsavable, false, unused);
-
-        // Each box that comes up is recorded as its buttons (title:role, sorted), default and Escape buttons, parent
-        // and modality; then answered: the error with its only button, the alert with
-        // `click`.
-        QStringList boxes;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, this, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible() || box->property("answered").toBool())
-                return;
-            box->setProperty("answered", true);
-            QStringList buttons;
-            QAbstractButton *choice = box->buttons().constFirst();
-            for (QAbstractButton *button : box->buttons()) {
-                buttons.append(button->text() + QStringLiteral(":%1").arg(box->buttonRole(button)));
-                choice = button->text() == click ? button : choice;
-            }
-            buttons.sort();
-            const auto title = [](QAbstractButton *button) { return button ? button->text() : QStringLiteral("-"); };
-            const QString parent = box->parentWidget() == &window ? "window" : box->parentWidget() ? "other" : "none";
-            boxes.append(QStringList{buttons.join(u','), title(box->defaultButton()), title(box->escapeButton()),
-                                     parent, QString::number(box->windowModality())}
-                             .join(u' '));
-            choice->click();
-        });
-        poll.start(10);
-
-        // The program goes on (updates resume) or the loop ends through the termination route.
-        QObject scope;
-        delegate.setUpdatePause([&](bool paused) {
-            if (!paused)
-                QTimer::singleShot(0, &scope, [] { QCoreApplication::exit(kStillRunning); });
-        });
-        Application::shared().setDelegate(&delegate);
-        QTimer::singleShot(0, &scope, [] { Application::shared().terminate(); });
-        QTimer::singleShot(30'000, &scope, [] { QCoreApplication::exit(-1); }); // a box that never came
-        QCOMPARE(QCoreApplication::exec(), reply == TerminateReply::Now ? 0 : kStillRunning);
-        QCOMPARE(boxes.size(), 2);
-        // Modal on the window alone when there is one; Return chooses the first button, Escape and closing the second.
-        const QString where = withWindow ? QStringLiteral("window %1").arg(Qt::WindowModal)
-                                         : QStringLiteral("none %1").arg(Qt::ApplicationModal);
-        QVERIFY2(boxes[0].count(u':') == 1 && boxes[0].endsWith(where), qPrintable(boxes[0]));
-        QCOMPARE(boxes[1],
-                 QStringLiteral("Cancel:%1,Quit anyway:%2 Quit anyway Cancel %3")
-                     .arg(QString::number(QMessageBox::RejectRole), QString::number(QMessageBox::AcceptRole), where));
     }
 
 private:

@@ -1,4 +1,4 @@
-// Printed lines: one line per call, escaped control characters, whole lines from many threads.
+// Printed lines: escaped control characters, whole lines from many threads.
 #include "console.h"
 #include "testsupport.h"
 
@@ -11,9 +11,7 @@ using namespace vennacott::test;
 
 namespace {
 
-constexpr int kThreads = 8;
-constexpr int kLines = 200;
-constexpr int kLineLength = 9000; // over twice the size a pipe writes atomically
+constexpr int kThreads = 8, kLines = 200, kLineLength = 9000; // over twice what a pipe writes atomically
 
 QString lineOf(int thread, int index)
 {
@@ -21,7 +19,6 @@ QString lineOf(int thread, int index)
     return head + QString(kLineLength - head.size(), QChar(u'a' + thread));
 }
 
-// A child prints from many threads at once.
 int childMain(const QString &)
 {
     std::vector<std::unique_ptr<QThread>> threads;
@@ -44,46 +41,40 @@ class ConsoleTest final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void controlCharacters_areEscaped_data();
-    void controlCharacters_areEscaped();
-    void linesFromManyThreads_arriveWhole();
-};
-
-void ConsoleTest::controlCharacters_areEscaped_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("written");
-    // Line feeds and carriage returns: every fuzz target checks that each printed line is one line.
-    QTest::newRow("escape sequence") << QStringLiteral("\x1b[2J") << QByteArray("\\u001b[2J\n");
-    QTest::newRow("unicode line separator") << QStringLiteral("a\u2028b") << QByteArray("a\\u2028b\n");
-    QTest::newRow("non-ASCII kept") << QStringLiteral("é€") << QByteArray("\xc3\xa9\xe2\x82\xac\n");
-    QTest::newRow("empty") << QString() << QByteArray("\n");
-}
-
-void ConsoleTest::controlCharacters_areEscaped()
-{
-    QFETCH(QString, text);
-    QFETCH(QByteArray, written);
-    ConsoleCapture console;
-    console::printLine(text);
-    QCOMPARE(console.all().toUtf8(), written);
-}
-
-void ConsoleTest::linesFromManyThreads_arriveWhole()
-{
-    const ChildResult child = runChild(QStringLiteral("many-threads"));
-    QCOMPARE(child.exitCode, 0);
-    const QList<QByteArray> lines = child.out.split('\n');
-    QCOMPARE(lines.size(), kThreads * kLines + 1); // the last piece follows the last line feed
-    QVERIFY(lines.constLast().isEmpty());
-    std::vector<int> next(kThreads, 0);
-    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
-        const QString line = QString::fromUtf8(lines.at(i));
-        const int thread = line.section(QLatin1Char(':'), 0, 0).toInt();
-        QVERIFY(thread >= 0 && thread < kThreads);
-        QCOMPARE(line, lineOf(thread, next[thread]++));
+    void controlCharacters_areEscaped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("written");
+        // Line feeds and carriage returns: every fuzz target checks that each printed line is one line.
+        QTest::newRow("escape sequence") << QStringLiteral("\x1b[2J") << QByteArray("\\u001b[2J\n");
+        QTest::newRow("unicode line separator, non-ASCII kept")
+            << QStringLiteral("\u00e9\u2028\u20ac") << QByteArray("\xc3\xa9\\u2028\xe2\x82\xac\n");
     }
-}
+    void controlCharacters_areEscaped()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, written);
+        ConsoleCapture console;
+        console::printLine(text);
+        QCOMPARE(console.all().toUtf8(), written);
+    }
+
+    void linesFromManyThreads_arriveWhole()
+    {
+        const ChildResult child = runChild(QStringLiteral("many-threads"));
+        QCOMPARE(child.exitCode, 0);
+        const QList<QByteArray> lines = child.out.split('\n');
+        QCOMPARE(lines.size(), kThreads * kLines + 1); // the last piece, after the last line feed, is empty
+        QVERIFY(lines.constLast().isEmpty());
+        std::vector<int> next(kThreads, 0);
+        for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+            const QString line = QString::fromUtf8(lines.at(i));
+            const int thread = line.section(QLatin1Char(':'), 0, 0).toInt();
+            QVERIFY(thread >= 0 && thread < kThreads);
+            QCOMPARE(line, lineOf(thread, next[thread]++));
+        }
+    }
+};
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(ConsoleTest, QCoreApplication, childMain)
 #include "tst_console.moc"

@@ -26,10 +26,8 @@ QByteArray readAll(const QString &path)
 
 void writeAll(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()) && file.open(QIODevice::WriteOnly) && file.write(bytes) >= 0);
 }
 
 // Read and write for the owner only (Qt reports the owner's permissions as the user's too).
@@ -55,200 +53,117 @@ class UserDefaultsTest final : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_path = m_dir->filePath(QStringLiteral("vennacott/vennacott-ddns.conf"));
+        clearSettings();
+    }
+    void twoProcessesWritingAtOnce_loseNothingAndNeverSplitAHost()
+    {
+        // This process writes its token and reads the host while the child registers hosts as fast as it can.
+        UserDefaults running(Settings::defaultFilePath());
+        int written = 0;
+        QStringList split;
+        QTimer writer;
+        connect(&writer, &QTimer::timeout, this, [&] {
+            running.setObject(QStringLiteral("t%1").arg(++written), keys::kToken);
+            UserDefaults reader(Settings::defaultFilePath());
+            const std::optional<QString> name = reader.stringForKey(keys::kHostname);
+            const std::optional<QString> link = reader.stringForKey(keys::kDnsLink);
+            if (link != (name ? std::optional<QString>(QStringLiteral("/update/%1/k").arg(*name)) : std::nullopt))
+                split.append(name.value_or(QString()) + QLatin1Char(' ') + link.value_or(QString()));
+        });
+        writer.start(0);
+        QCOMPARE(runChild(QStringLiteral("hosts")).exitCode, 0);
+        writer.stop();
+        QVERIFY2(split.isEmpty() && written > 0, qPrintable(split.join(u',')));
+        // This process's own store, which wrote last, sees the other's last host too.
+        QCOMPARE(running.stringForKey(keys::kToken), QStringLiteral("t%1").arg(written));
+        QCOMPARE(running.stringForKey(keys::kDnsLink), QStringLiteral("/update/final/k"));
+    }
 
-    void twoProcessesWritingAtOnce_loseNothingAndNeverSplitAHost();
-    void file_isCreatedOnFirstWriteAndPrivateToTheUser();
-    void file_isReadWholeOrKeptAside_data();
-    void file_isReadWholeOrKeptAside();
-    void unusableLocation_readsEmptyAndReportsOnce();
-    void fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack();
+    void file_isCreatedOnFirstWriteAndPrivateToTheUser()
+    {
+        UserDefaults(m_path).setObject(QStringLiteral("secret"), keys::kToken);
+        // A write killed before its rename left its copy, Qt's lock and temporary file for that, and its lock,
+        // whose process is gone: the next write clears them all, and keeps what was set aside or backed up.
+        QProcess gone;
+        gone.start(QStringLiteral("true"));
+        const qint64 pid = gone.waitForStarted() ? gone.processId() : 0;
+        QVERIFY(pid > 0 && gone.waitForFinished());
+        writeAll(m_path + QStringLiteral(".lock"),
+                 QByteArray::number(pid) + "\ntst_userdefaults\n" + QSysInfo::machineHostName().toUtf8() + '\n');
+        for (const char *left : {".aBcDeF", ".aBcDeF.lock", ".aBcDeF.XyZabc"})
+            writeAll(m_path + QLatin1String(left), "token=secret\n");
+        const QStringList staying{QStringLiteral("vennacott-ddns.conf"), QStringLiteral("vennacott-ddns.conf.backup"),
+                                  QStringLiteral("vennacott-ddns.conf.corrupt-20261207-101010-123")};
+        for (const QString &name : staying.mid(1))
+            writeAll(QFileInfo(m_path).dir().filePath(name), "token=mine\n");
+        // A file made readable to others by hand is tightened on the next write.
+        QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
+        UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
+        QCOMPARE(QFile::permissions(m_path), kPrivate);
+        QCOMPARE(QFileInfo(m_path).dir().entryList(QDir::Files | QDir::Hidden), staying);
+    }
+
+    void file_isReadWholeOrKeptAside_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("token"); // empty: the file is damaged
+        // As an editor on another system may leave it: CRLF line ends, a comment, a tab, a non-ASCII letter.
+        QTest::newRow("hand edited") << QByteArray("; mine\r\n[General]\r\ntoken=caf\xc3\xa9\tdesk\r\n")
+                                     << "caf\u00e9\tdesk";
+        QTest::newRow("control characters") << QByteArray("garbage\x00\x13", 9) << "";
+        QTest::newRow("a good token, then bytes that are not UTF-8")
+            << QByteArray("[General]\ntoken=abc\n\xfe\x80=x\n") << "";
+        QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n") << "";
+    }
+
+    void file_isReadWholeOrKeptAside()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, token);
+        writeAll(m_path, content);
+        QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
+        ConsoleCapture console;
+        UserDefaults defaults(m_path);
+        const QDir folder = QFileInfo(m_path).dir();
+        const QStringList copies = folder.entryList({QStringLiteral("vennacott-ddns.conf.corrupt-*")}, QDir::Files);
+        QCOMPARE(defaults.stringForKey(keys::kToken), token.isEmpty() ? std::nullopt : std::optional(token));
+        QCOMPARE(console.errors().size(), copies.size());
+        QCOMPARE(copies.size(), token.isEmpty() ? 1 : 0);
+        if (copies.isEmpty())
+            return;
+        QCOMPARE(QFile::permissions(folder.filePath(copies.constFirst())), kPrivate); // it may hold the token
+        defaults.setObject(QStringLiteral("fresh-host"), keys::kHostname);
+        QCOMPARE(console.errors().size(), 1);
+        QCOMPARE(UserDefaults(m_path).stringForKey(keys::kHostname), QStringLiteral("fresh-host"));
+    }
+
+    void unusableLocation_readsEmptyAndReportsOnce()
+    {
+        // A folder where the file should be cannot be read or written, whoever runs the test (root included).
+        const QString kept = m_path + QStringLiteral("/keep");
+        writeAll(kept, "precious");
+        ConsoleCapture console;
+        UserDefaults defaults(m_path);
+        QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
+        QCOMPARE(console.errors().size(), 1);
+
+        // The value stays in memory; the one line names the key, never the value.
+        defaults.setObject(QStringLiteral("secret-value"), keys::kToken);
+        QCOMPARE(defaults.stringForKey(keys::kToken), QStringLiteral("secret-value"));
+        QCOMPARE(console.errors().size(), 2);
+        QVERIFY2(console.errors().constLast().contains(keys::kToken) && !console.all().contains("secret-value"),
+                 qPrintable(console.all()));
+        QCOMPARE(readAll(kept), "precious");
+    }
 
 private:
     QString m_path;
     std::unique_ptr<QTemporaryDir> m_dir;
 };
-
-void UserDefaultsTest::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_path = m_dir->filePath(QStringLiteral("vennacott/vennacott-ddns.conf"));
-    clearSettings();
-}
-
-void UserDefaultsTest::twoProcessesWritingAtOnce_loseNothingAndNeverSplitAHost()
-{
-    // This process writes its token and reads the host while the child registers hosts as fast as it can.
-    UserDefaults running(Settings::defaultFilePath());
-    int written = 0;
-    QStringList split;
-    QTimer writer;
-    connect(&writer, &QTimer::timeout, this, [&] {
-        running.setObject(QStringLiteral("t%1").arg(++written), keys::kToken);
-        UserDefaults reader(Settings::defaultFilePath());
-        const std::optional<QString> name = reader.stringForKey(keys::kHostname);
-        const std::optional<QString> link = reader.stringForKey(keys::kDnsLink);
-        if (link != (name ? std::optional<QString>(QStringLiteral("/update/%1/k").arg(*name)) : std::nullopt))
-            split.append(name.value_or(QString()) + QLatin1Char(' ') + link.value_or(QString()));
-    });
-    writer.start(0);
-    QCOMPARE(runChild(QStringLiteral("hosts")).exitCode, 0);
-    writer.stop();
-    QCOMPARE(split, QStringList());
-    QVERIFY(written > 0);
-    // This process's own store, which wrote last, sees the other's last host too.
-    QCOMPARE(running.stringForKey(keys::kToken), QStringLiteral("t%1").arg(written));
-    QCOMPARE(running.stringForKey(keys::kDnsLink), QStringLiteral("/update/final/k"));
-}
-
-void UserDefaultsTest::file_isCreatedOnFirstWriteAndPrivateToTheUser()
-{
-    UserDefaults(m_path).setObject(QStringLiteral("secret"), keys::kToken);
-    // A write killed before its rename left its copy, Qt's lock and temporary file for that, and its lock,
-    // whose process is gone: the next write clears them all, and keeps what was set aside or backed up.
-    QProcess gone;
-    gone.start(QStringLiteral("true"));
-    QVERIFY(gone.waitForStarted());
-    const qint64 pid = gone.processId();
-    QVERIFY(gone.waitForFinished());
-    writeAll(m_path + QStringLiteral(".lock"),
-             QByteArray::number(pid) + "\ntst_userdefaults\n" + QSysInfo::machineHostName().toUtf8() + '\n');
-    for (const char *left : {".aBcDeF", ".aBcDeF.lock", ".aBcDeF.XyZabc"})
-        writeAll(m_path + QLatin1String(left), "token=secret\n");
-    const QStringList staying{QStringLiteral("vennacott-ddns.conf"), QStringLiteral("vennacott-ddns.conf.backup"),
-                              QStringLiteral("vennacott-ddns.conf.corrupt-20261207-101010-123")};
-    for (const QString &name : staying.mid(1))
-        writeAll(QFileInfo(m_path).dir().filePath(name), "token=mine\n");
-    // A file made readable to others by hand is tightened on the next write.
-    QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
-    UserDefaults(m_path).setObject(QStringLiteral("h"), keys::kHostname);
-    QCOMPARE(QFile::permissions(m_path), kPrivate);
-    QCOMPARE(QFileInfo(m_path).dir().entryList(QDir::Files | QDir::Hidden), staying);
-
-    // A file kept elsewhere behind a link stays there, and the link stays a link.
-    const QString kept = m_dir->filePath(QStringLiteral("dotfiles.conf"));
-    QVERIFY(QFile::rename(m_path, kept) && QFile::link(kept, m_path));
-    UserDefaults(m_path).setObject(QStringLiteral("h2"), keys::kHostname);
-    QVERIFY(QFileInfo(m_path).isSymLink());
-    QCOMPARE(UserDefaults(kept).stringForKey(keys::kHostname), QStringLiteral("h2"));
-}
-
-void UserDefaultsTest::file_isReadWholeOrKeptAside_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QString>("token"); // empty: the file is damaged
-    // As an editor on another system may leave it: CRLF line ends, a comment, a tab, a non-ASCII letter.
-    QTest::newRow("hand edited") << QByteArray("; mine\r\n[General]\r\ntoken=caf\xc3\xa9\tdesk\r\n")
-                                 << "caf\u00e9\tdesk";
-    QTest::newRow("control characters") << QByteArray("garbage\x00\x13", 9) << "";
-    QTest::newRow("a good token, then bytes that are not UTF-8")
-        << QByteArray("[General]\ntoken=abc\n\xfe\x80=x\n") << "";
-    QTest::newRow("a good token, then a line that is no key") << QByteArray("token=abc\nnot a setting\n") << "";
-    // Qt ends a line at a carriage return too: this is the line "key" and a value without a key.
-    QTest::newRow("a carriage return inside a line") << QByteArray("[General]\ntoken=abc\nkey\r=value\n") << "";
-}
-
-void UserDefaultsTest::file_isReadWholeOrKeptAside()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, token);
-    writeAll(m_path, content);
-    QVERIFY(QFile::setPermissions(m_path, kPrivate | QFile::ReadGroup | QFile::ReadOther));
-    ConsoleCapture console;
-    UserDefaults defaults(m_path);
-    const QDir folder = QFileInfo(m_path).dir();
-    const QStringList copies = folder.entryList({QStringLiteral("vennacott-ddns.conf.corrupt-*")}, QDir::Files);
-    QCOMPARE(defaults.stringForKey(keys::kToken), token.isEmpty() ? std::nullopt : std::optional(token));
-    QCOMPARE(console.errors().size(), copies.size());
-    QCOMPARE(copies.size(), token.isEmpty() ? 1 : 0);
-    if (copies.isEmpty())
-        return;
-    QCOMPARE(readAll(folder.filePath(copies.constFirst())), content);
-    QCOMPARE(QFile::permissions(folder.filePath(copies.constFirst())), kPrivate); // it may hold the token
-    defaults.setObject(QStringLiteral("fresh-host"), keys::kHostname);
-    QCOMPARE(console.errors().size(), 1);
-    QCOMPARE(UserDefaults(m_path).stringForKey(keys::kHostname), QStringLiteral("fresh-host"));
-}
-
-void UserDefaultsTest::unusableLocation_readsEmptyAndReportsOnce()
-{
-    // A folder where the file should be cannot be read or written, whoever runs the test (root included).
-    const QString kept = m_path + QStringLiteral("/keep");
-    writeAll(kept, "precious");
-    ConsoleCapture console;
-    UserDefaults defaults(m_path);
-    QCOMPARE(defaults.stringForKey(keys::kToken), std::nullopt);
-    QCOMPARE(console.errors().size(), 1);
-
-    // The value stays in memory; the one line names the key, never the value.
-    defaults.setObject(QStringLiteral("secret-value"), keys::kToken);
-    QCOMPARE(defaults.stringForKey(keys::kToken), QStringLiteral("secret-value"));
-    QCOMPARE(console.errors().size(), 2);
-    QVERIFY(console.errors().constLast().contains(keys::kToken));
-    QVERIFY(!console.all().contains(QStringLiteral("secret-value")));
-    QCOMPARE(readAll(kept), "precious");
-}
-
-void UserDefaultsTest::fullDisk_keepsChangesInMemoryAndSavesThemWhenSpaceIsBack()
-{
-    // The checks run in a second copy of this test, in a mount namespace of its own with a small tmpfs.
-    const QString disk = qEnvironmentVariable("VENNACOTT_TEST_SMALL_DISK");
-    if (disk.isEmpty()) {
-        const QString mountPoint = m_dir->filePath(QStringLiteral("disk"));
-        QDir().mkpath(mountPoint);
-        const QStringList mount{"sh", "-c", "mount -t tmpfs -o size=256k tmpfs \"$0\" && exec \"$@\"", mountPoint};
-        // An ordinary user mounts in a user namespace of its own; root without user namespaces still can.
-        for (const QStringList &ns : {QStringList{"--user", "--map-root-user", "--mount"}, QStringList{"--mount"}}) {
-            if (QProcess::execute(QStringLiteral("unshare"), ns + mount + QStringList{"true"}) != 0)
-                continue;
-            QProcess inside;
-            inside.setProcessChannelMode(QProcess::MergedChannels);
-            qputenv("VENNACOTT_TEST_SMALL_DISK", QFile::encodeName(mountPoint));
-            inside.start("unshare",
-                         ns + mount +
-                             QStringList{QCoreApplication::applicationFilePath(), QTest::currentTestFunction()});
-            const bool ended = inside.waitForFinished(120'000);
-            qunsetenv("VENNACOTT_TEST_SMALL_DISK");
-            QVERIFY2(ended && inside.exitStatus() == QProcess::NormalExit && inside.exitCode() == 0,
-                     inside.readAll().constData());
-            return;
-        }
-        QSKIP("cannot mount a small tmpfs: unshare(1) needs user namespaces, or root without them");
-    }
-
-    const QString path = disk + QStringLiteral("/vennacott/vennacott-ddns.conf");
-    UserDefaults defaults(path);
-    defaults.apply({{keys::kToken, QStringLiteral("token-1")}, {keys::kHostname, QStringLiteral("host-1")}});
-    const QByteArray before = readAll(path);
-    QFile filler(disk + QStringLiteral("/filler"));
-    QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.size() < 1024 * 1024) {
-    }
-    filler.close();
-
-    // Each change is refused by the disk; one line says so, and the values live on in memory.
-    ConsoleCapture console;
-    defaults.setObject(QStringLiteral("/update/host-2/k"), keys::kDnsLink);
-    defaults.setObject(QStringLiteral("host-2"), keys::kHostname);
-    defaults.removeObjectForKey(keys::kToken);
-    QCOMPARE(defaults.stringForKey(keys::kDnsLink), QStringLiteral("/update/host-2/k"));
-    QCOMPARE(console.errors().size(), 1);
-    QVERIFY2(console.errors().constFirst().contains(QStringLiteral("no space left")), qPrintable(console.all()));
-    QCOMPARE(readAll(path), before); // never cut short
-
-    // Space is back, and meanwhile another program has changed the host name: its change wins, and the
-    // next read saves the rest.
-    QVERIFY(filler.remove());
-    UserDefaults(path).setObject(QStringLiteral("host-3"), keys::kHostname);
-    QCOMPARE(defaults.stringForKey(keys::kHostname), QStringLiteral("host-3"));
-    QCOMPARE(console.errors().size(), 2);
-    QVERIFY2(console.errors().constLast().contains(QStringLiteral("saved to")), qPrintable(console.all()));
-    UserDefaults reloaded(path);
-    QCOMPARE(reloaded.stringForKey(keys::kDnsLink), QStringLiteral("/update/host-2/k"));
-    QCOMPARE(reloaded.stringForKey(keys::kHostname), QStringLiteral("host-3"));
-    QCOMPARE(reloaded.stringForKey(keys::kToken), std::nullopt);
-    QCOMPARE(QDir(disk + QStringLiteral("/vennacott")).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()});
-}
 
 VENNACOTT_TEST_MAIN_WITH_CHILD(UserDefaultsTest, QCoreApplication, childMain)
 #include "tst_userdefaults.moc"

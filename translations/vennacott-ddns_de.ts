@@ -176,6 +176,10 @@
         <source>IPv6 only</source>
         <translation>Nur IPv6</translation>
     </message>
+    <message>
+        <source>Keep sign-in in the system &amp;keyring</source>
+        <translation>Anmeldung im System-&amp;Schlüsselbund aufbewahren</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -392,6 +396,37 @@ Zone %3</translation>
     <message>
         <source>Licence</source>
         <translation>Lizenz</translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::Settings</name>
+    <message>
+        <source>No system keyring is running, so the sign-in kept there cannot be read. It is tried again every few seconds.</source>
+        <translation>Es läuft kein System-Schlüsselbund, daher kann die dort aufbewahrte Anmeldung nicht gelesen werden. Es wird alle paar Sekunden erneut versucht.</translation>
+    </message>
+    <message>
+        <source>The system keyring is locked, so the sign-in kept there cannot be read yet. It is read as soon as the keyring is unlocked.</source>
+        <translation>Der System-Schlüsselbund ist gesperrt, daher kann die dort aufbewahrte Anmeldung noch nicht gelesen werden. Sie wird gelesen, sobald der Schlüsselbund entsperrt ist.</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: no keyring is running.</source>
+        <translation>Die Anmeldung konnte nicht im System-Schlüsselbund aufbewahrt werden: Es läuft kein Schlüsselbund.</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: it is locked.</source>
+        <translation>Die Anmeldung konnte nicht im System-Schlüsselbund aufbewahrt werden: Er ist gesperrt.</translation>
+    </message>
+    <message>
+        <source>The sign-in can move back to the settings file only once the system keyring can be read.</source>
+        <translation>Die Anmeldung kann erst in die Einstellungsdatei zurück, wenn der System-Schlüsselbund gelesen werden kann.</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: no system keyring is running.</source>
+        <translation>Die Anmeldung bleibt in der Einstellungsdatei: Es läuft kein System-Schlüsselbund.</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: the system keyring is locked.</source>
+        <translation>Die Anmeldung bleibt in der Einstellungsdatei: Der System-Schlüsselbund ist gesperrt.</translation>
     </message>
 </context>
 </TS>

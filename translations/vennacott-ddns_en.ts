@@ -176,6 +176,10 @@
         <source>IPv6 only</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Keep sign-in in the system &amp;keyring</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -389,6 +393,37 @@ Zone %3</source>
     </message>
     <message>
         <source>Licence</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::Settings</name>
+    <message>
+        <source>No system keyring is running, so the sign-in kept there cannot be read. It is tried again every few seconds.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The system keyring is locked, so the sign-in kept there cannot be read yet. It is read as soon as the keyring is unlocked.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: no keyring is running.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: it is locked.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The sign-in can move back to the settings file only once the system keyring can be read.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: no system keyring is running.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: the system keyring is locked.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

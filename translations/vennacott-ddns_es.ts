@@ -176,6 +176,10 @@
         <source>IPv6 only</source>
         <translation>Solo IPv6</translation>
     </message>
+    <message>
+        <source>Keep sign-in in the system &amp;keyring</source>
+        <translation>Guardar la sesión en el &amp;llavero del sistema</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -392,6 +396,37 @@ Zona %3</translation>
     <message>
         <source>Licence</source>
         <translation>Licencia</translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::Settings</name>
+    <message>
+        <source>No system keyring is running, so the sign-in kept there cannot be read. It is tried again every few seconds.</source>
+        <translation>No hay ningún llavero del sistema en marcha, así que la sesión guardada en él no se puede leer. Se vuelve a intentar cada pocos segundos.</translation>
+    </message>
+    <message>
+        <source>The system keyring is locked, so the sign-in kept there cannot be read yet. It is read as soon as the keyring is unlocked.</source>
+        <translation>El llavero del sistema está bloqueado, así que la sesión guardada en él aún no se puede leer. Se leerá en cuanto se desbloquee el llavero.</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: no keyring is running.</source>
+        <translation>No se pudo guardar la sesión en el llavero del sistema: no hay ningún llavero en marcha.</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: it is locked.</source>
+        <translation>No se pudo guardar la sesión en el llavero del sistema: está bloqueado.</translation>
+    </message>
+    <message>
+        <source>The sign-in can move back to the settings file only once the system keyring can be read.</source>
+        <translation>La sesión solo puede volver al archivo de configuración cuando se pueda leer el llavero del sistema.</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: no system keyring is running.</source>
+        <translation>La sesión sigue en el archivo de configuración: no hay ningún llavero del sistema en marcha.</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: the system keyring is locked.</source>
+        <translation>La sesión sigue en el archivo de configuración: el llavero del sistema está bloqueado.</translation>
     </message>
 </context>
 </TS>

@@ -176,6 +176,10 @@
         <source>IPv6 only</source>
         <translation>IPv6 uniquement</translation>
     </message>
+    <message>
+        <source>Keep sign-in in the system &amp;keyring</source>
+        <translation>Garder la connexion dans le &amp;trousseau du système</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -392,6 +396,37 @@ Zone %3</translation>
     <message>
         <source>Licence</source>
         <translation>Licence</translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::Settings</name>
+    <message>
+        <source>No system keyring is running, so the sign-in kept there cannot be read. It is tried again every few seconds.</source>
+        <translation>Aucun trousseau du système n’est en marche : la connexion qui y est gardée ne peut pas être lue. Nouvel essai toutes les quelques secondes.</translation>
+    </message>
+    <message>
+        <source>The system keyring is locked, so the sign-in kept there cannot be read yet. It is read as soon as the keyring is unlocked.</source>
+        <translation>Le trousseau du système est verrouillé : la connexion qui y est gardée ne peut pas encore être lue. Elle sera lue dès que le trousseau sera déverrouillé.</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: no keyring is running.</source>
+        <translation>La connexion n’a pas pu être gardée dans le trousseau du système : aucun trousseau n’est en marche.</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: it is locked.</source>
+        <translation>La connexion n’a pas pu être gardée dans le trousseau du système : il est verrouillé.</translation>
+    </message>
+    <message>
+        <source>The sign-in can move back to the settings file only once the system keyring can be read.</source>
+        <translation>La connexion ne peut revenir dans le fichier de réglages qu’une fois le trousseau du système lisible.</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: no system keyring is running.</source>
+        <translation>La connexion reste dans le fichier de réglages : aucun trousseau du système n’est en marche.</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: the system keyring is locked.</source>
+        <translation>La connexion reste dans le fichier de réglages : le trousseau du système est verrouillé.</translation>
     </message>
 </context>
 </TS>

@@ -176,6 +176,10 @@
         <source>IPv6 only</source>
         <translation>IPv6 のみ</translation>
     </message>
+    <message>
+        <source>Keep sign-in in the system &amp;keyring</source>
+        <translation>サインイン情報をシステムのキーリングに保管(&amp;K)</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -391,6 +395,37 @@ Zone %3</source>
     <message>
         <source>Licence</source>
         <translation>ライセンス</translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::Settings</name>
+    <message>
+        <source>No system keyring is running, so the sign-in kept there cannot be read. It is tried again every few seconds.</source>
+        <translation>システムのキーリングが動いていないため、そこに保管したサインイン情報を読み取れません。数秒ごとに再試行します。</translation>
+    </message>
+    <message>
+        <source>The system keyring is locked, so the sign-in kept there cannot be read yet. It is read as soon as the keyring is unlocked.</source>
+        <translation>システムのキーリングがロックされているため、そこに保管したサインイン情報をまだ読み取れません。キーリングのロックが解除されしだい読み取ります。</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: no keyring is running.</source>
+        <translation>サインイン情報をシステムのキーリングに保管できませんでした。キーリングが動いていません。</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: it is locked.</source>
+        <translation>サインイン情報をシステムのキーリングに保管できませんでした。キーリングがロックされています。</translation>
+    </message>
+    <message>
+        <source>The sign-in can move back to the settings file only once the system keyring can be read.</source>
+        <translation>サインイン情報を設定ファイルに戻せるのは、システムのキーリングを読み取れるようになってからです。</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: no system keyring is running.</source>
+        <translation>サインイン情報は設定ファイルに残ります。システムのキーリングが動いていません。</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: the system keyring is locked.</source>
+        <translation>サインイン情報は設定ファイルに残ります。システムのキーリングがロックされています。</translation>
     </message>
 </context>
 </TS>

@@ -176,6 +176,10 @@
         <source>IPv6 only</source>
         <translation>Somente IPv6</translation>
     </message>
+    <message>
+        <source>Keep sign-in in the system &amp;keyring</source>
+        <translation>Guardar a sessão no &amp;chaveiro do sistema</translation>
+    </message>
 </context>
 <context>
     <name>Notifier</name>
@@ -392,6 +396,37 @@ Zona %3</translation>
     <message>
         <source>Licence</source>
         <translation>Licença</translation>
+    </message>
+</context>
+<context>
+    <name>vennacott::Settings</name>
+    <message>
+        <source>No system keyring is running, so the sign-in kept there cannot be read. It is tried again every few seconds.</source>
+        <translation>Nenhum chaveiro do sistema está em execução, então a sessão guardada nele não pode ser lida. Uma nova tentativa é feita a cada poucos segundos.</translation>
+    </message>
+    <message>
+        <source>The system keyring is locked, so the sign-in kept there cannot be read yet. It is read as soon as the keyring is unlocked.</source>
+        <translation>O chaveiro do sistema está bloqueado, então a sessão guardada nele ainda não pode ser lida. Ela será lida assim que o chaveiro for desbloqueado.</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: no keyring is running.</source>
+        <translation>Não foi possível guardar a sessão no chaveiro do sistema: nenhum chaveiro está em execução.</translation>
+    </message>
+    <message>
+        <source>The sign-in could not be kept in the system keyring: it is locked.</source>
+        <translation>Não foi possível guardar a sessão no chaveiro do sistema: ele está bloqueado.</translation>
+    </message>
+    <message>
+        <source>The sign-in can move back to the settings file only once the system keyring can be read.</source>
+        <translation>A sessão só pode voltar ao arquivo de configurações quando o chaveiro do sistema puder ser lido.</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: no system keyring is running.</source>
+        <translation>A sessão continua no arquivo de configurações: nenhum chaveiro do sistema está em execução.</translation>
+    </message>
+    <message>
+        <source>The sign-in stays in the settings file: the system keyring is locked.</source>
+        <translation>A sessão continua no arquivo de configurações: o chaveiro do sistema está bloqueado.</translation>
     </message>
 </context>
 </TS>

@@ -7,63 +7,71 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTest>
+
+#include <csignal>
 
 namespace vennacott::refsvc::test {
 
-// How long one step (a start, a stop, a request) may take. Sign-ins hash a password slowly on purpose, and the
-// sanitizer build is slower still.
+// How long one step (a start, a stop, a request) may take: sign-ins hash slowly on purpose, sanitizers slow more.
 inline constexpr int kStepTimeoutMs = 60'000;
 
 struct Finished
 {
     int status = -1; // -1: did not end by itself
-    QByteArray out;
-    QByteArray err;
+    QByteArray out, err;
 };
 
-// Runs a program to its end, with `input` on its standard input.
-Finished runToEnd(const QString &program, const QStringList &arguments, const QByteArray &input = {},
-                  const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
-inline Finished runService(const QStringList &arguments)
+// Runs a program to its end, with `input` on its standard input; events keep flowing meanwhile.
+inline Finished runToEnd(const QString &program, const QStringList &arguments, const QByteArray &input = {},
+                         const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
-    return runToEnd(QStringLiteral(VENNACOTT_REFSVC_BINARY), arguments);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    process.write(input), process.closeWriteChannel();
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, kStepTimeoutMs))
+        process.kill();
+    process.waitForFinished(kStepTimeoutMs);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
 }
 
 // A program that runs until it is told to stop, its output collected as it comes.
 class Program
 {
 public:
-    explicit Program(const QString &program, const QProcessEnvironment &environment = {})
+    explicit Program(const QString &program, const QProcessEnvironment &environment = {}) // empty: the test's own
     {
-        m_process.setProgram(program);
-        m_process.setProcessEnvironment(environment); // an empty one: the test's own
+        m_process.setProgram(program), m_process.setProcessEnvironment(environment);
     }
     ~Program() { kill(); }
     bool start(const QStringList &arguments)
     {
-        m_process.setArguments(arguments);
-        m_output.clear();
-        m_errors.clear();
-        m_process.start();
+        m_process.setArguments(arguments), m_output.clear(), m_errors.clear(), m_process.start();
         return m_process.waitForStarted(kStepTimeoutMs);
     }
-    bool stop(); // SIGTERM; true when the program then ends by itself with status 0
-    // As a crash or a power cut would.
-    void kill()
+    // SIGTERM; true when the program then ends by itself with status 0.
+    bool stop()
     {
-        m_process.kill();
-        m_process.waitForFinished(kStepTimeoutMs);
+        if (m_process.state() == QProcess::NotRunning)
+            return false;
+        ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
+        if (!QTest::qWaitFor([&] { return m_process.state() == QProcess::NotRunning; }, kStepTimeoutMs))
+            kill();
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
+    void kill() { m_process.kill(), m_process.waitForFinished(kStepTimeoutMs); } // as a crash would
     QByteArray output() const { return m_output += m_process.readAllStandardOutput(); }
-    QStringList outputLines() const { return QString::fromUtf8(output()).split(u'\n', Qt::SkipEmptyParts); }
     QByteArray errors() const { return m_errors += m_process.readAllStandardError(); }
-    int exitCode() const { return m_process.exitCode(); }
 
 protected:
     mutable QProcess m_process; // mutable: reading the output moves it into m_output
-    mutable QByteArray m_output;
-    mutable QByteArray m_errors;
+    mutable QByteArray m_output, m_errors;
 };
 
 // vennacott-refsvc on a data folder of the test's choosing, with extra command-line options.
@@ -71,12 +79,27 @@ class ServiceProcess final : public Program
 {
 public:
     explicit ServiceProcess(QString dataDir, QStringList options = {})
-        : Program(QStringLiteral(VENNACOTT_REFSVC_BINARY))
+        : Program(VENNACOTT_REFSVC_BINARY)
         , m_dataDir(std::move(dataDir))
         , m_options(std::move(options))
     {}
-    // Starts the service and waits until it says it is ready. Port 0 lets it pick a free port.
-    bool start(quint16 apiPort = 0, quint16 updatePort = 0);
+    // Starts the service and waits until it says it is ready (port 0: a free one).
+    bool start(quint16 apiPort = 0, quint16 updatePort = 0)
+    {
+        static const QRegularExpression ready(
+            QStringLiteral("ready: API https://127\\.0\\.0\\.1:(\\d+), update server https://127\\.0\\.0\\.1:(\\d+)"));
+        Program::start(QStringList{"--data-dir", m_dataDir, "--api-port", QString::number(apiPort), "--update-port",
+                                   QString::number(updatePort)} +
+                       m_options);
+        QRegularExpressionMatch match;
+        const auto ended = [&] {
+            return (match = ready.match(QString::fromUtf8(output()))).hasMatch() ||
+                   m_process.state() == QProcess::NotRunning;
+        };
+        (void)QTest::qWaitFor(ended, kStepTimeoutMs);
+        m_apiPort = match.captured(1).toUShort(), m_updatePort = match.captured(2).toUShort();
+        return match.hasMatch();
+    }
     QString apiUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_apiPort); }
     QString updateUrl() const { return QStringLiteral("https://127.0.0.1:%1").arg(m_updatePort); }
     quint16 apiPort() const { return m_apiPort; }
@@ -92,8 +115,7 @@ public:
 private:
     QString m_dataDir;
     QStringList m_options;
-    quint16 m_apiPort = 0;
-    quint16 m_updatePort = 0;
+    quint16 m_apiPort = 0, m_updatePort = 0;
 };
 
 struct HttpReply
@@ -101,17 +123,12 @@ struct HttpReply
     int status = 0; // 0 when no HTTP reply came
     QByteArray body;
     QMap<QByteArray, QByteArray> headers; // names in lower case
-
     QJsonObject object() const { return QJsonDocument::fromJson(body).object(); }
 };
 
-inline QByteArray jsonBody(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson();
-}
 inline QByteArray credentials(const QString &email, const QString &password)
 {
-    return jsonBody({{"Email", email}, {"Password", password}});
+    return QJsonDocument(QJsonObject{{"Email", email}, {"Password", password}}).toJson();
 }
 
 // Requests over HTTPS that trust the service's CA, on a connection of their own that stays open while the client lives.
@@ -121,25 +138,30 @@ public:
     explicit Client(const QString &caFile)
         : m_trusted(QSslCertificate::fromPath(caFile))
     {}
-    // Starts a request without waiting for it.
-    QNetworkReply *start(const QByteArray &method, const QString &url, const QByteArray &body = {},
-                         const QByteArray &authorization = {});
     // Waits for the reply, within kStepTimeoutMs.
-    static HttpReply finish(QNetworkReply *reply);
     HttpReply send(const QByteArray &method, const QString &url, const QByteArray &body = {},
                    const QByteArray &authorization = {})
     {
-        return finish(start(method, url, body, authorization));
+        QNetworkRequest request{QUrl(url)};
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(m_trusted);
+        request.setSslConfiguration(tls), request.setTransferTimeout(kStepTimeoutMs);
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
+        if (!authorization.isEmpty())
+            request.setRawHeader("Authorization", authorization);
+        QNetworkReply *reply = m_manager.sendCustomRequest(request, method, body);
+        if (!reply->isFinished() && !QSignalSpy(reply, &QNetworkReply::finished).wait(kStepTimeoutMs))
+            reply->abort();
+        HttpReply result{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(), {}};
+        for (const auto &[name, value] : reply->rawHeaderPairs())
+            result.headers.insert(name.toLower(), value);
+        reply->deleteLater();
+        return result;
     }
     HttpReply get(const QString &url) { return send("GET", url); }
     HttpReply post(const QString &url, const QByteArray &body, const QByteArray &token = {})
     {
         return send("POST", url, body, token.isEmpty() ? QByteArray() : "Bearer " + token);
-    }
-    // The token, or an empty text.
-    QByteArray signIn(const QString &apiUrl, const QString &email, const QString &password)
-    {
-        return post(apiUrl + "/login", credentials(email, password)).object().value("token").toString().toLatin1();
     }
     // The update link, or an empty text.
     QString registerHost(const QString &updateUrl, const QString &name)

@@ -1,4 +1,5 @@
-// The window's menu: File > Update now, Save, the address families, Sign out and Quit; Help > About.
+// The window's menu: File > Update now, Save, Keep sign-in in the system keyring, the address families,
+// Sign out and Quit; Help > About.
 #include "mainmenu.h"
 
 #include "aboutdialog.h"
@@ -11,7 +12,10 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMenuBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
 
 namespace vennacott {
 
@@ -29,6 +33,31 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Cor
         file->addAction(QCoreApplication::translate("MainMenu", "&Save"), &delegate, &AppDelegate::saveAction);
     actions.save->setObjectName(QStringLiteral("actionSave"));
     actions.save->setShortcut(QKeySequence::Save);
+
+    actions.keepInKeyring =
+        file->addAction(QCoreApplication::translate("MainMenu", "Keep sign-in in the system &keyring"));
+    actions.keepInKeyring->setObjectName(QStringLiteral("actionKeepInKeyring"));
+    actions.keepInKeyring->setCheckable(true);
+    Settings &settings = core.settings();
+    QObject::connect(actions.keepInKeyring, &QAction::triggered, &settings, &Settings::chooseKeyring);
+    // A keyring that is locked or absent is said at the window's foot, never passed over.
+    auto *keyringProblem = new QLabel(&window);
+    keyringProblem->setObjectName(QStringLiteral("labelKeyringProblem"));
+    keyringProblem->setWordWrap(true);
+    window.statusBar()->addWidget(keyringProblem, 1);
+    window.statusBar()->setSizeGripEnabled(false); // the window keeps the size of its content
+    window.statusBar()->hide();                    // shown only while there is something to say
+    const auto showKeyring = [&settings, action = actions.keepInKeyring, keyringProblem, &window] {
+        const QSignalBlocker quiet(action);
+        action->setChecked(settings.keyringChosen());
+        keyringProblem->setText(settings.keyringProblem());
+        if (window.statusBar()->isHidden() == settings.keyringProblem().isEmpty())
+            return;
+        window.statusBar()->setHidden(settings.keyringProblem().isEmpty());
+        window.fitContent();
+    };
+    QObject::connect(&settings, &Settings::keyringChanged, keyringProblem, showKeyring);
+    showKeyring();
 
     file->addSeparator();
     auto *families = new QActionGroup(file);

@@ -1,4 +1,5 @@
-// The window's menu: File > Update now, Save, the address families, Sign out and Quit; Help > About.
+// The window's menu: File > Update now, Save, Keep sign-in in the system keyring, the address families,
+// Sign out and Quit; Help > About.
 #pragma once
 
 #include <QList>
@@ -17,6 +18,7 @@ struct MainActions
     QAction *updateNow = nullptr;
     QAction *save = nullptr;
     QAction *signOut = nullptr;
+    QAction *keepInKeyring = nullptr;
     QAction *quit = nullptr;
     // "IPv4 and IPv6", "IPv4 only", "IPv6 only": one of them checked.
     QList<QAction *> families;
@@ -25,7 +27,9 @@ struct MainActions
 // Update now sends one update through the same path as a tick; Save sends the delegate's save action;
 // Sign out forgets the account on this computer and shows the sign-in screen; Quit asks the application to
 // terminate, through the quit decision. Each carries the usual shortcut. The family choice is kept in the
-// desktop preferences and given to the updater, now and at each change. Help > About opens the About box.
+// desktop preferences and given to the updater, now and at each change. Keep sign-in in the system keyring
+// is a tick that follows the settings; a keyring that cannot be used is said in a line at the window's foot.
+// Help > About opens the About box.
 MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Core &core);
 
 } // namespace vennacott

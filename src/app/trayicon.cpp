@@ -130,6 +130,7 @@ TrayIcon::TrayIcon(StoryboardWindow &window, Core &core, const MainActions &acti
     m_notifications->setCheckable(true);
     connect(m_notifications, &QAction::triggered, this,
             [this](bool checked) { m_preferences.setNotificationsEnabled(checked); });
+    m_menu->addAction(actions.keepInKeyring);
     m_menu->addSeparator();
     m_menu->addActions(actions.families);
     m_menu->addSeparator();

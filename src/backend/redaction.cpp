@@ -21,4 +21,13 @@ QString redactedLink(const QString &link)
     return link.left(slash + 1) + kRedacted;
 }
 
+QString withoutUpdateKey(const QString &text, const QString &link)
+{
+    constexpr qsizetype kShortestKey = 8;
+    const QString key = link.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    if (key.size() < kShortestKey || link.count(QLatin1Char('/')) == 0)
+        return text;
+    return QString(text).replace(key, kRedacted);
+}
+
 } // namespace vennacott

@@ -16,4 +16,9 @@ QString redactedSecret(const QString &secret);
 // redacted whole. Whoever holds the key can move the user's DNS record.
 QString redactedLink(const QString &link);
 
+// `text` (a server's reply or error text) with every occurrence of the update key of `link` replaced by
+// kRedacted. Keys the update server hands out are long random strings; a "key" shorter than a few characters
+// would match ordinary words and is left alone.
+QString withoutUpdateKey(const QString &text, const QString &link);
+
 } // namespace vennacott

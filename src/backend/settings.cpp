@@ -2,6 +2,7 @@
 #include "settings.h"
 
 #include "settingskeys.h"
+#include "tokenstore.h"
 #include "userdefaults.h"
 
 #include <QDir>
@@ -21,6 +22,16 @@ const QList<QString> kKeys = {keys::kToken, keys::kHostname, keys::kDnsLink};
 constexpr std::chrono::milliseconds kRetryAfterLock{250};
 constexpr int kQuickRetries = 8;
 
+// A keyring that was locked or absent is read again this often, so the sign-in arrives soon after the desktop
+// unlocks it at login, without anyone being asked for its password.
+constexpr std::chrono::seconds kKeyringRetry{10};
+const QString kKeyringChoiceKey = QStringLiteral("keyring");
+
+Settings::Keyring unreachable(TokenStore::Outcome outcome)
+{
+    return outcome == TokenStore::Outcome::Absent ? Settings::Keyring::Absent : Settings::Keyring::Locked;
+}
+
 } // namespace
 
 QString Settings::defaultFilePath()
@@ -38,8 +49,15 @@ Settings::Settings(QString filePath, std::chrono::milliseconds lockWait, QObject
     m_retry->setSingleShot(true);
     m_retry->setInterval(kRetryAfterLock);
     connect(m_retry, &QTimer::timeout, this, &Settings::refresh);
+    m_keyringRetry = new QTimer(this);
+    m_keyringRetry->setSingleShot(true);
+    m_keyringRetry->setInterval(kKeyringRetry);
+    connect(m_keyringRetry, &QTimer::timeout, this, &Settings::readKeyring);
+    m_keyringChosen = QSettings(choiceFilePath(), QSettings::NativeFormat).value(kKeyringChoiceKey, false).toBool();
     m_known = current();
     watch();
+    if (m_keyringChosen)
+        readKeyring();
 }
 
 Settings::~Settings() = default;
@@ -76,7 +94,10 @@ std::optional<QString> Settings::registeredHostname()
 
 bool Settings::setToken(const QString &token)
 {
-    return write({{keys::kToken, token}});
+    if (!m_keyringChosen)
+        return write({{keys::kToken, token}});
+    keepInKeyring(token);
+    return true;
 }
 
 bool Settings::setHost(const QString &hostname, const QString &link)
@@ -91,6 +112,10 @@ bool Settings::forgetHost()
 
 bool Settings::forgetSignIn()
 {
+    if (m_keyringChosen) {
+        keepInKeyring(std::nullopt);
+        return forgetHost();
+    }
     return write({{keys::kToken, std::nullopt}, {keys::kHostname, std::nullopt}, {keys::kDnsLink, std::nullopt}});
 }
 
@@ -100,6 +125,8 @@ QHash<QString, std::optional<QString>> Settings::current()
     QHash<QString, std::optional<QString>> values;
     for (const QString &key : kKeys)
         values.insert(key, stored.contains(key) ? std::optional<QString>(stored.value(key)) : std::nullopt);
+    if (m_keyringChosen)
+        values.insert(keys::kToken, m_keyringToken);
     return values;
 }
 
@@ -115,6 +142,10 @@ void Settings::announce(bool elsewhere)
     m_known = now;
     for (const QString &key : changedKeys)
         Q_EMIT changed(key, elsewhere);
+    // Another process that signs in or out with the keyring also changes the file (the host goes with the
+    // sign-in): the token is read anew.
+    if (elsewhere && !changedKeys.isEmpty() && m_keyringChosen && m_keyringState == Keyring::Ready)
+        readKeyring();
 }
 
 bool Settings::write(const QList<Change> &changes)
@@ -157,6 +188,111 @@ void Settings::watch()
     // The folder tells of a file replaced by a rename; the file of one written in place (by hand, say).
     connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, this, &Settings::refresh);
     connect(m_watcher.get(), &QFileSystemWatcher::fileChanged, this, &Settings::refresh);
+}
+
+QString Settings::choiceFilePath() const
+{
+    return QFileInfo(filePath()).absolutePath() + QStringLiteral("/vennacott-ddns-desktop.conf");
+}
+
+void Settings::saveChoice(bool chosen)
+{
+    QSettings choices(choiceFilePath(), QSettings::NativeFormat);
+    choices.setValue(kKeyringChoiceKey, chosen);
+    choices.sync();
+}
+
+void Settings::setKeyringState(Keyring state, QString problem)
+{
+    m_keyringState = state;
+    m_keyringProblem = std::move(problem);
+    Q_EMIT keyringChanged();
+}
+
+void Settings::readKeyring()
+{
+    if (!m_tokenStore)
+        m_tokenStore = std::make_unique<TokenStore>(filePath());
+    // A keyring already known to be unreachable keeps its message while it is tried again.
+    if (m_keyringState != Keyring::Locked && m_keyringState != Keyring::Absent)
+        setKeyringState(Keyring::Waiting);
+    m_tokenStore->read([this](TokenStore::Outcome outcome, const QString &token) {
+        if (!m_keyringChosen)
+            return;
+        if (outcome == TokenStore::Outcome::Done || outcome == TokenStore::Outcome::NotFound) {
+            m_keyringToken = outcome == TokenStore::Outcome::Done ? std::optional<QString>(token) : std::nullopt;
+            setKeyringState(Keyring::Ready);
+            announce(true);
+            return;
+        }
+        setKeyringState(unreachable(outcome),
+                        outcome == TokenStore::Outcome::Absent
+                            ? tr("No system keyring is running, so the sign-in kept there cannot be read. It is "
+                                 "tried again every few seconds.")
+                            : tr("The system keyring is locked, so the sign-in kept there cannot be read yet. It is "
+                                 "read as soon as the keyring is unlocked."));
+        m_keyringRetry->start();
+    });
+}
+
+void Settings::keepInKeyring(const std::optional<QString> &token, std::function<void(bool)> done)
+{
+    if (!m_tokenStore)
+        m_tokenStore = std::make_unique<TokenStore>(filePath());
+    m_keyringToken = token && !token->isEmpty() ? token : std::nullopt;
+    announce(false);
+    ++m_keyringWrites;
+    const auto answered = [this, done = std::move(done)](TokenStore::Outcome outcome, const QString &) {
+        --m_keyringWrites;
+        const bool kept = outcome == TokenStore::Outcome::Done;
+        if (kept)
+            setKeyringState(m_keyringChosen ? Keyring::Ready : Keyring::Off);
+        else
+            setKeyringState(unreachable(outcome),
+                            outcome == TokenStore::Outcome::Absent
+                                ? tr("The sign-in could not be kept in the system keyring: no keyring is running.")
+                                : tr("The sign-in could not be kept in the system keyring: it is locked."));
+        if (done)
+            done(kept);
+    };
+    if (m_keyringToken)
+        m_tokenStore->write(*m_keyringToken, answered);
+    else
+        m_tokenStore->remove(answered);
+}
+
+void Settings::chooseKeyring(bool chosen)
+{
+    if (chosen == m_keyringChosen)
+        return;
+    if (!chosen) {
+        if (m_keyringState != Keyring::Ready) {
+            setKeyringState(m_keyringState, tr("The sign-in can move back to the settings file only once the "
+                                               "system keyring can be read."));
+            return;
+        }
+        const std::optional<QString> token = m_keyringToken;
+        m_keyringChosen = false;
+        saveChoice(false);
+        write({{keys::kToken, token}});
+        keepInKeyring(std::nullopt); // the keyring's copy goes; the file holds the token now
+        return;
+    }
+    const std::optional<QString> token = value(keys::kToken);
+    setKeyringState(Keyring::Waiting);
+    keepInKeyring(token, [this](bool kept) {
+        if (!kept) {
+            m_keyringProblem = m_keyringState == Keyring::Absent
+                                   ? tr("The sign-in stays in the settings file: no system keyring is running.")
+                                   : tr("The sign-in stays in the settings file: the system keyring is locked.");
+            Q_EMIT keyringChanged();
+            return;
+        }
+        m_keyringChosen = true;
+        saveChoice(true);
+        write({{keys::kToken, std::nullopt}}); // the keyring holds it now
+        setKeyringState(Keyring::Ready);
+    });
 }
 
 } // namespace vennacott

@@ -150,6 +150,26 @@ void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver obs
                        });
 }
 
+void sendPing(const QString &url, ExchangeObserver observer, RequestOptions options)
+{
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || (parsed.scheme() != QLatin1String("https") && parsed.scheme() != QLatin1String("http")) ||
+        parsed.host().isEmpty()) {
+        notSent(std::move(observer));
+        return;
+    }
+    DataTaskRequest request{QByteArrayLiteral("GET"), parsed, {kUserAgentHeader}, std::nullopt, std::move(options)};
+    session().dataTask(std::move(request), [observer = std::move(observer)](const DataTaskResult &result) {
+        Exchange exchange;
+        exchange.end = result.end == DataTaskResult::End::Answered    ? Exchange::End::Answered
+                       : result.end == DataTaskResult::End::Cancelled ? Exchange::End::Cancelled
+                                                                      : Exchange::End::NoAnswer;
+        exchange.httpStatus = result.httpStatus;
+        if (observer)
+            observer(exchange);
+    });
+}
+
 void sendPost(const QString &url, const QMap<QString, QString> &data, const QString &token, ResponseCallback callback,
               ExchangeObserver observer, RequestOptions options)
 {

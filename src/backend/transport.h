@@ -47,6 +47,11 @@ using ExchangeObserver = std::function<void(const Exchange &exchange)>;
 void sendGet(const QString &url, ResponseCallback callback, ExchangeObserver observer = {},
              RequestOptions options = {});
 
+// GET `url` for its status only (a heartbeat to a monitor): nothing of the reply is read or printed, and an
+// invalid URL prints no line either. `observer` runs on the delivery thread once the exchange has ended, with
+// an undecoded body.
+void sendPing(const QString &url, ExchangeObserver observer, RequestOptions options = {});
+
 // POST `data` as a pretty-printed JSON object of strings, with `token` as a bearer token when it is not
 // empty and `url` is on the API origin. Like sendGet, except that an undecodable body is reported as its
 // UTF-8 text, without a line.

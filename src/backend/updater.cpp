@@ -198,6 +198,8 @@ void Updater::send(const Request &request, AddressFamily family)
         attempt.family =
             family != AddressFamily::Any || attempt.address.isEmpty() ? family : familyOfAddress(attempt.address);
         attempt.interface = interface;
+        // The server's text may quote the key: the status, its file and everything that shows it never hold it.
+        attempt.error = withoutUpdateKey(attempt.error, request.link);
         dispatch::mainAsync([request, fingerprint, attempt] {
             if (!request.self)
                 return;
@@ -215,7 +217,10 @@ void Updater::send(const Request &request, AddressFamily family)
     // Straight to the network thread: a tick crosses no other.
     sendGet(
         url->toString(QUrl::FullyEncoded),
-        [](const ResponseValue &value) { console::printLine(updateReplyLine(value)); }, observer, options);
+        [link = request.link](const ResponseValue &value) {
+            console::printLine(withoutUpdateKey(updateReplyLine(value), link));
+        },
+        observer, options);
 }
 
 UpdaterStatus Updater::status()

@@ -13,7 +13,12 @@ void say(const QString &line)
 
 void complain(const QString &line)
 {
-    console::logLine(kProgram + QStringLiteral(": ") + line);
+    console::logLine(kProgram + QStringLiteral(": ") + line, console::Priority::Error);
+}
+
+void complain(const QString &line, console::Priority priority)
+{
+    console::logLine(kProgram + QStringLiteral(": ") + line, priority);
 }
 
 ExitStatus statusOf(const OperationEnd &end)

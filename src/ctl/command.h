@@ -2,6 +2,7 @@
 // and how it ends.
 #pragma once
 
+#include "console.h"
 #include "core.h"
 
 #include <QHash>
@@ -33,7 +34,9 @@ struct Options
 {
     PasswordReader readPassword; // empty: the terminal without echo, or one line of standard input
     std::chrono::milliseconds updateInterval = kUpdateInterval;
-    QString updateBaseUrl; // empty: the update server the program is built for
+    QString updateBaseUrl;                           // empty: the update server the program is built for
+    std::chrono::milliseconds hookTimeLimit{30'000}; // run --exec: a hook still running then is ended
+    std::chrono::milliseconds pingGap{60'000};       // run --ping: the least time between two pings
 };
 
 // A command as invoked: its positional arguments and the options given.
@@ -70,8 +73,9 @@ public:
 
 // A line for people on standard output.
 void say(const QString &line);
-// A line on standard error, after the program's name.
+// A line on standard error, after the program's name: an error for the journal, or `priority`.
 void complain(const QString &line);
+void complain(const QString &line, console::Priority priority);
 
 // The exit status of an operation's end, and the line that tells a refusal or a missing answer
 // (`what` names the step, `origin` the service asked).

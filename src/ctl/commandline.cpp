@@ -33,6 +33,33 @@ Finish onceOnMainThread(std::function<void(ExitStatus)> finish)
     };
 }
 
+// What a command says when the sign-in it needs lies in a keyring it cannot reach.
+QString keyringProblem(const Settings &settings)
+{
+    return settings.keyring() == Settings::Keyring::Absent
+               ? QStringLiteral("the sign-in is kept in the system keyring, but no keyring is running on this session")
+               : QStringLiteral("the sign-in is kept in the system keyring, which is locked; unlock it and try again");
+}
+
+bool keyringUnreachable(Settings::Keyring state)
+{
+    return state == Settings::Keyring::Locked || state == Settings::Keyring::Absent;
+}
+
+// Calls `then` once the keyring has answered what was asked of it (at once when the token is in the file).
+void afterKeyring(Settings &settings, std::function<void()> then)
+{
+    if (!settings.keyringBusy())
+        return then();
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(&settings, &Settings::keyringChanged, &settings, [&settings, connection, then] {
+        if (settings.keyringBusy())
+            return;
+        QObject::disconnect(*connection);
+        then();
+    });
+}
+
 // "register NAME", "status [--json]".
 QString callOf(const Command &command)
 {
@@ -85,7 +112,7 @@ CommandLine::CommandLine(Options options)
     m_commands.push_back(std::make_unique<HistoryCommand>());
     m_commands.push_back(std::make_unique<ResetCommand>(m_core));
     m_commands.push_back(std::make_unique<LogoutCommand>(m_core));
-    m_commands.push_back(std::make_unique<RunCommand>(m_core));
+    m_commands.push_back(std::make_unique<RunCommand>(m_core, options));
 }
 
 CommandLine::~CommandLine() = default;
@@ -191,7 +218,27 @@ void CommandLine::start(const QStringList &arguments, std::function<void(ExitSta
     if (invocation.arguments.size() > expected)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(invocation.arguments.at(expected)),
                           commandCall);
-    command->start(invocation, finish);
+    // Every command but run (which needs only the update link) reads or writes the sign-in: with the sign-in
+    // in the keyring, it starts once the keyring has answered and ends once what it wrote there has arrived.
+    Settings &settings = m_core.settings();
+    if (!settings.keyringChosen() || command->name() == QLatin1String("run"))
+        return command->start(invocation, finish);
+    const Finish keyringFinish = onceOnMainThread([&settings, finish](ExitStatus status) {
+        afterKeyring(settings, [&settings, finish, status] {
+            if (status == ExitStatus::Done && keyringUnreachable(settings.keyring())) {
+                complain(keyringProblem(settings));
+                return finish(ExitStatus::Refused);
+            }
+            finish(status);
+        });
+    });
+    afterKeyring(settings, [&settings, command, invocation, keyringFinish] {
+        if (keyringUnreachable(settings.keyring())) {
+            complain(keyringProblem(settings));
+            return keyringFinish(ExitStatus::Refused);
+        }
+        command->start(invocation, keyringFinish);
+    });
 }
 
 } // namespace vennacott::ctl

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vennacott::console {
@@ -86,6 +87,20 @@ void printLine(QStringView text)
 void logLine(QStringView text)
 {
     emitLine(Stream::Error, text);
+}
+
+void logLine(QStringView text, Priority priority)
+{
+    // Looked up per line, not once: problem lines are rare, and a test sets the variable as systemd would.
+    const QByteArray journal = qgetenv("JOURNAL_STREAM");
+    const qsizetype colon = journal.indexOf(':');
+    struct stat error = {};
+    bool ok = colon > 0 && ::fstat(STDERR_FILENO, &error) == 0;
+    ok =
+        ok && journal.left(colon).toULongLong() == error.st_dev && journal.mid(colon + 1).toULongLong() == error.st_ino;
+    if (!ok)
+        return logLine(text);
+    emitLine(Stream::Error, QStringLiteral("<%1>").arg(int(priority)) + text.toString());
 }
 
 void setSinkForTesting(Sink newSink)

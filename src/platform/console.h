@@ -16,6 +16,14 @@ void printLine(QStringView text);
 // The same for standard error; the stand-in for the system log.
 void logLine(QStringView text);
 
+// The priorities of sd-daemon(3) that problems on standard error carry.
+enum class Priority { Error = 3, Warning = 4, Notice = 5 };
+
+// logLine, and when standard error is the journal (JOURNAL_STREAM names it, as systemd sets it for a
+// service) the line starts with "<N>" so that the journal files it at that priority. Elsewhere the text
+// stands alone.
+void logLine(QStringView text, Priority priority);
+
 enum class Stream { Output, Error };
 
 // Replaces the file descriptors with a sink until reset with an empty function. Tests only.

@@ -27,9 +27,9 @@ namespace {
 
 constexpr QFileDevice::Permissions kPrivateFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-void report(const QString &message)
+void report(const QString &message, console::Priority priority = console::Priority::Warning)
 {
-    console::logLine(QStringLiteral("vennacott-ddns: ") + message);
+    console::logLine(QStringLiteral("vennacott-ddns: ") + message, priority);
 }
 
 // A settings file larger than this was not written by this program.
@@ -322,7 +322,7 @@ void UserDefaults::save()
                         m_fileUnreadable ? QStringLiteral("kept in memory only")
                                          : QStringLiteral("kept in memory and saved once the file can be written")));
     } else if (!error && m_saveFailing) {
-        report(QStringLiteral("settings saved to %1 again").arg(m_filePath));
+        report(QStringLiteral("settings saved to %1 again").arg(m_filePath), console::Priority::Notice);
     }
     m_saveFailing = error.has_value();
 }

@@ -49,6 +49,8 @@ public:
     // A window that is not resizable keeps the size of its content; every other window property stays.
     bool isResizable() const { return m_resizable; }
     void setResizable(bool resizable);
+    // Fits the window to its content again: for a line at its foot that was shown or hidden.
+    void fitContent();
 
 Q_SIGNALS:
     void screenShown(const QString &screen);
@@ -61,7 +63,6 @@ protected:
 
 private:
     void present(std::shared_ptr<ViewControllerBase> controller);
-    void fitContent();
 
     Storyboard m_storyboard;
     std::shared_ptr<ViewControllerBase> m_current;
