@@ -21,11 +21,6 @@
 namespace vennacott {
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("HistoryWindow", text);
-}
-
 // Results as the band shows them; not running is the time nothing was written (before the first entry).
 enum class Band { Updated, Refused, NoAnswer, NotRunning };
 
@@ -62,20 +57,21 @@ QString bandName(Band band)
 {
     switch (band) {
     case Band::Updated:
-        return tr("updated");
+        return QCoreApplication::translate("HistoryWindow", "updated");
     case Band::Refused:
-        return tr("refused");
+        return QCoreApplication::translate("HistoryWindow", "refused");
     case Band::NoAnswer:
-        return tr("no answer");
+        return QCoreApplication::translate("HistoryWindow", "no answer");
     case Band::NotRunning:
         break;
     }
-    return tr("not running");
+    return QCoreApplication::translate("HistoryWindow", "not running");
 }
 
 QString familyName(AddressFamily family)
 {
-    return family == AddressFamily::Any ? tr("Either family") : familyLabel(family);
+    return family == AddressFamily::Any ? QCoreApplication::translate("HistoryWindow", "Either family")
+                                        : familyLabel(family);
 }
 
 QString shownTime(const QDateTime &time)
@@ -87,10 +83,10 @@ QString shownDuration(qint64 seconds)
 {
     const qint64 minutes = seconds / 60;
     if (minutes < 60)
-        return tr("%1 min").arg(minutes);
+        return QCoreApplication::translate("HistoryWindow", "%1 min").arg(minutes);
     if (minutes < 48 * 60)
-        return tr("%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
-    return tr("%1 days %2 h").arg(minutes / (24 * 60)).arg(minutes / 60 % 24);
+        return QCoreApplication::translate("HistoryWindow", "%1 h %2 min").arg(minutes / 60).arg(minutes % 60);
+    return QCoreApplication::translate("HistoryWindow", "%1 days %2 h").arg(minutes / (24 * 60)).arg(minutes / 60 % 24);
 }
 
 struct FamilyRow
@@ -129,8 +125,9 @@ public:
         setMouseTracking(true);
         setMinimumSize(480, 0);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        setAccessibleName(tr("Timeline"));
-        setAccessibleDescription(tr("The same changes are listed in the tables below."));
+        setAccessibleName(QCoreApplication::translate("HistoryWindow", "Timeline"));
+        setAccessibleDescription(
+            QCoreApplication::translate("HistoryWindow", "The same changes are listed in the tables below."));
     }
 
     void show(QList<FamilyRow> rows, const QDateTime &from, const QDateTime &to)
@@ -184,7 +181,7 @@ protected:
         painter.setPen(palette().color(QPalette::Text));
         const QRect axis(labelWidth, int(m_rows.size()) * kRowHeight, width, fontMetrics().height() + 4);
         painter.drawText(axis, Qt::AlignLeft | Qt::AlignVCenter, shownTime(m_from));
-        painter.drawText(axis, Qt::AlignRight | Qt::AlignVCenter, tr("now"));
+        painter.drawText(axis, Qt::AlignRight | Qt::AlignVCenter, QCoreApplication::translate("HistoryWindow", "now"));
     }
 
     void mouseMoveEvent(QMouseEvent *event) override
@@ -233,9 +230,9 @@ private:
             if (!entry.address.isEmpty())
                 address = entry.address;
         }
-        return tr("%1  %2: %3, %4")
+        return QCoreApplication::translate("HistoryWindow", "%1  %2: %3, %4")
             .arg(shownTime(time), familyName(m_rows[row].family), bandName(band),
-                 address.isEmpty() ? tr("no address") : address);
+                 address.isEmpty() ? QCoreApplication::translate("HistoryWindow", "no address") : address);
     }
 
     QList<FamilyRow> m_rows;
@@ -248,16 +245,16 @@ HistoryWindow::HistoryWindow(Updater &updater, QString historyFile, QWidget *par
     , m_historyFile(std::move(historyFile))
 {
     setObjectName(QStringLiteral("historyWindow"));
-    setWindowTitle(tr("History"));
+    setWindowTitle(QCoreApplication::translate("HistoryWindow", "History"));
     auto *layout = new QVBoxLayout(this);
 
     auto *top = new QHBoxLayout;
-    auto *periodLabel = new QLabel(tr("&Show:"));
+    auto *periodLabel = new QLabel(QCoreApplication::translate("HistoryWindow", "&Show:"));
     m_period = new QComboBox;
     m_period->setObjectName(QStringLiteral("historyPeriod"));
-    m_period->addItem(tr("Last day"), 1);
-    m_period->addItem(tr("Last week"), 7);
-    m_period->addItem(tr("Last month"), 31);
+    m_period->addItem(QCoreApplication::translate("HistoryWindow", "Last day"), 1);
+    m_period->addItem(QCoreApplication::translate("HistoryWindow", "Last week"), 7);
+    m_period->addItem(QCoreApplication::translate("HistoryWindow", "Last month"), 31);
     periodLabel->setBuddy(m_period);
     top->addWidget(periodLabel);
     top->addWidget(m_period);
@@ -280,7 +277,8 @@ HistoryWindow::HistoryWindow(Updater &updater, QString historyFile, QWidget *par
     m_timeline->pointed = [this](const QString &text) { m_pointed->setText(text); };
     layout->addWidget(m_pointed);
 
-    m_empty = new QLabel(tr("Nothing kept yet: the history starts with the updater's first update."));
+    m_empty = new QLabel(QCoreApplication::translate(
+        "HistoryWindow", "Nothing kept yet: the history starts with the updater's first update."));
     m_empty->setWordWrap(true);
     layout->addWidget(m_empty);
     m_tables = new QVBoxLayout;
@@ -312,7 +310,10 @@ void HistoryWindow::reload()
         delete item->widget();
         delete item;
     }
-    const QStringList headers{tr("Address"), tr("First seen"), tr("Last seen"), tr("How long")};
+    const QStringList headers{QCoreApplication::translate("HistoryWindow", "Address"),
+                              QCoreApplication::translate("HistoryWindow", "First seen"),
+                              QCoreApplication::translate("HistoryWindow", "Last seen"),
+                              QCoreApplication::translate("HistoryWindow", "How long")};
     for (const FamilyRow &row : rows) {
         auto *heading = new QLabel(familyName(row.family));
         QFont bold = heading->font();
@@ -322,7 +323,8 @@ void HistoryWindow::reload()
         const QList<AddressSpan> spans = addressSpans(row.entries, now);
         auto *table = new QTableWidget(int(spans.size()), int(headers.size()));
         table->setObjectName(QStringLiteral("historyTable_") + familyKey(row.family));
-        table->setAccessibleName(tr("%1 addresses").arg(familyName(row.family)));
+        table->setAccessibleName(
+            QCoreApplication::translate("HistoryWindow", "%1 addresses").arg(familyName(row.family)));
         table->setHorizontalHeaderLabels(headers);
         table->verticalHeader()->hide();
         table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -332,7 +334,8 @@ void HistoryWindow::reload()
         for (int i = 0; i < spans.size(); ++i) {
             const AddressSpan &span = spans[spans.size() - 1 - i];
             const QStringList cells{span.address, shownTime(span.firstSeen),
-                                    span.current ? tr("still in use") : shownTime(span.lastSeen),
+                                    span.current ? QCoreApplication::translate("HistoryWindow", "still in use")
+                                                 : shownTime(span.lastSeen),
                                     shownDuration(span.firstSeen.secsTo(span.lastSeen))};
             for (int column = 0; column < cells.size(); ++column)
                 table->setItem(i, column, new QTableWidgetItem(cells[column]));
