@@ -37,8 +37,8 @@ Band bandOf(UpdateResult result)
     return Band::NoAnswer;
 }
 
-// Mid tones that stand out on light and on dark backgrounds alike; not running takes the palette's own.
-QColor bandColour(Band band, const QPalette &palette)
+// Mid tones that stand out on light and on dark backgrounds alike.
+QColor bandColour(Band band)
 {
     switch (band) {
     case Band::Updated:
@@ -50,7 +50,7 @@ QColor bandColour(Band band, const QPalette &palette)
     case Band::NotRunning:
         break;
     }
-    return palette.color(QPalette::Mid);
+    return QColor(0x9a, 0x9a, 0x9a);
 }
 
 QString bandName(Band band)
@@ -160,7 +160,7 @@ protected:
             painter.drawText(QRect(2, band.top(), labelWidth - 6, band.height()), Qt::AlignVCenter | Qt::AlignRight,
                              familyName(m_rows[row].family));
             const QList<HistoryEntry> &entries = m_rows[row].entries;
-            painter.fillRect(band, bandColour(Band::NotRunning, palette()));
+            painter.fillRect(band, bandColour(Band::NotRunning));
             QString address;
             for (int i = 0; i < entries.size(); ++i) {
                 const QDateTime end = i + 1 < entries.size() ? entries[i + 1].time : m_to;
@@ -168,7 +168,7 @@ protected:
                     continue;
                 const int left = xOf(entries[i].time);
                 painter.fillRect(QRect(left, band.top(), std::max(1, xOf(end) - left), band.height()),
-                                 bandColour(bandOf(entries[i].result), palette()));
+                                 bandColour(bandOf(entries[i].result)));
                 const bool changed = !entries[i].address.isEmpty() && entries[i].address != address && i > 0;
                 if (!entries[i].address.isEmpty())
                     address = entries[i].address;
@@ -262,7 +262,7 @@ HistoryWindow::HistoryWindow(Updater &updater, QString historyFile, QWidget *par
     // The legend: a coloured square before each result's name.
     for (const Band band : {Band::Updated, Band::Refused, Band::NoAnswer, Band::NotRunning}) {
         auto *legend = new QLabel(QStringLiteral("<span style=\"color:%1\">&#9632;</span> %2")
-                                      .arg(bandColour(band, palette()).name(), bandName(band).toHtmlEscaped()));
+                                      .arg(bandColour(band).name(), bandName(band).toHtmlEscaped()));
         legend->setTextFormat(Qt::RichText);
         top->addWidget(legend);
     }
