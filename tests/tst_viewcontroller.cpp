@@ -1,14 +1,18 @@
 // The setup window through its real widgets: against the local test server where it goes, what it stores and
 // says while busy or refused, how it looks; and once the whole way a user goes against the reference service.
 #include "aboutdialog.h"
+#include "appdelegate.h"
 #include "appearance.h"
 #include "core.h"
 #include "dispatch.h"
 #include "endpoints.h"
+#include "history.h"
+#include "mainmenu.h"
 #include "mainstoryboard.h"
 #include "refsvcharness.h"
 #include "savedhost.h"
 #include "settingskeys.h"
+#include "setuppaths.h"
 #include "storyboard.h"
 #include "testserver.h"
 #include "testsupport.h"
@@ -24,6 +28,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -225,6 +230,40 @@ private Q_SLOTS:
         const auto *label = about.findChild<QLabel *>(QStringLiteral("settingsPath"));
         QVERIFY(label);
         QCOMPARE(label->text(), qEnvironmentVariable("XDG_CONFIG_HOME") + "/vennacott/vennacott-ddns.conf");
+    }
+
+    // Ctrl+H opens one history window, whose tables list each family's addresses, newest first, from the file
+    // the updater writes, and follow the updater's status.
+    void historyWindow_listsEachFamilysAddresses()
+    {
+        History history(setup::historyFilePath());
+        const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-2);
+        for (const auto &[hours, family, result, address] :
+             {std::tuple{0, AddressFamily::IPv4, UpdateResult::Updated, "203.0.113.7"},
+              {1, AddressFamily::IPv6, UpdateResult::Updated, "2001:db8::1"},
+              {2, AddressFamily::IPv4, UpdateResult::NoAnswer, "203.0.113.7"},
+              {3, AddressFamily::IPv4, UpdateResult::Updated, "198.51.100.2"}})
+            QVERIFY(history.append({start.addSecs(hours * 3600), family, result, QString::fromLatin1(address)}));
+        AppDelegate delegate(*m_core);
+        const std::unique_ptr<StoryboardWindow> window = createMainWindow(*m_core);
+        installMainMenu(*window, delegate, *m_core);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), Qt::Key_H, Qt::ControlModifier);
+        QTest::keyClick(window.get(), Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(window->findChildren<QWidget *>(QStringLiteral("historyWindow")).size(), 1);
+        const auto column = [&window](const char *family) {
+            QStringList cells;
+            if (const auto *table = window->findChild<QTableWidget *>(QLatin1String("historyTable_") + family))
+                for (int row = 0; row < table->rowCount(); ++row)
+                    cells << table->item(row, 0)->text() + (row == 0 ? "" : " " + table->item(row, 3)->text());
+            return cells;
+        };
+        QCOMPARE(column("ipv4"), QStringList({"198.51.100.2", "203.0.113.7 3 h 0 min"}));
+        QCOMPARE(column("ipv6"), QStringList({"2001:db8::1"}));
+        QVERIFY(history.append({start.addSecs(4 * 3600), AddressFamily::IPv6, UpdateResult::Updated, "2001:db8::2"}));
+        Q_EMIT m_core->updater().statusChanged({});
+        QCOMPARE(column("ipv6"), QStringList({"2001:db8::2", "2001:db8::1 3 h 0 min"}));
     }
 
     void everyScreen_namesItsControls()

@@ -80,6 +80,109 @@
     </message>
 </context>
 <context>
+    <name>HistoryWindow</name>
+    <message>
+        <source>updated</source>
+        <translation>aktualisiert</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>abgelehnt</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>keine Antwort</translation>
+    </message>
+    <message>
+        <source>not running</source>
+        <translation>lief nicht</translation>
+    </message>
+    <message>
+        <source>Either family</source>
+        <translation>Beide Familien</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 Min.</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 Std. %2 Min.</translation>
+    </message>
+    <message>
+        <source>%1 days %2 h</source>
+        <translation>%1 Tage %2 Std.</translation>
+    </message>
+    <message>
+        <source>Timeline</source>
+        <translation>Zeitleiste</translation>
+    </message>
+    <message>
+        <source>The same changes are listed in the tables below.</source>
+        <translation>Dieselben Änderungen stehen in den Tabellen darunter.</translation>
+    </message>
+    <message>
+        <source>now</source>
+        <translation>jetzt</translation>
+    </message>
+    <message>
+        <source>%1  %2: %3, %4</source>
+        <translation>%1  %2: %3, %4</translation>
+    </message>
+    <message>
+        <source>no address</source>
+        <translation>keine Adresse</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>Verlauf</translation>
+    </message>
+    <message>
+        <source>&amp;Show:</source>
+        <translation>&amp;Zeigen:</translation>
+    </message>
+    <message>
+        <source>Last day</source>
+        <translation>Letzter Tag</translation>
+    </message>
+    <message>
+        <source>Last week</source>
+        <translation>Letzte Woche</translation>
+    </message>
+    <message>
+        <source>Last month</source>
+        <translation>Letzter Monat</translation>
+    </message>
+    <message>
+        <source>Nothing kept yet: the history starts with the updater&apos;s first update.</source>
+        <translation>Noch nichts festgehalten: der Verlauf beginnt mit der ersten Aktualisierung.</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>First seen</source>
+        <translation>Zuerst gesehen</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>Zuletzt gesehen</translation>
+    </message>
+    <message>
+        <source>How long</source>
+        <translation>Dauer</translation>
+    </message>
+    <message>
+        <source>%1 addresses</source>
+        <translation>%1-Adressen</translation>
+    </message>
+    <message>
+        <source>still in use</source>
+        <translation>noch in Gebrauch</translation>
+    </message>
+</context>
+<context>
     <name>HostScreen</name>
     <message>
         <source>Choose a host name</source>
@@ -179,6 +282,10 @@
     <message>
         <source>Keep sign-in in the system &amp;keyring</source>
         <translation>Anmeldung im System-&amp;Schlüsselbund aufbewahren</translation>
+    </message>
+    <message>
+        <source>&amp;History</source>
+        <translation>&amp;Verlauf</translation>
     </message>
 </context>
 <context>

@@ -80,6 +80,109 @@
     </message>
 </context>
 <context>
+    <name>HistoryWindow</name>
+    <message>
+        <source>updated</source>
+        <translation>actualizado</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>rechazado</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>sin respuesta</translation>
+    </message>
+    <message>
+        <source>not running</source>
+        <translation>no en ejecución</translation>
+    </message>
+    <message>
+        <source>Either family</source>
+        <translation>Cualquier familia</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 days %2 h</source>
+        <translation>%1 días %2 h</translation>
+    </message>
+    <message>
+        <source>Timeline</source>
+        <translation>Cronología</translation>
+    </message>
+    <message>
+        <source>The same changes are listed in the tables below.</source>
+        <translation>Los mismos cambios aparecen en las tablas de abajo.</translation>
+    </message>
+    <message>
+        <source>now</source>
+        <translation>ahora</translation>
+    </message>
+    <message>
+        <source>%1  %2: %3, %4</source>
+        <translation>%1  %2: %3, %4</translation>
+    </message>
+    <message>
+        <source>no address</source>
+        <translation>sin dirección</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>Historial</translation>
+    </message>
+    <message>
+        <source>&amp;Show:</source>
+        <translation>&amp;Mostrar:</translation>
+    </message>
+    <message>
+        <source>Last day</source>
+        <translation>Último día</translation>
+    </message>
+    <message>
+        <source>Last week</source>
+        <translation>Última semana</translation>
+    </message>
+    <message>
+        <source>Last month</source>
+        <translation>Último mes</translation>
+    </message>
+    <message>
+        <source>Nothing kept yet: the history starts with the updater&apos;s first update.</source>
+        <translation>Aún no hay nada: el historial empieza con la primera actualización.</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Dirección</translation>
+    </message>
+    <message>
+        <source>First seen</source>
+        <translation>Visto por primera vez</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>Visto por última vez</translation>
+    </message>
+    <message>
+        <source>How long</source>
+        <translation>Duración</translation>
+    </message>
+    <message>
+        <source>%1 addresses</source>
+        <translation>Direcciones %1</translation>
+    </message>
+    <message>
+        <source>still in use</source>
+        <translation>aún en uso</translation>
+    </message>
+</context>
+<context>
     <name>HostScreen</name>
     <message>
         <source>Choose a host name</source>
@@ -179,6 +282,10 @@
     <message>
         <source>Keep sign-in in the system &amp;keyring</source>
         <translation>Guardar la sesión en el &amp;llavero del sistema</translation>
+    </message>
+    <message>
+        <source>&amp;History</source>
+        <translation>&amp;Historial</translation>
     </message>
 </context>
 <context>

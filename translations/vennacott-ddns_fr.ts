@@ -80,6 +80,109 @@
     </message>
 </context>
 <context>
+    <name>HistoryWindow</name>
+    <message>
+        <source>updated</source>
+        <translation>mis à jour</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>refusé</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>pas de réponse</translation>
+    </message>
+    <message>
+        <source>not running</source>
+        <translation>arrêté</translation>
+    </message>
+    <message>
+        <source>Either family</source>
+        <translation>Les deux familles</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 days %2 h</source>
+        <translation>%1 jours %2 h</translation>
+    </message>
+    <message>
+        <source>Timeline</source>
+        <translation>Chronologie</translation>
+    </message>
+    <message>
+        <source>The same changes are listed in the tables below.</source>
+        <translation>Les mêmes changements figurent dans les tableaux ci-dessous.</translation>
+    </message>
+    <message>
+        <source>now</source>
+        <translation>maintenant</translation>
+    </message>
+    <message>
+        <source>%1  %2: %3, %4</source>
+        <translation>%1  %2: %3, %4</translation>
+    </message>
+    <message>
+        <source>no address</source>
+        <translation>aucune adresse</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>Historique</translation>
+    </message>
+    <message>
+        <source>&amp;Show:</source>
+        <translation>&amp;Afficher :</translation>
+    </message>
+    <message>
+        <source>Last day</source>
+        <translation>Dernier jour</translation>
+    </message>
+    <message>
+        <source>Last week</source>
+        <translation>Dernière semaine</translation>
+    </message>
+    <message>
+        <source>Last month</source>
+        <translation>Dernier mois</translation>
+    </message>
+    <message>
+        <source>Nothing kept yet: the history starts with the updater&apos;s first update.</source>
+        <translation>Rien d’enregistré pour l’instant : l’historique commence à la première mise à jour.</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>First seen</source>
+        <translation>Vue la première fois</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>Vue la dernière fois</translation>
+    </message>
+    <message>
+        <source>How long</source>
+        <translation>Durée</translation>
+    </message>
+    <message>
+        <source>%1 addresses</source>
+        <translation>Adresses %1</translation>
+    </message>
+    <message>
+        <source>still in use</source>
+        <translation>toujours utilisée</translation>
+    </message>
+</context>
+<context>
     <name>HostScreen</name>
     <message>
         <source>Choose a host name</source>
@@ -179,6 +282,10 @@
     <message>
         <source>Keep sign-in in the system &amp;keyring</source>
         <translation>Garder la connexion dans le &amp;trousseau du système</translation>
+    </message>
+    <message>
+        <source>&amp;History</source>
+        <translation>&amp;Historique</translation>
     </message>
 </context>
 <context>

@@ -80,6 +80,109 @@
     </message>
 </context>
 <context>
+    <name>HistoryWindow</name>
+    <message>
+        <source>updated</source>
+        <translation>更新済み</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>拒否</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>応答なし</translation>
+    </message>
+    <message>
+        <source>not running</source>
+        <translation>停止中</translation>
+    </message>
+    <message>
+        <source>Either family</source>
+        <translation>いずれかのファミリー</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 分</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 時間 %2 分</translation>
+    </message>
+    <message>
+        <source>%1 days %2 h</source>
+        <translation>%1 日 %2 時間</translation>
+    </message>
+    <message>
+        <source>Timeline</source>
+        <translation>タイムライン</translation>
+    </message>
+    <message>
+        <source>The same changes are listed in the tables below.</source>
+        <translation>同じ変更が下の表に一覧表示されています。</translation>
+    </message>
+    <message>
+        <source>now</source>
+        <translation>現在</translation>
+    </message>
+    <message>
+        <source>%1  %2: %3, %4</source>
+        <translation>%1  %2: %3、%4</translation>
+    </message>
+    <message>
+        <source>no address</source>
+        <translation>アドレスなし</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>履歴</translation>
+    </message>
+    <message>
+        <source>&amp;Show:</source>
+        <translation>表示(&amp;S):</translation>
+    </message>
+    <message>
+        <source>Last day</source>
+        <translation>過去 1 日</translation>
+    </message>
+    <message>
+        <source>Last week</source>
+        <translation>過去 1 週間</translation>
+    </message>
+    <message>
+        <source>Last month</source>
+        <translation>過去 1 か月</translation>
+    </message>
+    <message>
+        <source>Nothing kept yet: the history starts with the updater&apos;s first update.</source>
+        <translation>まだ記録はありません。履歴は最初の更新から始まります。</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>アドレス</translation>
+    </message>
+    <message>
+        <source>First seen</source>
+        <translation>初回</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>最終</translation>
+    </message>
+    <message>
+        <source>How long</source>
+        <translation>期間</translation>
+    </message>
+    <message>
+        <source>%1 addresses</source>
+        <translation>%1 アドレス</translation>
+    </message>
+    <message>
+        <source>still in use</source>
+        <translation>使用中</translation>
+    </message>
+</context>
+<context>
     <name>HostScreen</name>
     <message>
         <source>Choose a host name</source>
@@ -179,6 +282,10 @@
     <message>
         <source>Keep sign-in in the system &amp;keyring</source>
         <translation>サインイン情報をシステムのキーリングに保管(&amp;K)</translation>
+    </message>
+    <message>
+        <source>&amp;History</source>
+        <translation>履歴(&amp;H)</translation>
     </message>
 </context>
 <context>

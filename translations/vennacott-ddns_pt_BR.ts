@@ -80,6 +80,109 @@
     </message>
 </context>
 <context>
+    <name>HistoryWindow</name>
+    <message>
+        <source>updated</source>
+        <translation>atualizado</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>recusado</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>sem resposta</translation>
+    </message>
+    <message>
+        <source>not running</source>
+        <translation>parado</translation>
+    </message>
+    <message>
+        <source>Either family</source>
+        <translation>Qualquer família</translation>
+    </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 days %2 h</source>
+        <translation>%1 dias %2 h</translation>
+    </message>
+    <message>
+        <source>Timeline</source>
+        <translation>Linha do tempo</translation>
+    </message>
+    <message>
+        <source>The same changes are listed in the tables below.</source>
+        <translation>As mesmas mudanças estão nas tabelas abaixo.</translation>
+    </message>
+    <message>
+        <source>now</source>
+        <translation>agora</translation>
+    </message>
+    <message>
+        <source>%1  %2: %3, %4</source>
+        <translation>%1  %2: %3, %4</translation>
+    </message>
+    <message>
+        <source>no address</source>
+        <translation>sem endereço</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>Histórico</translation>
+    </message>
+    <message>
+        <source>&amp;Show:</source>
+        <translation>&amp;Mostrar:</translation>
+    </message>
+    <message>
+        <source>Last day</source>
+        <translation>Último dia</translation>
+    </message>
+    <message>
+        <source>Last week</source>
+        <translation>Última semana</translation>
+    </message>
+    <message>
+        <source>Last month</source>
+        <translation>Último mês</translation>
+    </message>
+    <message>
+        <source>Nothing kept yet: the history starts with the updater&apos;s first update.</source>
+        <translation>Nada registrado ainda: o histórico começa com a primeira atualização.</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Endereço</translation>
+    </message>
+    <message>
+        <source>First seen</source>
+        <translation>Visto pela primeira vez</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>Visto pela última vez</translation>
+    </message>
+    <message>
+        <source>How long</source>
+        <translation>Duração</translation>
+    </message>
+    <message>
+        <source>%1 addresses</source>
+        <translation>Endereços %1</translation>
+    </message>
+    <message>
+        <source>still in use</source>
+        <translation>ainda em uso</translation>
+    </message>
+</context>
+<context>
     <name>HostScreen</name>
     <message>
         <source>Choose a host name</source>
@@ -179,6 +282,10 @@
     <message>
         <source>Keep sign-in in the system &amp;keyring</source>
         <translation>Guardar a sessão no &amp;chaveiro do sistema</translation>
+    </message>
+    <message>
+        <source>&amp;History</source>
+        <translation>&amp;Histórico</translation>
     </message>
 </context>
 <context>

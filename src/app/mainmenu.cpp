@@ -1,5 +1,5 @@
-// The window's menu: File > Update now, Save, Keep sign-in in the system keyring, the address families,
-// Sign out and Quit; Help > About.
+// The window's menu: File > Update now, Save, Keep sign-in in the system keyring, History, the address
+// families, Sign out and Quit; Help > About.
 #include "mainmenu.h"
 
 #include "aboutdialog.h"
@@ -7,6 +7,8 @@
 #include "application.h"
 #include "core.h"
 #include "desktoppreferences.h"
+#include "historywindow.h"
+#include "setuppaths.h"
 #include "storyboard.h"
 
 #include <QAction>
@@ -14,6 +16,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QStatusBar>
 
@@ -58,6 +61,18 @@ MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Cor
     };
     QObject::connect(&settings, &Settings::keyringChanged, keyringProblem, showKeyring);
     showKeyring();
+
+    actions.history = file->addAction(QCoreApplication::translate("MainMenu", "&History"), &window,
+                                      [&window, &core, open = QPointer<HistoryWindow>()]() mutable {
+                                          if (!open)
+                                              open =
+                                                  new HistoryWindow(core.updater(), setup::historyFilePath(), &window);
+                                          open->show();
+                                          open->raise();
+                                          open->activateWindow();
+                                      });
+    actions.history->setObjectName(QStringLiteral("actionHistory"));
+    actions.history->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
 
     file->addSeparator();
     auto *families = new QActionGroup(file);

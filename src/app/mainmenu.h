@@ -1,5 +1,5 @@
-// The window's menu: File > Update now, Save, Keep sign-in in the system keyring, the address families,
-// Sign out and Quit; Help > About.
+// The window's menu: File > Update now, Save, Keep sign-in in the system keyring, History, the address
+// families, Sign out and Quit; Help > About.
 #pragma once
 
 #include <QList>
@@ -19,6 +19,7 @@ struct MainActions
     QAction *save = nullptr;
     QAction *signOut = nullptr;
     QAction *keepInKeyring = nullptr;
+    QAction *history = nullptr;
     QAction *quit = nullptr;
     // "IPv4 and IPv6", "IPv4 only", "IPv6 only": one of them checked.
     QList<QAction *> families;
@@ -29,7 +30,8 @@ struct MainActions
 // terminate, through the quit decision. Each carries the usual shortcut. The family choice is kept in the
 // desktop preferences and given to the updater, now and at each change. Keep sign-in in the system keyring
 // is a tick that follows the settings; a keyring that cannot be used is said in a line at the window's foot.
-// Help > About opens the About box.
+// File > History (Ctrl+H) opens the history window, or brings the open one forward. Help > About opens the
+// About box.
 MainActions installMainMenu(StoryboardWindow &window, AppDelegate &delegate, Core &core);
 
 } // namespace vennacott

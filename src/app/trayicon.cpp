@@ -119,6 +119,7 @@ TrayIcon::TrayIcon(StoryboardWindow &window, Core &core, const MainActions &acti
 {
     m_menu->addAction(QCoreApplication::translate("TrayIcon", "Show window"), this, &TrayIcon::showWindow);
     m_menu->addAction(actions.updateNow);
+    m_menu->addAction(actions.history);
     m_menu->addSeparator();
     m_startAtLogin = m_menu->addAction(QCoreApplication::translate("TrayIcon", "Start at login"));
     m_startAtLogin->setCheckable(true);
