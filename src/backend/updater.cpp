@@ -273,7 +273,10 @@ void Updater::publish()
     if (!inMemory && m_published && *m_published == shape)
         return;
     m_published = shape;
-    const QString path = setup::statusFilePath();
+    // Named once: working the name out asks Qt for the settings path, which costs as much as the write.
+    if (m_statusPath.isEmpty())
+        m_statusPath = setup::statusFilePath();
+    const QString &path = m_statusPath;
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir(folder).exists() && (!QDir().mkpath(folder) || !QFile::setPermissions(folder, kPrivateFolder)))
         return;

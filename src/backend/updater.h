@@ -102,6 +102,7 @@ private:
     QTimer *m_timer = nullptr;
     UpdaterStatus m_status;
     std::optional<UpdaterStatus> m_published; // as last written, without its time
+    QString m_statusPath;
     QString m_link;
     FamilyChoice m_familyChoice = FamilyChoice::Both;
     QString m_interface;
