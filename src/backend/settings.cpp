@@ -36,9 +36,12 @@ Settings::Keyring unreachable(TokenStore::Outcome outcome)
 
 QString Settings::defaultFilePath()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vennacott"),
-                     QStringLiteral("vennacott-ddns"))
-        .fileName();
+    // Qt settles its settings folders once per process, so the name is worked out once too: every lock, socket,
+    // status and history path of the setup is named after it.
+    static const QString path = QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("vennacott"),
+                                          QStringLiteral("vennacott-ddns"))
+                                    .fileName();
+    return path;
 }
 
 Settings::Settings(QString filePath, std::chrono::milliseconds lockWait, QObject *parent)
