@@ -1,6 +1,7 @@
 // The updater's status: what each reply means, what follows a run of attempts, and how it reads.
 #include "addressfamilies.h"
 #include "history.h"
+#include "timetext.h"
 #include "updaterstatus.h"
 
 #include <QCoreApplication>
@@ -220,6 +221,22 @@ private Q_SLOTS:
         QFETCH(QByteArray, ifInet6);
         QFETCH(QString, source);
         QCOMPARE(stableIPv6Source(ifInet6), source);
+    }
+    void timeText_isWhatQtWrites_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::newRow("now-ish") << qint64(1796680352123);
+        QTest::newRow("whole second") << qint64(1796680352000);
+        QTest::newRow("leap day, last ms") << qint64(1709251199999);
+        QTest::newRow("before 1970") << qint64(-1501);
+    }
+    void timeText_isWhatQtWrites()
+    {
+        QFETCH(qint64, ms);
+        const QDateTime time = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+        QCOMPARE(utcIsoText(time), time.toString(Qt::ISODateWithMs));
+        QCOMPARE(utcLineText(time.toLocalTime()), time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        QCOMPARE(utcIsoText(QDateTime()), QString());
     }
 };
 

@@ -2,6 +2,7 @@
 #include "history.h"
 
 #include "addressfamilies.h"
+#include "timetext.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,7 +34,7 @@ bool HistoryEntry::operator==(const HistoryEntry &other) const
 
 QJsonObject HistoryEntry::toJson() const
 {
-    return {{QStringLiteral("time"), time.toUTC().toString(Qt::ISODateWithMs)},
+    return {{QStringLiteral("time"), utcIsoText(time)},
             {QStringLiteral("family"), family == AddressFamily::Any ? QJsonValue() : QJsonValue(familyKey(family))},
             {QStringLiteral("result"), resultName(result)},
             {QStringLiteral("address"), address.isEmpty() ? QJsonValue() : QJsonValue(address)}};
@@ -56,8 +57,8 @@ QString HistoryEntry::line() const
 {
     const QString family = this->family == AddressFamily::Any ? QStringLiteral("-") : familyLabel(this->family);
     return QStringLiteral("%1 UTC  %2  %3  %4")
-        .arg(time.toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), family.leftJustified(4),
-             resultName(result).leftJustified(9), address.isEmpty() ? QStringLiteral("-") : address);
+        .arg(utcLineText(time), family.leftJustified(4), resultName(result).leftJustified(9),
+             address.isEmpty() ? QStringLiteral("-") : address);
 }
 
 std::optional<HistoryEntry> historyEntryBetween(const UpdaterStatus &before, const UpdaterStatus &after)

@@ -2,6 +2,7 @@
 #include "updaterstatus.h"
 
 #include "addressfamilies.h"
+#include "timetext.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -26,7 +27,7 @@ QJsonValue textOrNull(const QString &value)
 
 QJsonValue timeOrNull(const QDateTime &time)
 {
-    return time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODateWithMs)) : QJsonValue(QJsonValue::Null);
+    return time.isValid() ? QJsonValue(utcIsoText(time)) : QJsonValue(QJsonValue::Null);
 }
 
 QDateTime timeOf(const QJsonValue &value)
