@@ -161,19 +161,27 @@ bool Settings::write(const QList<Change> &changes)
     if (!saved)
         m_retry->start();
     announce(false);
+    watchFile();
     return saved;
 }
 
 void Settings::refresh()
 {
-    m_defaults->reload();
-    announce(true);
+    // One stat of the file when nothing changed: every update reads the link through here.
+    if (m_defaults->reload()) {
+        announce(true);
+        watchFile();
+    }
     // A few quick tries for a file another process held locked; after that the next read tries (the
     // updater reads at every tick), so a full disk costs no wake-ups of its own.
     if (m_defaults->isSaved())
         m_retries = 0;
     else if (!m_retry->isActive() && ++m_retries < kQuickRetries)
         m_retry->start();
+}
+
+void Settings::watchFile()
+{
     // The file is replaced at every write: the watch on the old one is gone with it.
     if (m_watcher && QFileInfo::exists(filePath()) && !m_watcher->files().contains(filePath()))
         m_watcher->addPath(filePath());
@@ -224,8 +232,9 @@ void Settings::readKeyring()
             return;
         if (outcome == TokenStore::Outcome::Done || outcome == TokenStore::Outcome::NotFound) {
             m_keyringToken = outcome == TokenStore::Outcome::Done ? std::optional<QString>(token) : std::nullopt;
-            setKeyringState(Keyring::Ready);
+            // The token is known before anyone hears that the keyring is ready and reads it.
             announce(true);
+            setKeyringState(Keyring::Ready);
             return;
         }
         setKeyringState(unreachable(outcome),

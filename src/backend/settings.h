@@ -83,6 +83,7 @@ private:
     using Change = std::pair<QString, std::optional<QString>>;
     bool write(const QList<Change> &changes);
     void watch();
+    void watchFile();
     // Tells every value that differs from what listeners last heard.
     void announce(bool elsewhere);
     QHash<QString, std::optional<QString>> current();

@@ -215,11 +215,14 @@ bool UserDefaults::isSaved()
 bool UserDefaults::reload()
 {
     const std::lock_guard lock(m_mutex);
-    const QHash<QString, QString> before = m_values;
-    reloadIfChangedOnDisk();
-    if (m_saveFailing)
+    bool readAnew = reloadIfChangedOnDisk();
+    if (m_saveFailing) {
+        // The retried write reads what another process wrote in the meantime.
+        const QHash<QString, QString> before = m_values;
         save();
-    return m_values != before;
+        readAnew = readAnew || m_values != before;
+    }
+    return readAnew;
 }
 
 bool UserDefaults::FileStamp::operator==(const FileStamp &other) const
@@ -237,11 +240,11 @@ UserDefaults::FileStamp UserDefaults::stampOnDisk() const
             qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
 
-void UserDefaults::reloadIfChangedOnDisk()
+bool UserDefaults::reloadIfChangedOnDisk()
 {
     // A file that could not be read stays as it was found; its values are this process's alone.
     if (m_fileUnreadable || stampOnDisk() == m_stamp)
-        return;
+        return false;
     m_values.clear();
     load();
     // Changes not on disk yet stay, unless another process has changed the same key since they were made.
@@ -253,6 +256,7 @@ void UserDefaults::reloadIfChangedOnDisk()
         applyTo(m_values, it.key(), it->value);
         ++it;
     }
+    return true;
 }
 
 void UserDefaults::load()

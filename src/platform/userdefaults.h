@@ -41,16 +41,16 @@ public:
     QHash<QString, QString> values();
     // True when every change made so far is on disk.
     bool isSaved();
-    // Loads the file again when another process has changed it; true when a value changed.
+    // Loads the file again when another process has changed it (one stat when it has not); true when it
+    // was read anew, or a retried write brought another process's values with it.
     bool reload();
 
     QString filePath() const { return m_filePath; }
 
-
 private:
     void load();
     // Loads the file again when another process has replaced or changed it since this one last did.
-    void reloadIfChangedOnDisk();
+    bool reloadIfChangedOnDisk();
     struct FileStamp
     {
         bool exists = false;
