@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <ifaddrs.h>
+#include <mutex>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -130,8 +131,23 @@ QString routeInterface(const QString &host, AddressFamily family)
     if (fd >= 0)
         ::close(fd);
     ::freeaddrinfo(found);
+    if (!routed)
+        return {};
+    // The port is a new ephemeral one each time: only the family and the address tell the route.
+    if (local.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in *>(&local)->sin_port = 0;
+    else if (local.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6 *>(&local)->sin6_port = 0;
+    // The interface list is a netlink dump of every interface and address: asked again only when the route
+    // leaves from another local address than the last tick's (a VPN coming up, a new lease).
+    static std::mutex mutex;
+    static sockaddr_storage lastLocal{};
+    static QString lastName;
+    const std::lock_guard lock(mutex);
+    if (std::memcmp(&local, &lastLocal, sizeof local) == 0)
+        return lastName;
     ifaddrs *interfaces = nullptr;
-    if (!routed || ::getifaddrs(&interfaces) != 0)
+    if (::getifaddrs(&interfaces) != 0)
         return {};
     QString name;
     for (const ifaddrs *entry = interfaces; entry && name.isEmpty(); entry = entry->ifa_next) {
@@ -148,6 +164,8 @@ QString routeInterface(const QString &host, AddressFamily family)
             name = QString::fromLocal8Bit(entry->ifa_name);
     }
     ::freeifaddrs(interfaces);
+    lastLocal = local;
+    lastName = name;
     return name;
 }
 
