@@ -608,13 +608,15 @@ int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     QTemporaryDir root(QDir::tempPath() + QStringLiteral("/vennacott-bench-XXXXXX"));
-    for (const char *name : {"config", "data", "runtime"}) {
-        QDir().mkpath(root.path() + "/" + name);
-        qputenv(QByteArray("XDG_") + QByteArray(name).toUpper() + (name[0] == 'r' ? "_DIR" : "_HOME"),
-                QFile::encodeName(root.path() + "/" + name));
-    }
-    QFile::setPermissions(root.path() + "/runtime",
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // The runtime folder is memory, as a login session's /run/user/UID is: /dev/shm where there is one.
+    QTemporaryDir shm(QStringLiteral("/dev/shm/vennacott-bench-XXXXXX"));
+    const QString runtime = shm.isValid() ? shm.path() : root.path() + "/runtime";
+    for (const QString &folder : {root.path() + "/config", root.path() + "/data", runtime})
+        QDir().mkpath(folder);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.path() + "/config"));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(root.path() + "/data"));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
@@ -711,7 +713,7 @@ int main(int argc, char **argv)
     if ((wantIdle || wantStartup) && !haveDesktop)
         std::fprintf(stderr, "bench: no Xvfb rows:%s\n", qPrintable(desktop.error()));
     // Folders of a program's own, with the benchmark's link stored or empty.
-    const auto folders = [&root](const QString &name, bool withLink) {
+    const auto folders = [&root, &runtime](const QString &name, bool withLink) {
         const QString folder = root.path() + "/" + name;
         QDir().mkpath(folder + "/config/vennacott");
         QFile conf(folder + "/config/vennacott/vennacott-ddns.conf");
@@ -720,7 +722,7 @@ int main(int argc, char **argv)
         conf.close();
         QFile::setPermissions(conf.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         return QStringList{"XDG_CONFIG_HOME=" + folder + "/config", "XDG_DATA_HOME=" + folder + "/data",
-                           "XDG_STATE_HOME=" + folder + "/state", "XDG_RUNTIME_DIR=" + root.path() + "/runtime"};
+                           "XDG_STATE_HOME=" + folder + "/state", "XDG_RUNTIME_DIR=" + runtime};
     };
     const QStringList noDisplay = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"};
     if (wantIdle) {

@@ -10,6 +10,7 @@
 #include "settings.h"
 #include "settingskeys.h"
 #include "setuppaths.h"
+#include "timetext.h"
 #include "transport.h"
 #include "urlsession.h"
 
@@ -19,10 +20,13 @@
 #include <QFileSystemWatcher>
 #include <QJsonDocument>
 #include <QPointer>
-#include <QSaveFile>
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vennacott {
 namespace {
@@ -33,12 +37,41 @@ constexpr qint64 kMaxStatusBytes = 64 * 1024;
 constexpr QFileDevice::Permissions kPrivateFolder =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
+// Replaces the file at `path` by a rename, so that a reader finds the whole old status or the whole new one.
+// The runtime folder is memory, gone at the next boot anyway: only a file on a disk is flushed before the
+// rename. One updater writes a setup's status (it holds the updater lock), so the temporary name is its own.
+bool replaceStatusFile(const QByteArray &path, const QByteArray &content, bool onDisk)
+{
+    const QByteArray temporary = path + ".new";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    ::fchmod(fd, 0600); // a leftover of another umask keeps its mode through O_TRUNC
+    qsizetype written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.constData() + written, size_t(content.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    const bool complete = written == content.size() && (!onDisk || ::fdatasync(fd) == 0);
+    ::close(fd);
+    if (!complete || ::rename(temporary.constData(), path.constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString updateReplyLine(const ResponseValue &value)
 {
-    const QString now = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    return now + QStringLiteral(" +0000 ") + value.description();
+    return utcLineText(QDateTime::currentDateTimeUtc()) + QStringLiteral(" +0000 ") + value.description();
 }
 
 std::optional<UpdaterStatus> readPublishedStatus()
@@ -57,8 +90,10 @@ Updater::Updater(Settings &settings, std::chrono::milliseconds interval, QString
     , m_settings(settings)
     , m_interval(interval)
     , m_updateBaseUrl(updateBaseUrl.isEmpty() ? endpoints::updateBaseUrl() : std::move(updateBaseUrl))
+    , m_updateHost(QUrl(m_updateBaseUrl).host())
     , m_lock(std::make_unique<ProcessLock>(setup::updaterLockPath()))
     , m_timer(new QTimer(this))
+    , m_statusInMemory(!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
     , m_link(settings.dnsLink())
 {
     connect(m_timer, &QTimer::timeout, this, [this] {
@@ -157,7 +192,7 @@ void Updater::tick()
                     m_temporaryIPv6,
                     cancelled,
                     std::make_shared<std::atomic_int>(0)};
-    const QString host = QUrl(m_updateBaseUrl).host();
+    const QString &host = m_updateHost;
     if (isAddressLiteral(host)) {
         send(request, familiesToSend(host, m_familyChoice).constFirst());
         return;
@@ -266,28 +301,23 @@ void Updater::publish()
 {
     // Without a runtime folder the status lies on the disk: a tick that changed only its time is not worth a
     // write there (8,640 a day on a small board's SD card). Everything else is told at once.
-    const bool inMemory = !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR");
     UpdaterStatus shape = m_status;
     if (shape.last)
         shape.last->time = QDateTime();
-    if (!inMemory && m_published && *m_published == shape)
+    if (!m_statusInMemory && m_published && *m_published == shape)
         return;
     m_published = shape;
     // Named once: working the name out asks Qt for the settings path, which costs as much as the write.
     if (m_statusPath.isEmpty())
-        m_statusPath = setup::statusFilePath();
-    const QString &path = m_statusPath;
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir(folder).exists() && (!QDir().mkpath(folder) || !QFile::setPermissions(folder, kPrivateFolder)))
-        return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(QJsonDocument(m_status.toJson()).toJson(QJsonDocument::Compact));
+        m_statusPath = QFile::encodeName(setup::statusFilePath());
     // The status holds no secret: the link appears only as a fingerprint. A failed write only leaves the
     // previous status for others to read.
-    file.commit();
+    const QByteArray content = QJsonDocument(m_status.toJson()).toJson(QJsonDocument::Compact);
+    if (!replaceStatusFile(m_statusPath, content, !m_statusInMemory) && errno == ENOENT) {
+        const QString folder = QFileInfo(QFile::decodeName(m_statusPath)).absolutePath();
+        if (QDir().mkpath(folder) && QFile::setPermissions(folder, kPrivateFolder))
+            replaceStatusFile(m_statusPath, content, !m_statusInMemory);
+    }
 }
 
 void Updater::watchPublishedStatus()

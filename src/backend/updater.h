@@ -97,12 +97,14 @@ private:
     Settings &m_settings;
     const std::chrono::milliseconds m_interval;
     const QString m_updateBaseUrl;
+    const QString m_updateHost;
     std::unique_ptr<ProcessLock> m_lock;
     std::unique_ptr<QFileSystemWatcher> m_watcher;
     QTimer *m_timer = nullptr;
     UpdaterStatus m_status;
     std::optional<UpdaterStatus> m_published; // as last written, without its time
-    QString m_statusPath;
+    QByteArray m_statusPath;
+    const bool m_statusInMemory; // the runtime folder: memory, not a disk
     QString m_link;
     FamilyChoice m_familyChoice = FamilyChoice::Both;
     QString m_interface;
