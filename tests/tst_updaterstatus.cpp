@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -237,6 +238,30 @@ private Q_SLOTS:
         QCOMPARE(utcIsoText(time), time.toString(Qt::ISODateWithMs));
         QCOMPARE(utcLineText(time.toLocalTime()), time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
         QCOMPARE(utcIsoText(QDateTime()), QString());
+    }
+    void routeInterface_isAskedAgainWhenTheRoutesChange()
+    {
+        // In a network namespace of its own, where this copy of the test may add an address.
+        if (qEnvironmentVariableIsEmpty("VENNACOTT_TEST_NETNS")) {
+            QProcess inside;
+            inside.setProcessChannelMode(QProcess::MergedChannels);
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("VENNACOTT_TEST_NETNS"), QStringLiteral("1"));
+            inside.setProcessEnvironment(environment);
+            inside.start("unshare", {"--user", "--map-root-user", "--net", QCoreApplication::applicationFilePath(),
+                                     QTest::currentTestFunction()});
+            QVERIFY(inside.waitForFinished(60'000));
+            const QByteArray output = inside.readAll();
+            if (output.startsWith("unshare:"))
+                QSKIP("no user and network namespaces here");
+            QVERIFY2(inside.exitStatus() == QProcess::NormalExit && inside.exitCode() == 0, output.constData());
+            return;
+        }
+        const auto ip = [](const QString &arguments) { return QProcess::execute("ip", arguments.split(u' ')) == 0; };
+        QVERIFY(ip("link set lo up"));
+        QCOMPARE(routeInterface("10.9.9.2", AddressFamily::IPv4), QString()); // no route yet
+        QVERIFY(ip("addr add 10.9.9.1/24 dev lo"));
+        QCOMPARE(routeInterface("10.9.9.2", AddressFamily::IPv4), QStringLiteral("lo"));
     }
 };
 

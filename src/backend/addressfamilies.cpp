@@ -2,10 +2,15 @@
 #include "addressfamilies.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <mutex>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -28,6 +33,147 @@ bool hasRouteTo(const addrinfo &address)
     const bool routed = ::connect(fd, address.ai_addr, address.ai_addrlen) == 0;
     ::close(fd);
     return routed;
+}
+
+QList<AddressFamily> lookUpFamilies(const QString &host, FamilyChoice choice)
+{
+    if (choice == FamilyChoice::IPv4Only)
+        return {AddressFamily::IPv4};
+    if (choice == FamilyChoice::IPv6Only)
+        return {AddressFamily::IPv6};
+    if (isAddressLiteral(host))
+        return {AddressFamily::Any};
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(host.toUtf8().constData(), "443", &hints, &found) != 0)
+        return {AddressFamily::Any};
+    bool v4 = false;
+    bool v6 = false;
+    for (const addrinfo *address = found; address; address = address->ai_next) {
+        if (address->ai_family == AF_INET && !v4)
+            v4 = hasRouteTo(*address);
+        else if (address->ai_family == AF_INET6 && !v6)
+            v6 = hasRouteTo(*address);
+    }
+    ::freeaddrinfo(found);
+    if (v4 && v6)
+        return {AddressFamily::IPv4, AddressFamily::IPv6};
+    return {AddressFamily::Any};
+}
+
+QString lookUpRouteInterface(const QString &host, AddressFamily family)
+{
+    addrinfo hints{};
+    hints.ai_family = family == AddressFamily::IPv4 ? AF_INET : family == AddressFamily::IPv6 ? AF_INET6 : AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(host.toUtf8().constData(), "443", &hints, &found) != 0)
+        return {};
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    const int fd = ::socket(found->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const bool routed = fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
+                        ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    ::freeaddrinfo(found);
+    if (!routed)
+        return {};
+    ifaddrs *interfaces = nullptr;
+    if (::getifaddrs(&interfaces) != 0)
+        return {};
+    QString name;
+    for (const ifaddrs *entry = interfaces; entry && name.isEmpty(); entry = entry->ifa_next) {
+        const sockaddr *address = entry->ifa_addr;
+        if (!address || address->sa_family != local.ss_family)
+            continue;
+        const bool same =
+            address->sa_family == AF_INET
+                ? reinterpret_cast<const sockaddr_in *>(address)->sin_addr.s_addr ==
+                      reinterpret_cast<const sockaddr_in *>(&local)->sin_addr.s_addr
+                : std::memcmp(&reinterpret_cast<const sockaddr_in6 *>(address)->sin6_addr,
+                              &reinterpret_cast<const sockaddr_in6 *>(&local)->sin6_addr, sizeof(in6_addr)) == 0;
+        if (same)
+            name = QString::fromLocal8Bit(entry->ifa_name);
+    }
+    ::freeifaddrs(interfaces);
+    return name;
+}
+
+// Route answers stay good until the routing table, an address or a link changes, which a netlink socket
+// subscribed to those changes tells, and, for a name, at most a minute, as its addresses may move. Without
+// them every tick made a netlink dump, a UDP socket per family and, for a name, a DNS query of its own.
+constexpr std::chrono::seconds kNameAnswerLife{60};
+
+class RouteAnswers final
+{
+public:
+    template<typename Answer>
+    using Table = QHash<QString, std::pair<Answer, std::chrono::steady_clock::time_point>>;
+
+    template<typename Answer, typename LookUp>
+    Answer answer(Table<Answer> RouteAnswers::*table, const QString &host, const QString &key, LookUp lookUp)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        {
+            const std::lock_guard lock(m_mutex);
+            forgetIfChanged();
+            const auto found = (this->*table).constFind(key);
+            if (found != (this->*table).cend() && (isAddressLiteral(host) || now - found->second < kNameAnswerLife))
+                return found->first;
+        }
+        Answer fresh = lookUp(); // may block on a name: not under the lock
+        const std::lock_guard lock(m_mutex);
+        (this->*table).insert(key, {fresh, now});
+        return fresh;
+    }
+
+    Table<QList<AddressFamily>> m_families;
+    Table<QString> m_interfaces;
+
+private:
+    void forgetIfChanged()
+    {
+        if (!m_opened) {
+            m_opened = true;
+            m_changes = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+            sockaddr_nl groups{};
+            groups.nl_family = AF_NETLINK;
+            groups.nl_groups =
+                RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
+            if (m_changes >= 0 && ::bind(m_changes, reinterpret_cast<sockaddr *>(&groups), sizeof groups) != 0) {
+                ::close(m_changes);
+                m_changes = -1;
+            }
+        }
+        bool changed = m_changes < 0; // nothing tells of changes: nothing is kept
+        char buffer[16 * 1024];
+        for (int reads = 0; m_changes >= 0 && reads < 64; ++reads) {
+            const ssize_t n = ::recv(m_changes, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0 || (n < 0 && errno == ENOBUFS)) // ENOBUFS: more changes than the queue held
+                changed = true;
+            else if (n < 0 && errno != EINTR)
+                break;
+            if (reads == 63)
+                changed = true;
+        }
+        if (changed) {
+            m_families.clear();
+            m_interfaces.clear();
+        }
+    }
+
+    std::mutex m_mutex;
+    bool m_opened = false;
+    int m_changes = -1;
+};
+
+RouteAnswers &routeAnswers()
+{
+    static RouteAnswers answers;
+    return answers;
 }
 
 } // namespace
@@ -89,84 +235,15 @@ bool isAddressLiteral(const QString &host)
 
 QList<AddressFamily> familiesToSend(const QString &host, FamilyChoice choice)
 {
-    if (choice == FamilyChoice::IPv4Only)
-        return {AddressFamily::IPv4};
-    if (choice == FamilyChoice::IPv6Only)
-        return {AddressFamily::IPv6};
-    if (isAddressLiteral(host))
-        return {AddressFamily::Any};
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    if (::getaddrinfo(host.toUtf8().constData(), "443", &hints, &found) != 0)
-        return {AddressFamily::Any};
-    bool v4 = false;
-    bool v6 = false;
-    for (const addrinfo *address = found; address; address = address->ai_next) {
-        if (address->ai_family == AF_INET && !v4)
-            v4 = hasRouteTo(*address);
-        else if (address->ai_family == AF_INET6 && !v6)
-            v6 = hasRouteTo(*address);
-    }
-    ::freeaddrinfo(found);
-    if (v4 && v6)
-        return {AddressFamily::IPv4, AddressFamily::IPv6};
-    return {AddressFamily::Any};
+    if (choice != FamilyChoice::Both || isAddressLiteral(host))
+        return lookUpFamilies(host, choice);
+    return routeAnswers().answer(&RouteAnswers::m_families, host, host, [&] { return lookUpFamilies(host, choice); });
 }
 
 QString routeInterface(const QString &host, AddressFamily family)
 {
-    addrinfo hints{};
-    hints.ai_family = family == AddressFamily::IPv4 ? AF_INET : family == AddressFamily::IPv6 ? AF_INET6 : AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo *found = nullptr;
-    if (::getaddrinfo(host.toUtf8().constData(), "443", &hints, &found) != 0)
-        return {};
-    sockaddr_storage local{};
-    socklen_t length = sizeof local;
-    const int fd = ::socket(found->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const bool routed = fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
-                        ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    ::freeaddrinfo(found);
-    if (!routed)
-        return {};
-    // The port is a new ephemeral one each time: only the family and the address tell the route.
-    if (local.ss_family == AF_INET)
-        reinterpret_cast<sockaddr_in *>(&local)->sin_port = 0;
-    else if (local.ss_family == AF_INET6)
-        reinterpret_cast<sockaddr_in6 *>(&local)->sin6_port = 0;
-    // The interface list is a netlink dump of every interface and address: asked again only when the route
-    // leaves from another local address than the last tick's (a VPN coming up, a new lease).
-    static std::mutex mutex;
-    static sockaddr_storage lastLocal{};
-    static QString lastName;
-    const std::lock_guard lock(mutex);
-    if (std::memcmp(&local, &lastLocal, sizeof local) == 0)
-        return lastName;
-    ifaddrs *interfaces = nullptr;
-    if (::getifaddrs(&interfaces) != 0)
-        return {};
-    QString name;
-    for (const ifaddrs *entry = interfaces; entry && name.isEmpty(); entry = entry->ifa_next) {
-        const sockaddr *address = entry->ifa_addr;
-        if (!address || address->sa_family != local.ss_family)
-            continue;
-        const bool same =
-            address->sa_family == AF_INET
-                ? reinterpret_cast<const sockaddr_in *>(address)->sin_addr.s_addr ==
-                      reinterpret_cast<const sockaddr_in *>(&local)->sin_addr.s_addr
-                : std::memcmp(&reinterpret_cast<const sockaddr_in6 *>(address)->sin6_addr,
-                              &reinterpret_cast<const sockaddr_in6 *>(&local)->sin6_addr, sizeof(in6_addr)) == 0;
-        if (same)
-            name = QString::fromLocal8Bit(entry->ifa_name);
-    }
-    ::freeifaddrs(interfaces);
-    lastLocal = local;
-    lastName = name;
-    return name;
+    return routeAnswers().answer(&RouteAnswers::m_interfaces, host, host + u'|' + familyKey(family),
+                                 [&] { return lookUpRouteInterface(host, family); });
 }
 
 QString stableIPv6Source(const QByteArray &ifInet6)
