@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -124,15 +125,23 @@ private Q_SLOTS:
     }
     void published_readsBackOrIsRefused()
     {
-        const UpdaterStatus status = run({"4u:192.0.2.1", "6u:2001:db8::1", "6n", "r"});
-        QCOMPARE(UpdaterStatus::fromJson(status.toJson()), status);
-        QCOMPARE(status.toJson().value(QStringLiteral("addresses")),
+        UpdaterStatus status = run({"4u:192.0.2.1", "6u:2001:db8::1", "6n", "r"});
+        // The server's text as it may come: quotes, a backslash, control characters, letters beyond ASCII.
+        status.last->error = QStringLiteral("a \"quoted\" C:\\path\n\t\x01 \u00e9t\u00e9 \u65e5\U0001F600");
+        const auto parsed = [](const QByteArray &text) {
+            QJsonParseError error{};
+            const QJsonObject object = QJsonDocument::fromJson(text, &error).object();
+            return error.error == QJsonParseError::NoError ? object : QJsonObject();
+        };
+        const QJsonObject written = parsed(status.toJson());
+        QCOMPARE(UpdaterStatus::fromJson(written), status);
+        QCOMPARE(written.value(QStringLiteral("addresses")),
                  (QJsonObject{{QStringLiteral("ipv4"), QStringLiteral("192.0.2.1")},
                               {QStringLiteral("ipv6"), QStringLiteral("2001:db8::1")}}));
-        QJsonObject damaged = status.toJson();
+        QJsonObject damaged = written;
         damaged.insert(QStringLiteral("last_update"), QJsonObject{{QStringLiteral("result"), QStringLiteral("maybe")}});
         QCOMPARE(UpdaterStatus::fromJson(damaged), std::nullopt);
-        QVERIFY(!status.toJson().value(QStringLiteral("link")).toString().contains(QLatin1String("/update/")));
+        QVERIFY(!written.value(QStringLiteral("link")).toString().contains(QLatin1String("/update/")));
     }
     void history_keepsChangesOnly_andSkipsATornEntry()
     {

@@ -301,18 +301,20 @@ void Updater::publish()
 {
     // Without a runtime folder the status lies on the disk: a tick that changed only its time is not worth a
     // write there (8,640 a day on a small board's SD card). Everything else is told at once.
-    UpdaterStatus shape = m_status;
-    if (shape.last)
-        shape.last->time = QDateTime();
-    if (!m_statusInMemory && m_published && *m_published == shape)
-        return;
-    m_published = shape;
+    if (!m_statusInMemory) {
+        UpdaterStatus shape = m_status;
+        if (shape.last)
+            shape.last->time = QDateTime();
+        if (m_published && *m_published == shape)
+            return;
+        m_published = shape;
+    }
     // Named once: working the name out asks Qt for the settings path, which costs as much as the write.
     if (m_statusPath.isEmpty())
         m_statusPath = QFile::encodeName(setup::statusFilePath());
     // The status holds no secret: the link appears only as a fingerprint. A failed write only leaves the
     // previous status for others to read.
-    const QByteArray content = QJsonDocument(m_status.toJson()).toJson(QJsonDocument::Compact);
+    const QByteArray content = m_status.toJson();
     if (!replaceStatusFile(m_statusPath, content, !m_statusInMemory) && errno == ENOENT) {
         const QString folder = QFileInfo(QFile::decodeName(m_statusPath)).absolutePath();
         if (QDir().mkpath(folder) && QFile::setPermissions(folder, kPrivateFolder))

@@ -69,7 +69,8 @@ struct UpdaterStatus
     bool operator==(const UpdaterStatus &other) const;
     bool operator!=(const UpdaterStatus &other) const { return !(*this == other); }
 
-    QJsonObject toJson() const;
+    // The status file's form: one compact JSON object.
+    QByteArray toJson() const;
     static std::optional<UpdaterStatus> fromJson(const QJsonObject &object);
 };
 
