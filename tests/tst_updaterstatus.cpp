@@ -239,6 +239,8 @@ private Q_SLOTS:
         QTest::newRow("whole second") << qint64(1796680352000);
         QTest::newRow("leap day, last ms") << qint64(1709251199999);
         QTest::newRow("before 1970") << qint64(-1501);
+        QTest::newRow("1 March 2000") << qint64(951868800000);
+        QTest::newRow("31 December 2399") << qint64(13569465599999);
     }
     void timeText_isWhatQtWrites()
     {

@@ -20,34 +20,42 @@ QString localTime(const QDateTime &time)
     return QLocale().toString(time.toLocalTime().time(), QLocale::ShortFormat);
 }
 
-// The status file is written at every tick: as text straight away, since Qt's JSON objects copy and re-sort
-// themselves at every insertion, which cost two thirds of an update's instructions.
-QByteArray jsonText(const QString &text)
+// The status file is written at every tick: as text into one buffer, since Qt's JSON objects copy and
+// re-sort themselves at every insertion, which cost two thirds of an update's instructions.
+void appendText(QByteArray &json, const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
-    QByteArray quoted;
-    quoted.reserve(utf8.size() + 2);
-    quoted += '"';
+    json += '"';
     for (const char c : utf8) {
-        if (c == '"' || c == '\\')
-            quoted += '\\';
-        if (static_cast<unsigned char>(c) < 0x20)
-            quoted +=
-                "\\u00" + QByteArray::number(static_cast<unsigned char>(c) >> 4, 16) + QByteArray::number(c & 0xf, 16);
-        else
-            quoted += c;
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20) {
+            json += "\\u00";
+            json += "0123456789abcdef"[byte >> 4];
+            json += "0123456789abcdef"[byte & 0xf];
+        } else {
+            json += c;
+        }
     }
-    return quoted + '"';
+    json += '"';
 }
 
-QByteArray textOrNull(const QString &value)
+void appendTextOrNull(QByteArray &json, const QString &value)
 {
-    return value.isEmpty() ? QByteArray("null") : jsonText(value);
+    if (value.isEmpty())
+        json += "null";
+    else
+        appendText(json, value);
 }
 
-QByteArray timeOrNull(const QDateTime &time)
+void appendTimeOrNull(QByteArray &json, const QDateTime &time)
 {
-    return time.isValid() ? jsonText(utcIsoText(time)) : QByteArray("null");
+    if (time.isValid())
+        appendText(json, utcIsoText(time));
+    else
+        json += "null";
 }
 
 QDateTime timeOf(const QJsonValue &value)
@@ -63,17 +71,29 @@ bool sameAttempt(const std::optional<UpdateAttempt> &a, const std::optional<Upda
            a->family == b->family && a->interface == b->interface;
 }
 
-QByteArray attemptJson(const std::optional<UpdateAttempt> &last)
+void appendAttempt(QByteArray &json, const std::optional<UpdateAttempt> &last)
 {
-    if (!last)
-        return "null";
-    QByteArray object = "{\"time\":" + timeOrNull(last->time) + ",\"result\":" + jsonText(resultName(last->result)) +
-                        ",\"address\":" + textOrNull(last->address) + ",\"error\":" + textOrNull(last->error);
-    if (last->family != AddressFamily::Any)
-        object += ",\"family\":" + jsonText(familyKey(last->family));
-    if (!last->interface.isEmpty())
-        object += ",\"interface\":" + jsonText(last->interface);
-    return object + '}';
+    if (!last) {
+        json += "null";
+        return;
+    }
+    json += "{\"time\":";
+    appendTimeOrNull(json, last->time);
+    json += ",\"result\":";
+    appendText(json, resultName(last->result));
+    json += ",\"address\":";
+    appendTextOrNull(json, last->address);
+    json += ",\"error\":";
+    appendTextOrNull(json, last->error);
+    if (last->family != AddressFamily::Any) {
+        json += ",\"family\":";
+        appendText(json, familyKey(last->family));
+    }
+    if (!last->interface.isEmpty()) {
+        json += ",\"interface\":";
+        appendText(json, last->interface);
+    }
+    json += '}';
 }
 
 // Nothing when the value is neither null nor a well-formed attempt.
@@ -239,15 +259,30 @@ bool UpdaterStatus::operator==(const UpdaterStatus &other) const
 
 QByteArray UpdaterStatus::toJson() const
 {
-    const auto pair = [](const QByteArray &ipv4, const QByteArray &ipv6) {
-        return "{\"ipv4\":" + ipv4 + ",\"ipv6\":" + ipv6 + '}';
-    };
-    return "{\"link\":" + jsonText(linkFingerprint) + ",\"failures_in_a_row\":" + QByteArray::number(failuresInARow) +
-           ",\"failing_since\":" + timeOrNull(failingSince) + ",\"known_address\":" + textOrNull(knownAddress) +
-           ",\"last_update\":" + attemptJson(last) +
-           ",\"addresses\":" + pair(textOrNull(ipv4.knownAddress), textOrNull(ipv6.knownAddress)) +
-           ",\"last_updates\":" + pair(attemptJson(ipv4.last), attemptJson(ipv6.last)) +
-           ",\"failing_since_by_family\":" + pair(timeOrNull(ipv4.failingSince), timeOrNull(ipv6.failingSince)) + '}';
+    QByteArray json;
+    json.reserve(1024);
+    json += "{\"link\":";
+    appendText(json, linkFingerprint);
+    json += ",\"failures_in_a_row\":" + QByteArray::number(failuresInARow) + ",\"failing_since\":";
+    appendTimeOrNull(json, failingSince);
+    json += ",\"known_address\":";
+    appendTextOrNull(json, knownAddress);
+    json += ",\"last_update\":";
+    appendAttempt(json, last);
+    json += ",\"addresses\":{\"ipv4\":";
+    appendTextOrNull(json, ipv4.knownAddress);
+    json += ",\"ipv6\":";
+    appendTextOrNull(json, ipv6.knownAddress);
+    json += "},\"last_updates\":{\"ipv4\":";
+    appendAttempt(json, ipv4.last);
+    json += ",\"ipv6\":";
+    appendAttempt(json, ipv6.last);
+    json += "},\"failing_since_by_family\":{\"ipv4\":";
+    appendTimeOrNull(json, ipv4.failingSince);
+    json += ",\"ipv6\":";
+    appendTimeOrNull(json, ipv6.failingSince);
+    json += "}}";
+    return json;
 }
 
 std::optional<UpdaterStatus> UpdaterStatus::fromJson(const QJsonObject &object)
