@@ -110,30 +110,37 @@ constexpr std::chrono::seconds kNameAnswerLife{60};
 class RouteAnswers final
 {
 public:
+    QList<AddressFamily> families(const QString &host, FamilyChoice choice)
+    {
+        return answer(m_families, host, host, [&] { return lookUpFamilies(host, choice); });
+    }
+    QString interface(const QString &host, AddressFamily family)
+    {
+        return answer(m_interfaces, host, host + u'|' + familyKey(family),
+                      [&] { return lookUpRouteInterface(host, family); });
+    }
+
+private:
     template<typename Answer>
     using Table = QHash<QString, std::pair<Answer, std::chrono::steady_clock::time_point>>;
 
     template<typename Answer, typename LookUp>
-    Answer answer(Table<Answer> RouteAnswers::*table, const QString &host, const QString &key, LookUp lookUp)
+    Answer answer(Table<Answer> &table, const QString &host, const QString &key, LookUp lookUp)
     {
         const auto now = std::chrono::steady_clock::now();
         {
             const std::lock_guard lock(m_mutex);
             forgetIfChanged();
-            const auto found = (this->*table).constFind(key);
-            if (found != (this->*table).cend() && (isAddressLiteral(host) || now - found->second < kNameAnswerLife))
+            const auto found = table.constFind(key);
+            if (found != table.cend() && (isAddressLiteral(host) || now - found->second < kNameAnswerLife))
                 return found->first;
         }
         Answer fresh = lookUp(); // may block on a name: not under the lock
         const std::lock_guard lock(m_mutex);
-        (this->*table).insert(key, {fresh, now});
+        table.insert(key, {fresh, now});
         return fresh;
     }
 
-    Table<QList<AddressFamily>> m_families;
-    Table<QString> m_interfaces;
-
-private:
     void forgetIfChanged()
     {
         if (!m_opened) {
@@ -148,16 +155,17 @@ private:
                 m_changes = -1;
             }
         }
-        bool changed = m_changes < 0; // nothing tells of changes: nothing is kept
+        // Nothing telling of changes keeps nothing; a queue not drained in a few reads counts as a change.
+        bool changed = true;
         char buffer[16 * 1024];
         for (int reads = 0; m_changes >= 0 && reads < 64; ++reads) {
             const ssize_t n = ::recv(m_changes, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0 || (n < 0 && errno == ENOBUFS)) // ENOBUFS: more changes than the queue held
-                changed = true;
-            else if (n < 0 && errno != EINTR)
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != ENOBUFS) { // ENOBUFS: more changes than the queue held
+                changed = reads > 0;
                 break;
-            if (reads == 63)
-                changed = true;
+            }
         }
         if (changed) {
             m_families.clear();
@@ -168,6 +176,8 @@ private:
     std::mutex m_mutex;
     bool m_opened = false;
     int m_changes = -1;
+    Table<QList<AddressFamily>> m_families;
+    Table<QString> m_interfaces;
 };
 
 RouteAnswers &routeAnswers()
@@ -237,13 +247,12 @@ QList<AddressFamily> familiesToSend(const QString &host, FamilyChoice choice)
 {
     if (choice != FamilyChoice::Both || isAddressLiteral(host))
         return lookUpFamilies(host, choice);
-    return routeAnswers().answer(&RouteAnswers::m_families, host, host, [&] { return lookUpFamilies(host, choice); });
+    return routeAnswers().families(host, choice);
 }
 
 QString routeInterface(const QString &host, AddressFamily family)
 {
-    return routeAnswers().answer(&RouteAnswers::m_interfaces, host, host + u'|' + familyKey(family),
-                                 [&] { return lookUpRouteInterface(host, family); });
+    return routeAnswers().interface(host, family);
 }
 
 QString stableIPv6Source(const QByteArray &ifInet6)
